@@ -1,0 +1,31 @@
+// Hot/dead pixel suppression on the raw Bayer frame, the first stage of the frame pipeline.
+#pragma once
+
+#include "pipeline/ImageView.h"
+#include "pipeline/KernelRecords.h"
+
+namespace tovira {
+
+// In place on the raw image (bytes per pixel 1 or 2), p = ColourRecord, q = ThresholdRecord.
+// Rows and columns 2 .. size-3 of the rectangle, top to bottom, left to right; each pixel is compared
+// with the mean of its four same-colour neighbours two pixels away (already replaced pixels count with
+// their new value).
+//  - 16-bit: |v - mean| >= threshold replaces the pixel by the mean.
+//  - 8-bit: only bright outliers (v - mean >= threshold) whose estimated colour is strongly tinted (at
+//    least two of |R-G|, |R-B|, |G-B| above the threshold) are replaced.
+// Returns the number of pixels replaced in 8-bit frames, 0 for 16-bit frames.
+TOVIRA_PIXEL_KERNEL(FilterDefectPixels);
+
+struct EstimatedColour {
+  int32_t red;
+  int32_t green;
+  int32_t blue;
+};
+
+// The colour the demosaic would give at column x, storage row y of an 8-bit Bayer frame (neighbours
+// x-2..x+1, y-2..y+1 must lie inside the frame), with the colour record's red and blue gains; red and
+// blue are limited to 255.
+EstimatedColour EstimatePixelColor(const uint8_t* frame, int32_t stride, int32_t x, int32_t y,
+                                   const ColourRecord& colour);
+
+}  // namespace tovira
