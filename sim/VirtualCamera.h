@@ -3,10 +3,12 @@
 #pragma once
 
 #include "sim/SensorModel.h"
+#include "sim/TestScene.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace tovira {
@@ -54,11 +56,15 @@ public:
   void shortFrameReads(int count); // the next `count` frame reads deliver one byte less
   void setSlowReadMs(int ms);      // each frame read takes at least this long in addition
 
+  // Packets that broke the protocol (unknown command, wrong fixed bytes), described; empty when all
+  // was well.
+  std::vector<std::string> violations() const;
+
   // Frame time the sensor would take with the programmed registers, in microseconds.
   double frameTimeMicros() const;
 
 private:
-  void fillFrame(std::uint8_t* out, std::uint32_t positions, bool wide, std::uint32_t counter);
+  void fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameNumber);
 
   const int slot_;
   mutable std::mutex lock_;
@@ -80,7 +86,8 @@ private:
   int shortReads_ = 0;
   int slowReadMs_ = 0;
   double lastFrameEndMicros_ = 0;
-  std::vector<std::uint8_t> scratch_;
+  TestScene scene_;
+  std::vector<std::string> violations_;
 };
 
 } // namespace tovira

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -71,14 +72,14 @@ public:
   int openHandles() const;
 
 private:
-  struct HandleEntry;
-  HandleEntry* lookup(DeviceHandle handle);
-  void record(DriverRequest&& request);
+  int slotOf(DeviceHandle handle) const; // -1 when not an open handle; needs lock_
+  void record(DriverRequest&& request);   // needs lock_
 
   std::vector<int> slots_;
   std::vector<std::unique_ptr<VirtualCamera>> cameras_; // index = slot, null when not served
   mutable std::mutex lock_;                              // handles, log and faults
-  std::vector<std::unique_ptr<HandleEntry>> handles_;
+  std::map<std::uintptr_t, int> handles_; // open handle value -> slot
+  std::uintptr_t nextHandle_ = 0x1000;
   std::vector<DriverRequest> log_;
   bool logging_ = true;
   bool openFails_ = false;
