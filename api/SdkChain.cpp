@@ -1,0 +1,67 @@
+#include "api/SdkChain.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "camera/Tovira.h"
+
+bool CSdkChain::IsLive(int32_t handle) const {
+    const Node* node = head;
+    for (int i = 0; node && i < count; ++i, node = node->next) {
+        if (static_cast<int32_t>(node->data.hCamera) == handle) return true;
+    }
+    return false;
+}
+
+int CSdkChain::CreateInstance() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const uint32_t tick = GetTickCount();
+    int32_t handle = 0;
+    do {
+        handle = static_cast<int32_t>(tick + static_cast<uint32_t>(std::rand()) + static_cast<uint32_t>(count));
+    } while (handle == 0 || IsLive(handle));
+    CTovira* camera = new (std::nothrow) CTovira();
+    if (!camera) return 0;
+    CSDKDATA entry;
+    entry.hCamera = handle;
+    entry.pCamera = camera;
+    try {
+        Add(entry);
+    } catch (...) {
+        delete camera;
+        return 0;
+    }
+    return handle;
+}
+
+bool CSdkChain::GetEntry(int handle, CSDKDATA* entry) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!Find(handle)) return false;
+    *entry = head->data;
+    return true;
+}
+
+int CSdkChain::Delete(int handle) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    if (!Find(handle)) return 0;
+    return RemoveCurrent();
+}
+
+CTovira* CSdkChain::Release(int handle, bool* found) {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    *found = Find(handle) != 0;
+    if (!*found) return nullptr;
+    // The entry leaves the ring before its instance is destroyed, so no other thread can resolve the
+    // handle to an instance that is being torn down.
+    CTovira* camera = head->data.pCamera;
+    head->data.pCamera = nullptr;
+    Delete(handle);
+    return camera;
+}
+
+CSdkChain& SdkChain() {
+    static CSdkChain chain;
+    return chain;
+}

@@ -1,0 +1,170 @@
+#pragma once
+// CTovira: one camera instance per handle. Every export resolves its handle to one of these and calls one
+// operation below; all of the library's behaviour behind the exports starts here.
+//
+// The operations are implemented by family:
+//   Lifecycle.cpp  construction, Initialize, destruction, error history
+//   Format.cpp     device selection and names, camera information, colour mode, sub-sampling, clock,
+//                  wait time, capture window
+//   Capture.cpp    capture preparation, streaming and capture mode, frame loop, copies to the caller
+//   Parameters.cpp filter values, exposure, auto iris, mirrors, I/O port, registers, serial ROM
+//   Settings.cpp   the camera values and pages kept in the registry
+//   Files.cpp      saving images, recording AVI
+//   Dialogs.cpp    the three settings dialogs
+
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+
+#include "ToviraSdk_Z400KX.h"
+#include "camera/ImageParameters.h"
+
+class CToviraZ400KXSdk;
+class CDibImage;
+
+class CTovira {
+public:
+    CTovira();
+    virtual ~CTovira();
+    CTovira(const CTovira&) = delete;
+    CTovira& operator=(const CTovira&) = delete;
+
+    // ---- lifecycle and errors
+    int Initialize(HWND notifyWindow);
+    void RecordError(int code);
+    int GetLastError();
+    int GetStatus() const { return 0; }
+
+    // ---- device selection
+    int EnumDevice(char* names);
+    int EnumDeviceW(wchar_t* names);
+    int GetDeviceName(int deviceNumber, char* name, int length);
+    int GetDeviceNameW(int deviceNumber, wchar_t* name, int length);
+    int SetDeviceNumber(int deviceNumber);
+    int GetCameraInfo(TOVIRA_CAMERA_INFO* info);
+
+    // ---- video format and windows
+    int SetColorMode(int bitsPerPixel);
+    int GetColorMode();
+    int SetSubSample(int code);
+    int GetSubSample();
+    int SetHalfClock(int code);
+    int GetHalfClock();
+    int SetWaitTime(int milliseconds);
+    int GetWaitTime();
+    int SetCaptureWindow(int width, int height);
+    int SetCaptureWindowEx(int hTotal, int hStart, int hEffective, int vTotal, int vStart, int vEffective);
+    int GetCaptureWindowEx(int* hTotal, int* hStart, int* hEffective, int* vTotal, int* vStart, int* vEffective);
+    int Width();
+    int Height();
+    int SetPreviewWindow(HWND parent, int left, int top, int right, int bottom);
+    bool ValidateCaptureWindow() const;
+
+    // ---- streaming and capture
+    int PrepareCapture();
+    int Preview();
+    int CallBackPreview(HWND callbackWindow, void* buffer, int bufferSize, int rowOrder);
+    int StartPreview();
+    int StopPreview();
+    int Close();
+    int Capture();
+    int SnapShot(void* buffer, int bufferSize, int rowOrder);
+    int GetImage(void* buffer, int bufferSize, int rowOrder);
+
+    // ---- files
+    int SaveImage(const char* fileName, int fileType);
+    int SaveImageW(const wchar_t* fileName, int fileType);
+    int Record(const char* fileName, int milliseconds, int showWindow);
+    int RecordW(const wchar_t* fileName, int milliseconds, int showWindow);
+
+    // ---- parameters
+    int SetFilterValue(int filterId, int value);
+    int GetFilterValue(int filterId, int* success);
+    int SetRealExposureTime(int microseconds);
+    int GetRealExposureTime(int* success);
+    int SetAutoIris(int mode);
+    int GetAutoIris(int* success);
+    int SetMirrorH(int on);
+    int SetMirrorV(int on);
+    int GetMirrorH();
+    int GetMirrorV();
+    int SetIOPort(int value);
+    int GetIOPort(unsigned char* value);
+    int ReadRegister(uint16_t reg, int* success);
+    int WriteRegister(uint16_t reg, uint16_t value);
+    int ReadSromID(int index, int* success);
+    int WriteSromID(int index, int value);
+
+    // ---- settings dialogs
+    int SetCameraDlg(HWND parent);
+    int SetAnalogDlg(HWND parent);
+    int SetImageDlg(HWND parent);
+
+    // ---- settings persistence (registry and serial ROM)
+    int LoadCaptureWindowSettings();
+    int LoadCameraSettings();
+    int LoadGrayFromSrom();
+
+    // ---- fields, in the order of the instance's data model
+    CToviraZ400KXSdk* device = nullptr;
+    CDibImage* rawImage8 = nullptr;
+    CDibImage* rawImage16 = nullptr;
+    CDibImage* colorImage24 = nullptr;
+    CDibImage* colorImage32 = nullptr;
+    CDibImage* colorImage48 = nullptr;
+    CDibImage* colorImage64 = nullptr;
+    CDibImage* sharpnessImage = nullptr;
+    CDibImage* displayImage = nullptr;
+    HWND previewWindow = nullptr;
+    HDC previewDc = nullptr;
+    char previewClassName[256] = {};
+    int hTotal = 3840, vTotal = 2748;
+    int effectiveWidth = 3840, effectiveHeight = 2748;
+    int hStart = 0, vStart = 0;
+    int bufferCount = 10;
+    ImageParameters image;
+    void* imageDialog = nullptr;
+    // Last analogue values sent to the sensor (16-bit values in 32-bit slots).
+    int globalGain = 0, colorGainGreen1 = 0, colorGainRed = 0, colorGainBlue = 0, colorGainGreen2 = 0;
+    int exposureLines = 0;
+    unsigned mirrorV = 0, mirrorH = 0;
+    unsigned autoIrisMode = 0;
+    void* analogDialog = nullptr;
+    uint16_t lineLength = 0, frameLength = 0;
+    double exposureScale = 1.0;
+    int lastRealExposure = 0;
+    unsigned recording = 0;
+    int framesWritten = 0, frameLimit = 0, newFrame = 0;
+    HANDLE recordThread = nullptr;
+    DWORD recordThreadId = 0;
+    HANDLE recordDone = nullptr;
+    volatile LONG runFlag = 0;
+    HANDLE frameThread = nullptr;
+    DWORD frameThreadId = 0;
+    HANDLE frameLoopDone = nullptr;
+    HWND previewParent = nullptr;
+    RECT previewRect = {0, 0, 3840, 2748};
+    HWND notifyWindow = nullptr;
+    HWND callbackWindow = nullptr;
+    void* callerBuffer = nullptr;
+    int callerBufferSize = 0, rowOrder = 0;
+    TOVIRA_FRAME_INFO frameInfo = {32, 0, 0, 0, 0, 0, nullptr};
+    int captureState = 0;  // 0 idle, 1 streaming, 2 capture mode
+    int colorMode = 0;     // 0..5 for 8, 16, 24, 32, 48, 64 bits per pixel
+    int subSample = 0;
+    int waitTime = 10;
+    int clockCode = 0;
+    int frameRate = 0;     // tenths of frames per second
+    int framesCounted = 0;
+    DWORD lastRateUpdate = 0;
+    int errors[20] = {};
+    int driverSetting = 8000;
+
+    // Not in the data model: the frame loop holds frameLock while it processes a frame and copies it out;
+    // GetImage and SaveImage take it too, so a caller never sees half of one frame and half of another.
+    std::recursive_mutex frameLock;
+
+private:
+    std::mutex errorLock;  // the frame loop records errors while the caller's thread pops them
+};

@@ -1,0 +1,87 @@
+# Windows build: the DLL, its import libraries, the sample programs and the Windows tests (run under Wine).
+
+set(TOVIRA_THIRDPARTY_DIR ${CMAKE_SOURCE_DIR}/.cache/thirdparty/install CACHE PATH
+    "zlib-using image libraries cross-built by scripts/build-thirdparty.sh")
+foreach(lib png16 jpeg tiff)
+  if(NOT EXISTS ${TOVIRA_THIRDPARTY_DIR}/lib/lib${lib}.a)
+    message(FATAL_ERROR "lib${lib}.a missing in ${TOVIRA_THIRDPARTY_DIR}: run scripts/build-thirdparty.sh")
+  endif()
+endforeach()
+add_library(tovira_imagelibs INTERFACE)
+target_include_directories(tovira_imagelibs INTERFACE ${TOVIRA_THIRDPARTY_DIR}/include)
+target_link_libraries(tovira_imagelibs INTERFACE
+  ${TOVIRA_THIRDPARTY_DIR}/lib/libtiff.a
+  ${TOVIRA_THIRDPARTY_DIR}/lib/libpng16.a
+  ${TOVIRA_THIRDPARTY_DIR}/lib/libjpeg.a
+  /usr/x86_64-w64-mingw32/lib/libz.a)
+
+# Self-contained binaries: the C++ runtime, libgcc and winpthread are linked in.
+add_link_options(-static -static-libgcc -static-libstdc++)
+add_compile_options(-O2 -msse2)
+set(TOVIRA_SYSTEM_LIBS user32 gdi32 comctl32 comdlg32 winmm advapi32 kernel32)
+
+file(GLOB TOVIRA_WIN_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/api/*.cpp
+  ${CMAKE_SOURCE_DIR}/camera/*.cpp
+  ${CMAKE_SOURCE_DIR}/device/*.cpp
+  ${CMAKE_SOURCE_DIR}/output/*.cpp
+  ${CMAKE_SOURCE_DIR}/dialogs/*.cpp)
+list(REMOVE_DUPLICATES TOVIRA_WIN_SOURCES)
+list(APPEND TOVIRA_WIN_SOURCES ${TOVIRA_PORTABLE_SOURCES})
+list(REMOVE_DUPLICATES TOVIRA_WIN_SOURCES)
+
+# Everything of the library, once; the DLL and the white-box tests both use these objects.
+add_library(tovira_core OBJECT ${TOVIRA_WIN_SOURCES})
+target_include_directories(tovira_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include)
+target_compile_definitions(tovira_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+target_compile_options(tovira_core PRIVATE ${TOVIRA_WARNINGS})
+target_link_libraries(tovira_core PUBLIC tovira_imagelibs ${TOVIRA_SYSTEM_LIBS})
+
+file(GLOB TOVIRA_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/api/*.rc ${CMAKE_SOURCE_DIR}/dialogs/*.rc)
+add_library(ToviraSdk_Z400KX SHARED $<TARGET_OBJECTS:tovira_core> ${TOVIRA_RESOURCES}
+  ${CMAKE_SOURCE_DIR}/api/ToviraSdk_Z400KX.def)
+set_target_properties(ToviraSdk_Z400KX PROPERTIES PREFIX "" OUTPUT_NAME ToviraSdk_Z400KX
+  IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
+target_link_libraries(ToviraSdk_Z400KX PRIVATE tovira_imagelibs ${TOVIRA_SYSTEM_LIBS})
+target_link_options(ToviraSdk_Z400KX PRIVATE -Wl,--kill-at)
+
+# MSVC import library from the same .def.
+add_custom_command(TARGET ToviraSdk_Z400KX POST_BUILD
+  COMMAND x86_64-w64-mingw32-dlltool -d ${CMAKE_SOURCE_DIR}/api/ToviraSdk_Z400KX.def
+          -D ToviraSdk_Z400KX.dll -l ${CMAKE_BINARY_DIR}/lib/ToviraSdk_Z400KX.lib
+  VERBATIM)
+
+# Wine as the test emulator: private prefix in the build tree, no debug chatter, Xvfb when no display.
+set(TOVIRA_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh @ONLY
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# White-box tests: the library's objects linked into the test program.
+file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+if(WIN_TEST_SOURCES)
+  add_executable(win_tests ${WIN_TEST_SOURCES} $<TARGET_OBJECTS:tovira_core>)
+  target_link_libraries(win_tests PRIVATE tovira_core GTest::gtest_main GTest::gmock)
+  add_test(NAME win COMMAND win_tests)
+  # Registry and display are shared by every Wine process of the prefix.
+  set_tests_properties(win PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 1800)
+endif()
+
+# Black-box tests: the DLL as users get it (public header, import library, LoadLibrary).
+file(GLOB DLL_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/dll/*.cpp)
+if(DLL_TEST_SOURCES)
+  add_executable(dll_tests ${DLL_TEST_SOURCES})
+  target_include_directories(dll_tests PRIVATE ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/tests/dll)
+  target_link_libraries(dll_tests PRIVATE ToviraSdk_Z400KX tovira_imagelibs GTest::gtest_main ${TOVIRA_SYSTEM_LIBS})
+  target_compile_definitions(dll_tests PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+  add_test(NAME dll COMMAND dll_tests)
+  set_tests_properties(dll PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 1800
+    ENVIRONMENT "TOVIRA_VIRTUAL_CAMERAS=0;TOVIRA_VIRTUAL_PACE=fast")
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt)
+  add_subdirectory(apps)
+endif()
