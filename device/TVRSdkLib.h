@@ -207,9 +207,7 @@ private:
 
   static DWORD WINAPI transferThreadMain(void* self);
   void transferLoop();
-  int unpackInto(void* destination, const std::uint8_t* source) const;
-  // Opens, runs send (and two reply reads when reply != null), closes. Packet results as the transport.
-  bool openForCommand(tovira::DeviceHandle* handle);
+  void releaseBuffersLocked(); // needs bufferLock_
 
   std::shared_ptr<tovira::DriverPort> port_;
 
@@ -239,10 +237,12 @@ private:
   std::atomic<int> readerIndex_{0};
   std::atomic<unsigned> streamGeneration_{0}; // advanced by every start
   unsigned selectedGeneration_ = 0;           // generation in which the reader's slot was selected
-  bool threadRunning_ = false;                // a thread was created and not yet collected by a stop
+  bool streamWide_ = false;                   // transfer width the running stream reads with
+  char streamPath_[128] = {};                 // path the transfer thread opens
 
   // Single-frame read.
   tovira::DeviceHandle singleHandle_ = nullptr;
   int singleFinished_ = 1;
   int singleResult_ = 0;
+  bool singleWide_ = false;
 };
