@@ -1,0 +1,269 @@
+// tovira_tool: a console sample for the Z400KX SDK.
+//
+//   tovira_tool list                                 cameras and their information
+//   tovira_tool stream <seconds> [bits]              stream, report the delivered frame rate
+//   tovira_tool snapshot <bits> <file type> <file>   one frame in a colour mode, saved as a file type
+//   tovira_tool record <milliseconds> <file.avi>     record an AVI
+//   tovira_tool reg read <register>                  read a sensor register (16-bit address)
+//   tovira_tool reg write <register> <value>         write a sensor register
+//   tovira_tool demo [folder]                        all of the above in one run
+//
+// Without a camera, set TOVIRA_VIRTUAL_CAMERAS=0 to use the SDK's virtual camera.
+// The exit code is 0 only when everything the command did worked.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ToviraSdk_Z400KX.h"
+#include "ErrorNames.h"
+
+namespace {
+
+int g_failures = 0;
+
+// Prints a failed call with the newest code in the handle's history.
+bool Check(int handle, int result, const char* what) {
+    if (result) return true;
+    const int code = Tovira_GetLastError(handle);
+    std::printf("  FAILED: %s (error %d, %s)\n", what, code, ToviraErrorName(code));
+    ++g_failures;
+    return false;
+}
+
+void DrainErrors(int handle) {
+    for (int i = 0; i < 20; ++i) Tovira_GetLastError(handle);
+}
+
+// A message-only window receives the SDK's posted messages.
+struct MessageWindow {
+    HWND hwnd = nullptr;
+    MessageWindow() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "ToviraToolMessages";
+        RegisterClassA(&wc);
+        hwnd = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }
+    ~MessageWindow() {
+        if (hwnd) DestroyWindow(hwnd);
+    }
+};
+
+int BytesPerFrame(int width, int height, int bits) {
+    const int stride = ((width * bits / 8) + 3) & ~3;
+    return stride * height;
+}
+
+int CommandList(int h) {
+    char names[10][256] = {};
+    const int count = Tovira_EnumDevice(h, &names[0][0]);
+    std::printf("cameras: %d\n", count);
+    for (int i = 0; i < count; ++i) std::printf("  %s\n", names[i]);
+    TOVIRA_CAMERA_INFO info = {};
+    info.size = sizeof(info);
+    if (Check(h, Tovira_GetCameraInfo(h, &info), "Tovira_GetCameraInfo")) {
+        std::printf("sensor %d x %d, gain %d..%d, colour gain %d..%d, exposure %d..%d lines\n", info.sensorWidth,
+                    info.sensorHeight, info.gainMin, info.gainMax, info.colorGainMin, info.colorGainMax,
+                    info.exposureMin, info.exposureMax);
+    }
+    std::printf("capture window %d x %d, colour mode %d, wait time %d ms\n", Tovira_Width(h), Tovira_Height(h),
+                Tovira_GetColorMode(h), Tovira_GetWaitTime(h));
+    return count > 0 ? 0 : 1;
+}
+
+int CommandStream(int h, double seconds, int bits) {
+    if (!Check(h, Tovira_SetColorMode(h, bits), "Tovira_SetColorMode")) return 1;
+    std::vector<unsigned char> buffer(static_cast<size_t>(BytesPerFrame(Tovira_Width(h), Tovira_Height(h), bits)));
+    MessageWindow messages;
+    if (!messages.hwnd) {
+        std::printf("  FAILED: cannot create a message window\n");
+        return 1;
+    }
+    std::printf("streaming %.1f s at %d bits per pixel ...\n", seconds, bits);
+    if (!Check(h, Tovira_CallBackPreview(h, messages.hwnd, buffer.data(), static_cast<int>(buffer.size()), 1),
+               "Tovira_CallBackPreview"))
+        return 1;
+    const DWORD start = GetTickCount();
+    DWORD lastReport = start;
+    int frames = 0, lastRate = 0, problems = 0;
+    while (GetTickCount() - start < static_cast<DWORD>(seconds * 1000)) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TOVIRA_FRAME) {
+                if (msg.lParam == 0 && msg.wParam) {
+                    ++frames;
+                    lastRate = reinterpret_cast<TOVIRA_FRAME_INFO*>(msg.wParam)->frameRate;
+                } else {
+                    ++problems;
+                    std::printf("  frame message with lParam %d\n", static_cast<int>(msg.lParam));
+                }
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (GetTickCount() - lastReport >= 1000) {
+            lastReport = GetTickCount();
+            std::printf("  %5.1f s: %d frames, %.1f fps\n", (lastReport - start) / 1000.0, frames, lastRate / 10.0);
+            std::fflush(stdout);
+        }
+        Sleep(2);
+    }
+    Check(h, Tovira_StopPreview(h), "Tovira_StopPreview");
+    Tovira_Close(h);
+    const double elapsed = (GetTickCount() - start) / 1000.0;
+    std::printf("delivered %d frames in %.1f s: %.2f fps (SDK measured %.1f fps)\n", frames, elapsed,
+                frames / elapsed, lastRate / 10.0);
+    if (frames == 0 || problems) {
+        ++g_failures;
+        return 1;
+    }
+    return 0;
+}
+
+const char* FileTypeName(int type) {
+    static const char* const names[] = {"BMP", "raw", "JPEG q100", "JPEG q70", "JPEG q20", "PNG", "TIFF"};
+    return type >= 0 && type <= 6 ? names[type] : "?";
+}
+
+int CommandSnapshot(int h, int bits, int type, const char* file) {
+    if (!Check(h, Tovira_SetColorMode(h, bits), "Tovira_SetColorMode")) return 1;
+    if (!Check(h, Tovira_SnapShot(h, nullptr, 0, 1), "Tovira_SnapShot")) return 1;
+    const DWORD start = GetTickCount();
+    if (!Check(h, Tovira_SaveImage(h, file, type), "Tovira_SaveImage")) return 1;
+    std::printf("  wrote %s (%d bits per pixel, %s, %.2f s)\n", file, bits, FileTypeName(type),
+                (GetTickCount() - start) / 1000.0);
+    return 0;
+}
+
+int CommandRecord(int h, int milliseconds, const char* file) {
+    std::printf("recording %d ms into %s ...\n", milliseconds, file);
+    if (!Check(h, Tovira_Record(h, file, milliseconds, 0), "Tovira_Record")) return 1;
+    // The recording ends by itself after its duration; wait for it, showing progress.
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(milliseconds) + 500) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(250);
+        std::printf("  %.1f s\r", (GetTickCount() - start) / 1000.0);
+        std::fflush(stdout);
+    }
+    Check(h, Tovira_StopPreview(h), "Tovira_StopPreview");
+    Tovira_Close(h);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(file, GetFileExInfoStandard, &data)) {
+        std::printf("  FAILED: %s was not written\n", file);
+        ++g_failures;
+        return 1;
+    }
+    std::printf("  wrote %s (%lu bytes)\n", file, static_cast<unsigned long>(data.nFileSizeLow));
+    return 0;
+}
+
+int CommandRegister(int h, int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[0], "read") == 0) {
+        const int reg = static_cast<int>(std::strtol(argv[1], nullptr, 0));
+        int ok = 0;
+        const int value = Tovira_ReadRegisterEx(h, reg, &ok);
+        if (!Check(h, ok, "Tovira_ReadRegisterEx")) return 1;
+        std::printf("register 0x%04X = 0x%04X (%d)\n", reg, value, value);
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[0], "write") == 0) {
+        const int reg = static_cast<int>(std::strtol(argv[1], nullptr, 0));
+        const int value = static_cast<int>(std::strtol(argv[2], nullptr, 0));
+        if (!Check(h, Tovira_WriteRegisterEx(h, reg, value), "Tovira_WriteRegisterEx")) return 1;
+        std::printf("register 0x%04X := 0x%04X\n", reg, value);
+        return 0;
+    }
+    std::printf("usage: tovira_tool reg read <register> | reg write <register> <value>\n");
+    return 2;
+}
+
+int CommandDemo(int h, const std::string& folder) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::printf("== cameras\n");
+    CommandList(h);
+    std::printf("== registers\n");
+    char readWord[] = "read", windowStart[] = "0x0344";  // the horizontal start of the capture window
+    char* readArgs[] = {readWord, windowStart};
+    CommandRegister(h, 2, readArgs);
+    std::printf("== streaming\n");
+    CommandStream(h, 3.0, 24);
+
+    // Every colour mode once and every file type once.
+    struct Shot {
+        int bits, type;
+        const char* name;
+    };
+    const Shot shots[] = {{8, TOVIRA_FILE_BMP, "mode08.bmp"},      {16, TOVIRA_FILE_TIFF, "mode16.tif"},
+                          {24, TOVIRA_FILE_JPEG_100, "mode24_q100.jpg"}, {24, TOVIRA_FILE_JPEG_70, "mode24_q70.jpg"},
+                          {24, TOVIRA_FILE_JPEG_20, "mode24_q20.jpg"}, {32, TOVIRA_FILE_PNG, "mode32.png"},
+                          {48, TOVIRA_FILE_RAW, "mode48.raw"},       {64, TOVIRA_FILE_TIFF, "mode64.tif"}};
+    std::printf("== snapshots\n");
+    for (const Shot& shot : shots) {
+        const std::string path = folder + "\\" + shot.name;
+        CommandSnapshot(h, shot.bits, shot.type, path.c_str());
+    }
+    Tovira_StopPreview(h);
+    std::printf("== recording\n");
+    Tovira_SetColorMode(h, 24);
+    CommandRecord(h, 2000, (folder + "\\recording.avi").c_str());
+    return g_failures ? 1 : 0;
+}
+
+void Usage() {
+    std::printf(
+        "usage: tovira_tool list | stream <seconds> [bits] | snapshot <bits> <file type 0-6> <file> |\n"
+        "                   record <milliseconds> <file.avi> | reg read <register> | reg write <register> <value> |\n"
+        "                   demo [folder]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        Usage();
+        return 2;
+    }
+    const std::string command = argv[1];
+    std::printf("ToviraSdk_Z400KX.dll version 0x%06X\n", Tovira_GetDllVersion());
+    const int h = Tovira_Initialize(nullptr);
+    if (!h) {
+        std::printf("FAILED: Tovira_Initialize returned 0\n");
+        return 1;
+    }
+    const int initCode = Tovira_GetLastError(h);
+    if (initCode == TOVIRA_ERR_STORAGE)
+        std::printf("first run on this account: default settings were created in the registry\n");
+    else if (initCode)
+        std::printf("initialisation reported error %d (%s)\n", initCode, ToviraErrorName(initCode));
+    DrainErrors(h);
+
+    int result = 2;
+    if (command == "list") {
+        result = CommandList(h);
+    } else if (command == "stream" && argc >= 3) {
+        result = CommandStream(h, std::atof(argv[2]), argc >= 4 ? std::atoi(argv[3]) : 24);
+    } else if (command == "snapshot" && argc >= 5) {
+        result = CommandSnapshot(h, std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+    } else if (command == "record" && argc >= 4) {
+        result = CommandRecord(h, std::atoi(argv[2]), argv[3]);
+    } else if (command == "reg" && argc >= 3) {
+        result = CommandRegister(h, argc - 2, argv + 2);
+    } else if (command == "demo") {
+        result = CommandDemo(h, argc >= 3 ? argv[2] : "out");
+    } else {
+        Usage();
+    }
+    const int last = Tovira_GetLastError(h);
+    std::printf("last error: %d (%s)\n", last, ToviraErrorName(last));
+    Tovira_Release(h);
+    if (command == "demo") std::printf("demo %s: %d failure(s)\n", result == 0 ? "passed" : "FAILED", g_failures);
+    return result;
+}
