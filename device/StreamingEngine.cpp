@@ -36,10 +36,14 @@ int CTVRSdkLib::BuildFrameBuffers(int linePitch, int firstColumn, int activeWidt
     geometry_.firstLine = firstLine;
     geometry_.activeLines = activeLines;
     geometry_.ringCount = ringCount;
-    geometry_.transferLength = tovira::transferLengthFor(linePitch, firstLine, activeLines);
+    // Beyond 2^30 positions the buffers could not be allocated anyway (and the length would not fit
+    // the 32-bit transfer request): treated as memory exhaustion.
+    const std::uint64_t positions = std::uint64_t(firstLine + activeLines) * std::uint64_t(linePitch);
+    const bool tooLarge = positions > (std::uint64_t(1) << 30);
+    geometry_.transferLength = tooLarge ? 0 : tovira::transferLengthFor(linePitch, firstLine, activeLines);
     const SIZE_T bytes = SIZE_T(geometry_.transferLength) * 2; // always room for 16-bit transfers
 
-    singleFrame_ = new (std::nothrow) std::uint8_t[bytes]();
+    singleFrame_ = tooLarge ? nullptr : new (std::nothrow) std::uint8_t[bytes]();
     ring_ = singleFrame_ ? new (std::nothrow) RingEntry[ringCount] : nullptr;
     if (ring_ == nullptr) {
       result = 7;
