@@ -1,0 +1,146 @@
+#include "pipeline/DefectFilter.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "pipeline/BayerCell.h"
+#include "pipeline/Demosaic.h"
+#include "pipeline/PixelAccess.h"
+
+namespace tovira {
+
+EstimatedColour EstimatePixelColor(const uint8_t* frame, int32_t stride, int32_t x, int32_t y,
+                                   const ColourRecord& colour) {
+  const CellOffsets& cell = CellOffsetsAt(colour.bayerMode, x, y);
+  auto at = [&](const CellOffset& o) { return int32_t{RowAt(frame, y + o.dy, stride)[x + o.dx]}; };
+  auto weighted = [&](const CellOffset* o) { return 9 * at(o[0]) + 3 * (at(o[1]) + at(o[2])) + at(o[3]); };
+  EstimatedColour c;
+  c.green = (at(cell.green[0]) + at(cell.green[1])) >> 1;
+  // Limited like the demosaic's own result, so a bright sample never wraps round to a dark one.
+  c.red = std::min((weighted(cell.red) * GainFactor(colour.redGain)) >> 11, 255);
+  c.blue = std::min((weighted(cell.blue) * GainFactor(colour.blueGain)) >> 11, 255);
+  return c;
+}
+
+namespace {
+
+// One pixel of the scan; returns true when it was replaced.
+inline bool FilterPixel8(uint8_t* frame, int32_t stride, int32_t x, int32_t y, int32_t threshold,
+                         const ColourRecord& colour) {
+  uint8_t* row = RowAt(frame, y, stride);
+  const int32_t v = row[x];
+  const int32_t mean = (row[x - 2] + row[x + 2] + RowAt(frame, y - 2, stride)[x] +
+                        RowAt(frame, y + 2, stride)[x]) >> 2;
+  if (v - mean < threshold) return false;
+  const EstimatedColour c = EstimatePixelColor(frame, stride, x, y, colour);
+  const int tinted = (std::abs(c.red - c.green) > threshold) + (std::abs(c.red - c.blue) > threshold) +
+                     (std::abs(c.green - c.blue) > threshold);
+  if (tinted < 2) return false;
+  row[x] = static_cast<uint8_t>(mean);
+  return true;
+}
+
+inline void FilterPixel16(uint8_t* frame, int32_t stride, int32_t x, int32_t y, int32_t threshold) {
+  uint8_t* row = RowAt(frame, y, stride);
+  const int32_t v = Load16(row + 2 * x);
+  const int32_t mean = (Load16(row + 2 * (x - 2)) + Load16(row + 2 * (x + 2)) +
+                        Load16(RowAt(frame, y - 2, stride) + 2 * x) +
+                        Load16(RowAt(frame, y + 2, stride) + 2 * x)) >> 2;
+  if (std::abs(v - mean) >= threshold) Store16(row + 2 * x, static_cast<uint16_t>(mean));
+}
+
+// Whether any of the 16 8-bit pixels from column x on is a bright outlier candidate, judged on the
+// current buffer. When none is, the scan would replace none of them: their left neighbours are either
+// final already or unchanged members of the same group, so skipping the group is exact.
+inline bool AnyCandidate8(const uint8_t* frame, int32_t stride, int32_t x, int32_t y, __m128i limit) {
+  const uint8_t* row = RowAt(frame, y, stride) + x;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+  const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row - 2));
+  const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2));
+  const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(RowAt(frame, y - 2, stride) + x));
+  const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(RowAt(frame, y + 2, stride) + x));
+  auto half = [&](auto unpack) {
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(unpack(l, zero), unpack(r, zero)),
+                                      _mm_add_epi16(unpack(u, zero), unpack(d, zero)));
+    // v - mean >= threshold  <=>  v > mean + threshold - 1
+    return _mm_cmpgt_epi16(unpack(v, zero), _mm_add_epi16(_mm_srli_epi16(sum, 2), limit));
+  };
+  const __m128i lo = half([](__m128i a, __m128i b) { return _mm_unpacklo_epi8(a, b); });
+  const __m128i hi = half([](__m128i a, __m128i b) { return _mm_unpackhi_epi8(a, b); });
+  return _mm_movemask_epi8(_mm_or_si128(lo, hi)) != 0;
+}
+
+// The same for 8 16-bit pixels and |v - mean| >= threshold. mean is computed exactly in 16 bits as the
+// sum of the quarters plus the quarter of the remainders.
+inline bool AnyCandidate16(const uint8_t* frame, int32_t stride, int32_t x, int32_t y,
+                           __m128i thresholdMinus1) {
+  const uint8_t* row = RowAt(frame, y, stride) + 2 * x;
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+  const __m128i n[4] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(row - 4)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(RowAt(frame, y - 2, stride) + 2 * x)),
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(RowAt(frame, y + 2, stride) + 2 * x))};
+  const __m128i three = _mm_set1_epi16(3);
+  __m128i quarters = _mm_setzero_si128(), rest = _mm_setzero_si128();
+  for (const __m128i& s : n) {
+    quarters = _mm_add_epi16(quarters, _mm_srli_epi16(s, 2));
+    rest = _mm_add_epi16(rest, _mm_and_si128(s, three));
+  }
+  const __m128i mean = _mm_add_epi16(quarters, _mm_srli_epi16(rest, 2));
+  const __m128i diff = _mm_or_si128(_mm_subs_epu16(v, mean), _mm_subs_epu16(mean, v));
+  const __m128i over = _mm_subs_epu16(diff, thresholdMinus1);  // non-zero where diff >= threshold
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(over, _mm_setzero_si128())) != 0xFFFF;
+}
+
+}  // namespace
+
+TOVIRA_PIXEL_KERNEL(FilterDefectPixels) {
+  if (q == nullptr) return 0;
+  const int32_t threshold = static_cast<const ThresholdRecord*>(q)->threshold;
+  uint8_t* frame = target;
+  const int32_t stride = targetStride;
+  (void)source;
+  // In place: the kernel works on the target buffer, which the pipeline passes as the source too. A
+  // separate source is not supported (nothing to copy from, as replaced values feed later pixels).
+  const int32_t xBegin = rect.left + 2, xEnd = rect.right - 2;
+  const int32_t yBegin = rect.top + 2, yEnd = rect.bottom - 2;
+  if (xBegin >= xEnd || yBegin >= yEnd) return 0;
+  const bool vectorOk = threshold >= 1 && threshold <= 32767;
+
+  if (sourceBpp == 2) {
+    const __m128i thresholdMinus1 = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
+    for (int32_t row = yBegin; row < yEnd; ++row) {
+      int32_t column = xBegin;
+      if (vectorOk) {
+        for (; column + 7 < xEnd; column += 8) {
+          if (!AnyCandidate16(frame, stride, column, row, thresholdMinus1)) continue;
+          for (int32_t c = column; c < column + 8; ++c) FilterPixel16(frame, stride, c, row, threshold);
+        }
+      }
+      for (; column < xEnd; ++column) FilterPixel16(frame, stride, column, row, threshold);
+    }
+    return 0;
+  }
+  if (sourceBpp != 1 || p == nullptr) return 0;
+  ColourRecord colour = *static_cast<const ColourRecord*>(p);
+  colour.bayerMode &= 3;
+  int64_t replaced = 0;
+  const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
+  for (int32_t row = yBegin; row < yEnd; ++row) {
+    int32_t column = xBegin;
+    if (vectorOk) {
+      for (; column + 15 < xEnd; column += 16) {
+        if (!AnyCandidate8(frame, stride, column, row, limit)) continue;
+        for (int32_t c = column; c < column + 16; ++c)
+          replaced += FilterPixel8(frame, stride, c, row, threshold, colour);
+      }
+    }
+    for (; column < xEnd; ++column) replaced += FilterPixel8(frame, stride, column, row, threshold, colour);
+  }
+  return replaced;
+}
+
+}  // namespace tovira

@@ -1,0 +1,374 @@
+#include "pipeline/Demosaic.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <type_traits>
+
+#include "pipeline/BayerCell.h"
+#include "pipeline/PixelAccess.h"
+
+namespace tovira {
+
+int32_t GainFactor(int32_t gain) {
+  return static_cast<int32_t>(static_cast<double>(Clamp<int32_t>(gain, 0, 400)) * 1.28);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------
+// Scalar path: tails of the interior rows, the border and frames too small for the vector loop.
+
+template <class Sample>
+inline int32_t ReadSample(const uint8_t* rowStart, int32_t column);
+template <>
+inline int32_t ReadSample<uint8_t>(const uint8_t* rowStart, int32_t column) {
+  return rowStart[column];
+}
+template <>
+inline int32_t ReadSample<uint16_t>(const uint8_t* rowStart, int32_t column) {
+  return std::min<int32_t>(Load16(rowStart + 2 * column), 4095);
+}
+
+template <class Sample>
+inline void WriteBgr(uint8_t* pixel, int32_t blue, int32_t green, int32_t red) {
+  if constexpr (sizeof(Sample) == 1) {
+    pixel[0] = static_cast<uint8_t>(blue);
+    pixel[1] = static_cast<uint8_t>(green);
+    pixel[2] = static_cast<uint8_t>(red);
+  } else {
+    Store16(pixel, static_cast<uint16_t>(blue));
+    Store16(pixel + 2, static_cast<uint16_t>(green));
+    Store16(pixel + 4, static_cast<uint16_t>(red));
+  }
+}
+
+// One output pixel at absolute column x, storage row y. Fold = neighbours outside the frame are moved
+// inward (border pixels); otherwise every neighbour must be inside.
+template <class Sample, bool Fold>
+inline void DemosaicPixel(const uint8_t* source, int32_t sourceStride, const KernelRect& frame,
+                          int32_t bayerMode, int32_t x, int32_t y, int32_t redFactor,
+                          int32_t blueFactor, uint8_t* out) {
+  constexpr int32_t kLimit = sizeof(Sample) == 1 ? 255 : 4095;
+  const CellOffsets& cell = CellOffsetsAt(bayerMode, x, y);
+  auto at = [&](const CellOffset& o) {
+    int32_t cx = x + o.dx, cy = y + o.dy;
+    if constexpr (Fold) {
+      cx = frame.left + FoldInward(cx - frame.left, frame.width());
+      cy = frame.top + FoldInward(cy - frame.top, frame.height());
+    }
+    return ReadSample<Sample>(RowAt(source, cy, sourceStride), cx);
+  };
+  const int32_t green = std::min((at(cell.green[0]) + at(cell.green[1])) >> 1, kLimit);
+  const int32_t blueSum =
+      9 * at(cell.blue[0]) + 3 * (at(cell.blue[1]) + at(cell.blue[2])) + at(cell.blue[3]);
+  const int32_t redSum = 9 * at(cell.red[0]) + 3 * (at(cell.red[1]) + at(cell.red[2])) + at(cell.red[3]);
+  WriteBgr<Sample>(out, std::min((blueSum * blueFactor) >> 11, kLimit), green,
+                   std::min((redSum * redFactor) >> 11, kLimit));
+}
+
+template <class Sample, bool Fold>
+void DemosaicSpan(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
+                  int32_t y0, int32_t targetBpp, int32_t targetStride, int32_t sourceStride,
+                  int32_t bayerMode, int32_t redFactor, int32_t blueFactor, int32_t row,
+                  int32_t columnBegin, int32_t columnEnd) {
+  uint8_t* out = RowAt(target, y0 + (row - frame.top), targetStride);
+  for (int32_t column = columnBegin; column < columnEnd; ++column) {
+    DemosaicPixel<Sample, Fold>(source, sourceStride, frame, bayerMode, column, row, redFactor,
+                                blueFactor,
+                                out + static_cast<intptr_t>(x0 + (column - frame.left)) * targetBpp);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Vector path (SSE2). Sixteen output pixels x0 .. x0+15 (x0 even) per step, held as eight "even"
+// (x0 + 2j) and eight "odd" (x0 + 2j + 1) 16-bit lanes. For a colour C on a row whose C samples sit at
+// column parity pC, the horizontal part of the 9-3-3-1 weights is 3 * near + far:
+//   pC = 0: even 3 lo(L0) + lo(Lm), odd 3 lo(L0) + lo(Lp)
+//   pC = 1: even 3 hi(Lm) + hi(L0), odd 3 hi(L0) + hi(Lm)
+// with L0, Lm, Lp the sample pairs (x0 + 2j, x0 + 2j + 1) loaded at x0, x0 - 2, x0 + 2 and lo/hi the
+// even/odd sample of a pair; the vertical part is 3 * (near row) + (far row).
+
+struct PairLoads {
+  __m128i lo0, hi0, loM, hiM, loP;  // lo/hi of L0, Lm and lo of Lp; hi(Lp) is never needed
+};
+
+inline __m128i MinU16(__m128i a, __m128i b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); }
+
+struct Source8 {
+  static PairLoads Load(const uint8_t* row, int32_t x0) {
+    const __m128i mask = _mm_set1_epi16(0x00FF);
+    const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x0));
+    const __m128i lm = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x0 - 2));
+    const __m128i lp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x0 + 2));
+    return {_mm_and_si128(l0, mask), _mm_srli_epi16(l0, 8), _mm_and_si128(lm, mask),
+            _mm_srli_epi16(lm, 8), _mm_and_si128(lp, mask)};
+  }
+};
+
+struct Source16 {
+  // Eight pairs from two loads of four pairs; samples above 4095 count as 4095.
+  static inline void Split(const uint8_t* at, __m128i* lo, __m128i* hi) {
+    const __m128i limit = _mm_set1_epi16(4095);
+    const __m128i a = MinU16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), limit);
+    const __m128i b = MinU16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16)), limit);
+    *lo = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
+                          _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+    *hi = _mm_packs_epi32(_mm_srli_epi32(a, 16), _mm_srli_epi32(b, 16));
+  }
+  static PairLoads Load(const uint8_t* row, int32_t x0) {
+    PairLoads r;
+    __m128i unused;
+    Split(row + 2 * x0, &r.lo0, &r.hi0);
+    Split(row + 2 * (x0 - 2), &r.loM, &r.hiM);
+    Split(row + 2 * (x0 + 2), &r.loP, &unused);
+    return r;
+  }
+};
+
+inline __m128i Times3(__m128i v) { return _mm_add_epi16(_mm_add_epi16(v, v), v); }
+
+inline void Horizontal(const PairLoads& l, int parity, __m128i* even, __m128i* odd) {
+  if (parity == 0) {
+    const __m128i near3 = Times3(l.lo0);
+    *even = _mm_add_epi16(near3, l.loM);
+    *odd = _mm_add_epi16(near3, l.loP);
+  } else {
+    *even = _mm_add_epi16(Times3(l.hiM), l.hi0);
+    *odd = _mm_add_epi16(Times3(l.hi0), l.hiM);
+  }
+}
+
+// (v * factor) >> 11, limited: for 8-bit sums (v <= 4080) one high multiply on (v << 4, 2 factor).
+inline __m128i Scale8(__m128i v, __m128i factorTimes2) {
+  return _mm_min_epi16(_mm_mulhi_epu16(_mm_slli_epi16(v, 4), factorTimes2), _mm_set1_epi16(255));
+}
+// For 12-bit sums (v <= 65520) the 32-bit product is rebuilt from its halves: (hi << 5) | (lo >> 11).
+inline __m128i Scale16(__m128i v, __m128i factor) {
+  const __m128i lo = _mm_mullo_epi16(v, factor), hi = _mm_mulhi_epu16(v, factor);
+  return _mm_min_epi16(_mm_or_si128(_mm_slli_epi16(hi, 5), _mm_srli_epi16(lo, 11)),
+                       _mm_set1_epi16(4095));
+}
+
+// Layout of one output row for the vector loop.
+struct RowPlan {
+  const uint8_t* rows[4];  // storage rows y-2, y-1, y, y+1
+  int redNear, redFar, blueNear, blueFar;  // indexes into rows
+  int redParity, blueParity;               // column parity (of x0 + 2j) of the colour's samples
+  int greenParityY;                        // column parity of the greens on row y
+};
+
+inline RowPlan PlanRow(const uint8_t* source, int32_t sourceStride, int32_t bayerMode, int32_t x0,
+                       int32_t y) {
+  RowPlan plan;
+  for (int i = 0; i < 4; ++i) plan.rows[i] = RowAt(source, y - 2 + i, sourceStride);
+  // Row y holds green and one of red/blue, row y-1 green and the other.
+  const int colourEven = BayerColourAt(bayerMode, x0, y);  // colour at column x0 (even lane) of row y
+  const int colourOdd = BayerColourAt(bayerMode, x0 + 1, y);
+  const bool greenEvenOnY = colourEven == kBayerGreen;
+  plan.greenParityY = greenEvenOnY ? 0 : 1;
+  const int otherOnY = greenEvenOnY ? colourOdd : colourEven;
+  const int otherParityY = greenEvenOnY ? 1 : 0;  // where red/blue sits on row y
+  // On row y-1 the red/blue sample sits at the other parity.
+  if (otherOnY == kBayerRed) {
+    plan.redNear = 2, plan.redFar = 0, plan.redParity = otherParityY;
+    plan.blueNear = 1, plan.blueFar = 3, plan.blueParity = 1 - otherParityY;
+  } else {
+    plan.blueNear = 2, plan.blueFar = 0, plan.blueParity = otherParityY;
+    plan.redNear = 1, plan.redFar = 3, plan.redParity = 1 - otherParityY;
+  }
+  return plan;
+}
+
+struct Channels {
+  __m128i blueEven, blueOdd, greenEven, greenOdd, redEven, redOdd;
+};
+
+template <class Source>
+inline Channels Interpolate(const RowPlan& plan, int32_t x0) {
+  PairLoads loads[4];
+  for (int i = 0; i < 4; ++i) loads[i] = Source::Load(plan.rows[i], x0);
+  Channels c;
+  __m128i ne, no, fe, fo;
+  Horizontal(loads[plan.redNear], plan.redParity, &ne, &no);
+  Horizontal(loads[plan.redFar], plan.redParity, &fe, &fo);
+  c.redEven = _mm_add_epi16(Times3(ne), fe);
+  c.redOdd = _mm_add_epi16(Times3(no), fo);
+  Horizontal(loads[plan.blueNear], plan.blueParity, &ne, &no);
+  Horizontal(loads[plan.blueFar], plan.blueParity, &fe, &fo);
+  c.blueEven = _mm_add_epi16(Times3(ne), fe);
+  c.blueOdd = _mm_add_epi16(Times3(no), fo);
+  const PairLoads& y = loads[2];
+  const PairLoads& ym = loads[1];
+  if (plan.greenParityY == 0) {
+    c.greenEven = _mm_srli_epi16(_mm_add_epi16(y.lo0, ym.hiM), 1);
+    c.greenOdd = _mm_srli_epi16(_mm_add_epi16(y.lo0, ym.hi0), 1);
+  } else {
+    c.greenEven = _mm_srli_epi16(_mm_add_epi16(y.hiM, ym.lo0), 1);
+    c.greenOdd = _mm_srli_epi16(_mm_add_epi16(y.hi0, ym.lo0), 1);
+  }
+  return c;
+}
+
+// Writes 16 pixels as BGR bytes. The 24-bit stores spill two bytes past pixel 15 (pixel 16's blue
+// and green), which the caller guarantees is written later in the same row.
+template <int TargetBpp>
+inline void Store8(uint8_t* out, const Channels& c) {
+  const __m128i blue = _mm_or_si128(c.blueEven, _mm_slli_epi16(c.blueOdd, 8));
+  const __m128i green = _mm_or_si128(c.greenEven, _mm_slli_epi16(c.greenOdd, 8));
+  const __m128i red = _mm_or_si128(c.redEven, _mm_slli_epi16(c.redOdd, 8));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bgLo = _mm_unpacklo_epi8(blue, green), bgHi = _mm_unpackhi_epi8(blue, green);
+  const __m128i rLo = _mm_unpacklo_epi8(red, zero), rHi = _mm_unpackhi_epi8(red, zero);
+  const __m128i px[4] = {_mm_unpacklo_epi16(bgLo, rLo), _mm_unpackhi_epi16(bgLo, rLo),
+                         _mm_unpacklo_epi16(bgHi, rHi), _mm_unpackhi_epi16(bgHi, rHi)};
+  if constexpr (TargetBpp == 4) {
+    const __m128i keep = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
+    for (int i = 0; i < 4; ++i) {
+      __m128i* at = reinterpret_cast<__m128i*>(out + 16 * i);
+      _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(at), keep), px[i]));
+    }
+  } else {
+    // Two pixels per 64-bit lane: (p0 & 0xFFFFFF) | (p1 << 24) gives six packed bytes.
+    const __m128i lowMask = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+    const __m128i highMask = _mm_set_epi32(0x0000FFFF, static_cast<int32_t>(0xFF000000u), 0x0000FFFF,
+                                           static_cast<int32_t>(0xFF000000u));
+    for (int i = 0; i < 4; ++i) {
+      const __m128i packed = _mm_or_si128(_mm_and_si128(px[i], lowMask),
+                                          _mm_and_si128(_mm_srli_epi64(px[i], 8), highMask));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12 * i), packed);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 12 * i + 6), _mm_srli_si128(packed, 8));
+    }
+  }
+}
+
+// Writes 16 pixels as BGR 16-bit samples; 48-bit stores spill two bytes into pixel 16 (see Store8).
+template <int TargetBpp>
+inline void Store16(uint8_t* out, const Channels& c) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i keep = _mm_set_epi32(static_cast<int32_t>(0xFFFF0000u), 0, static_cast<int32_t>(0xFFFF0000u), 0);
+  for (int half = 0; half < 2; ++half) {
+    const __m128i b = half ? _mm_unpackhi_epi16(c.blueEven, c.blueOdd) : _mm_unpacklo_epi16(c.blueEven, c.blueOdd);
+    const __m128i g = half ? _mm_unpackhi_epi16(c.greenEven, c.greenOdd) : _mm_unpacklo_epi16(c.greenEven, c.greenOdd);
+    const __m128i r = half ? _mm_unpackhi_epi16(c.redEven, c.redOdd) : _mm_unpacklo_epi16(c.redEven, c.redOdd);
+    const __m128i bgLo = _mm_unpacklo_epi16(b, g), bgHi = _mm_unpackhi_epi16(b, g);
+    const __m128i rLo = _mm_unpacklo_epi16(r, zero), rHi = _mm_unpackhi_epi16(r, zero);
+    const __m128i px[4] = {_mm_unpacklo_epi32(bgLo, rLo), _mm_unpackhi_epi32(bgLo, rLo),
+                           _mm_unpacklo_epi32(bgHi, rHi), _mm_unpackhi_epi32(bgHi, rHi)};
+    uint8_t* base = out + half * 8 * TargetBpp;
+    for (int i = 0; i < 4; ++i) {
+      uint8_t* at = base + 2 * i * TargetBpp;
+      if constexpr (TargetBpp == 8) {
+        __m128i* p = reinterpret_cast<__m128i*>(at);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(p), keep), px[i]));
+      } else {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(at), px[i]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(at + 6), _mm_srli_si128(px[i], 8));
+      }
+    }
+  }
+}
+
+template <class Sample, int TargetBpp>
+void InteriorRows(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
+                  int32_t y0, int32_t targetStride, int32_t sourceStride, int32_t bayerMode,
+                  int32_t redFactor, int32_t blueFactor) {
+  const int32_t columnBegin = frame.left + 2, columnEnd = frame.right - 2;
+  const __m128i red8 = _mm_set1_epi16(static_cast<int16_t>(2 * redFactor));
+  const __m128i blue8 = _mm_set1_epi16(static_cast<int16_t>(2 * blueFactor));
+  const __m128i red16 = _mm_set1_epi16(static_cast<int16_t>(redFactor));
+  const __m128i blue16 = _mm_set1_epi16(static_cast<int16_t>(blueFactor));
+  // Vector steps start at an even column and stop so that pixel x + 16 (hit by the spill) is still an
+  // interior pixel written afterwards.
+  const int32_t vectorBegin = (columnBegin + 1) & ~1;
+  for (int32_t row = frame.top + 2; row < frame.bottom - 2; ++row) {
+    uint8_t* out = RowAt(target, y0 + (row - frame.top), targetStride);
+    auto pixelAt = [&](int32_t column) {
+      return out + static_cast<intptr_t>(x0 + (column - frame.left)) * TargetBpp;
+    };
+    int32_t column = columnBegin;
+    if (vectorBegin + 16 < columnEnd) {
+      DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
+                                  bayerMode, redFactor, blueFactor, row, columnBegin, vectorBegin);
+      const RowPlan plan = PlanRow(source, sourceStride, bayerMode, vectorBegin, row);
+      for (column = vectorBegin; column + 16 < columnEnd; column += 16) {
+        Channels c = Interpolate<std::conditional_t<sizeof(Sample) == 1, Source8, Source16>>(plan, column);
+        if constexpr (sizeof(Sample) == 1) {
+          c.redEven = Scale8(c.redEven, red8), c.redOdd = Scale8(c.redOdd, red8);
+          c.blueEven = Scale8(c.blueEven, blue8), c.blueOdd = Scale8(c.blueOdd, blue8);
+          Store8<TargetBpp>(pixelAt(column), c);
+        } else {
+          c.redEven = Scale16(c.redEven, red16), c.redOdd = Scale16(c.redOdd, red16);
+          c.blueEven = Scale16(c.blueEven, blue16), c.blueOdd = Scale16(c.blueOdd, blue16);
+          Store16<TargetBpp>(pixelAt(column), c);
+        }
+      }
+    }
+    DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
+                                bayerMode, redFactor, blueFactor, row, column, columnEnd);
+  }
+}
+
+template <class Sample>
+int64_t Interior(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+                 int32_t targetBpp, int32_t targetStride, int32_t sourceStride, const void* p) {
+  if (p == nullptr) return 0;
+  constexpr int32_t kMinBpp = 3 * sizeof(Sample);
+  if (targetBpp < kMinBpp) return 0;
+  const auto& colour = *static_cast<const ColourRecord*>(p);
+  const int32_t mode = colour.bayerMode & 3;
+  const int32_t red = GainFactor(colour.redGain), blue = GainFactor(colour.blueGain);
+  if (targetBpp == kMinBpp) {
+    InteriorRows<Sample, kMinBpp>(target, source, rect, x, y, targetStride, sourceStride, mode, red, blue);
+  } else if (targetBpp == kMinBpp + sizeof(Sample)) {
+    InteriorRows<Sample, kMinBpp + sizeof(Sample)>(target, source, rect, x, y, targetStride,
+                                                   sourceStride, mode, red, blue);
+  } else {
+    for (int32_t row = rect.top + 2; row < rect.bottom - 2; ++row)
+      DemosaicSpan<Sample, false>(target, source, rect, x, y, targetBpp, targetStride, sourceStride,
+                                  mode, red, blue, row, rect.left + 2, rect.right - 2);
+  }
+  return 1;
+}
+
+template <class Sample>
+int64_t Border(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+               int32_t targetBpp, int32_t targetStride, int32_t sourceStride, const void* p) {
+  if (p == nullptr) return 0;
+  if (targetBpp < static_cast<int32_t>(3 * sizeof(Sample))) return 0;
+  const auto& colour = *static_cast<const ColourRecord*>(p);
+  const int32_t mode = colour.bayerMode & 3;
+  const int32_t red = GainFactor(colour.redGain), blue = GainFactor(colour.blueGain);
+  auto span = [&](int32_t row, int32_t begin, int32_t end) {
+    DemosaicSpan<Sample, true>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, mode,
+                               red, blue, row, begin, end);
+  };
+  const int32_t top2 = std::min(rect.top + 2, rect.bottom);
+  const int32_t bottom2 = std::max(rect.bottom - 2, rect.top);
+  const int32_t left2 = std::min(rect.left + 2, rect.right);
+  const int32_t right2 = std::max(rect.right - 2, rect.left);
+  for (int32_t row = rect.top; row < top2; ++row) span(row, rect.left, rect.right);
+  for (int32_t row = bottom2; row < rect.bottom; ++row) span(row, rect.left, rect.right);
+  for (int32_t row = rect.top; row < rect.bottom; ++row) {
+    span(row, rect.left, left2);
+    span(row, right2, rect.right);
+  }
+  return 1;
+}
+
+}  // namespace
+
+TOVIRA_PIXEL_KERNEL(DemosaicInterior8) {
+  return Interior<uint8_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);
+}
+TOVIRA_PIXEL_KERNEL(DemosaicInterior16) {
+  return Interior<uint16_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);
+}
+TOVIRA_PIXEL_KERNEL(DemosaicBorder8) {
+  return Border<uint8_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);
+}
+TOVIRA_PIXEL_KERNEL(DemosaicBorder16) {
+  return Border<uint16_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);
+}
+
+}  // namespace tovira

@@ -1,0 +1,237 @@
+#include "pipeline/FramePipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pipeline/ApplyKernel.h"
+#include "pipeline/DefectFilter.h"
+#include "pipeline/Demosaic.h"
+#include "pipeline/GrayProcessing.h"
+#include "pipeline/HueSaturation.h"
+#include "pipeline/KernelRecords.h"
+#include "pipeline/Measure.h"
+#include "pipeline/PixelAccess.h"
+#include "pipeline/Sharpen.h"
+#include "pipeline/Tone.h"
+
+namespace tovira {
+namespace {
+
+thread_local PipelineTrace gTrace{};
+
+// Every kernel call of the pipeline goes through here, so the trace shows what ran.
+int64_t Run(const ImageView& target, PixelKernel kernel, const ImageView& source, void* p = nullptr,
+            void* q = nullptr, const KernelRect* rect = nullptr, int32_t x = 0, int32_t y = 0) {
+  if (gTrace.count < static_cast<int32_t>(sizeof(gTrace.kernels) / sizeof(gTrace.kernels[0])))
+    gTrace.kernels[gTrace.count++] = kernel;
+  return ApplyKernel(target, kernel, source, rect, x, y, p, q);
+}
+
+constexpr int32_t kSignificantBits16 = 12;
+
+// The four kernel families of the tone stages, by colour mode.
+struct ToneKernels {
+  PixelKernel gamma, contrast, sharpen, brightness, hueSaturation;
+};
+
+ToneKernels KernelsFor(int32_t colourMode) {
+  switch (colourMode) {
+    case kColourMode8:
+      return {GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8, nullptr};
+    case kColourMode16:
+      return {GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16, nullptr};
+    case kColourMode24:
+    case kColourMode32:
+      return {GammaBgr8, ContrastBgr8, SharpenBgr8, BrightnessBgr8, HueSaturationBgr8};
+    default:
+      return {GammaBgr16, ContrastBgr16, SharpenBgr16, BrightnessBgr16, HueSaturationBgr16};
+  }
+}
+
+int32_t* GrayValues(ImageParameters& parameters) { return &parameters.grayGainR; }
+
+void GrayProcessing(const ImageView& raw, const FrameImages& images, int32_t colourMode,
+                    ImageParameters& parameters, FramePipelineHooks& hooks) {
+  const int32_t grayMode = ReadParameter(parameters.grayMode);
+  if (grayMode == 1) {
+    GrayGainRecord record;
+    auto fillRecord = [&] {
+      record.bayerMode = ReadParameter(parameters.bayerMode);
+      for (int i = 0; i < 8; ++i) record.values[i] = ReadParameter(GrayValues(parameters)[i]);
+      record.significantBits = colourMode == kColourMode8 ? 8 : kSignificantBits16;
+    };
+    const int32_t request = ReadParameter(parameters.grayBalanceRequest);
+    if (request != 0) {
+      fillRecord();
+      Run(raw, MeasureGrayGains, raw, &record);
+      for (int i = 0; i < 8; ++i) WriteParameter(GrayValues(parameters)[i], record.values[i]);
+      hooks.reloadImageDialog();
+      // A positive request counts down to 0; a negative one means "every frame" and stays as it is
+      // (counting it down would run into the integer limit after 2^31 frames).
+      if (request > 0) WriteParameter(parameters.grayBalanceRequest, request - 1);
+    }
+    fillRecord();
+    bool neutral = true;
+    for (int i = 0; i < 8; ++i) neutral = neutral && record.values[i] == 128;
+    if (!neutral) Run(raw, colourMode == kColourMode8 ? ApplyGrayGains8 : ApplyGrayGains16, raw, &record);
+  } else if (grayMode == 2 && colourMode == kColourMode8) {
+    // Colour mode 16 has no 24-bit staging image and would leave its output unchanged anyway.
+    if (Demosaic(images.bgr24, images.raw8, parameters, hooks))
+      Run(images.raw8, GrayFromBgr24, images.bgr24);
+  }
+}
+
+}  // namespace
+
+int32_t* FilterValueSlot(ImageParameters& parameters, int32_t filterId) {
+  if (filterId < 1 || filterId > 28) return nullptr;
+  return reinterpret_cast<int32_t*>(&parameters) + (filterId - 1);
+}
+
+ImageParameters NeutralImageParameters() {
+  ImageParameters p{};
+  p.bayerGainRed = p.bayerGainGreen = p.bayerGainBlue = 100;
+  p.gamma = 100;
+  for (int i = 0; i < 8; ++i) GrayValues(p)[i] = 128;
+  return p;
+}
+
+int32_t AutoIris(const ImageView& raw, AnalogueState& analogue, FramePipelineHooks& hooks) {
+  const uint32_t mode = __atomic_load_n(&analogue.autoIrisMode, __ATOMIC_RELAXED);
+  // Off: nothing is measured or recorded (an error entry per frame would flood the history).
+  if (mode == 0 || mode > 2) return 0;
+  const bool eightBit = raw.bitsPerPixel == 8, sixteenBit = raw.bitsPerPixel == 16;
+  if (!IsUsableView(raw) || raw.width <= 0 || raw.height <= 0 || !(eightBit || sixteenBit) ||
+      !hooks.isDeviceOpen()) {
+    hooks.recordError(kAutoIrisErrorCode);
+    return 0;
+  }
+  KernelRect windows[5];
+  AutoIrisWindows(raw.width, raw.height, windows);
+  int32_t means[5];
+  for (int i = 0; i < 5; ++i)
+    means[i] = static_cast<int32_t>(Run(raw, eightBit ? WindowMean8 : WindowMean16, raw, nullptr,
+                                        nullptr, &windows[i], windows[i].left, windows[i].top));
+  const int32_t factor = AutoIrisFactorPercent(means);
+  if (!AutoIrisWantsChange(factor)) return 1;
+
+  if (mode == 2) {
+    uint16_t current = 0;
+    if (!hooks.readGlobalGain(&current)) return 1;  // no reading, no guess
+    const int32_t gain = AutoIrisGain(current, factor);
+    hooks.writeGlobalGain(static_cast<uint16_t>(gain));
+    for (int32_t* field : {&analogue.globalGain, &analogue.colorGainGreen1, &analogue.colorGainRed,
+                           &analogue.colorGainBlue, &analogue.colorGainGreen2})
+      WriteParameter(*field, gain);
+    hooks.showAnalogueValue(kAnalogueGlobalGainControl, gain);
+  } else {
+    uint32_t current = 0;
+    if (!hooks.readExposure(&current)) return 1;
+    const int32_t lines = AutoIrisExposure(static_cast<int32_t>(std::min<uint32_t>(current, 0x7FFFFFFF)), factor);
+    hooks.writeExposure(static_cast<uint32_t>(lines));
+    WriteParameter(analogue.exposureLines, lines);
+    hooks.showAnalogueValue(kAnalogueExposureControl, lines);
+  }
+  return 1;
+}
+
+int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters& parameters,
+                 FramePipelineHooks& hooks) {
+  const bool sixteen = raw.bitsPerPixel == 16;
+  if (!IsUsableView(raw) || !IsUsableView(target)) return 0;
+  if (sixteen ? (target.bitsPerPixel != 48 && target.bitsPerPixel != 64)
+              : (raw.bitsPerPixel != 8 || (target.bitsPerPixel != 24 && target.bitsPerPixel != 32)))
+    return 0;
+
+  if (ReadParameter(parameters.bayerGainAuto) != 0) {
+    WhiteBalanceRecord balance{ReadParameter(parameters.bayerGainBlue),
+                               ReadParameter(parameters.bayerGainGreen),
+                               ReadParameter(parameters.bayerGainRed), ReadParameter(parameters.bayerMode)};
+    Run(raw, sixteen ? MeasureWhiteBalance16 : MeasureWhiteBalance8, raw, &balance);
+    WriteParameter(parameters.bayerGainBlue, balance.blueGain);
+    WriteParameter(parameters.bayerGainGreen, balance.greenGain);
+    WriteParameter(parameters.bayerGainRed, balance.redGain);
+    hooks.reloadImageDialog();
+    // "Once" = auto plus both one-shot flags: this measurement was the one.
+    if (ReadParameter(parameters.whiteBalanceOnce1) != 0 && ReadParameter(parameters.whiteBalanceOnce2) != 0) {
+      WriteParameter(parameters.bayerGainAuto, 0);
+      WriteParameter(parameters.whiteBalanceOnce1, 0);
+      WriteParameter(parameters.whiteBalanceOnce2, 0);
+    }
+  }
+  ColourRecord colour{ReadParameter(parameters.bayerMode), ReadParameter(parameters.bayerGainRed),
+                      ReadParameter(parameters.bayerGainGreen), ReadParameter(parameters.bayerGainBlue)};
+  Run(target, sixteen ? DemosaicInterior16 : DemosaicInterior8, raw, &colour);
+  Run(target, sixteen ? DemosaicBorder16 : DemosaicBorder8, raw, &colour);
+  return 1;
+}
+
+void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
+                  AnalogueState& analogue, FramePipelineHooks& hooks) {
+  gTrace.count = 0;
+  const ImageView* raw = nullptr;
+  const ImageView* output = nullptr;
+  switch (colourMode) {
+    case kColourMode8: raw = &images.raw8, output = &images.raw8; break;
+    case kColourMode16: raw = &images.raw16, output = &images.raw16; break;
+    case kColourMode24: raw = &images.raw8, output = &images.bgr24; break;
+    case kColourMode32: raw = &images.raw8, output = &images.bgr32; break;
+    case kColourMode48: raw = &images.raw16, output = &images.bgr48; break;
+    case kColourMode64: raw = &images.raw16, output = &images.bgr64; break;
+    default: return;
+  }
+  if (!IsUsableView(*raw) || !IsUsableView(*output)) return;
+  const ImageView& R = *raw;
+  const ImageView& O = *output;
+
+  // 1. Automatic exposure.
+  AutoIris(R, analogue, hooks);
+
+  // 2. Defect pixels, always.
+  {
+    ColourRecord colour{ReadParameter(parameters.bayerMode), ReadParameter(parameters.bayerGainRed),
+                        ReadParameter(parameters.bayerGainGreen), ReadParameter(parameters.bayerGainBlue)};
+    ThresholdRecord threshold{kDefectThreshold};
+    Run(R, FilterDefectPixels, R, &colour, &threshold);
+  }
+
+  const bool grey = colourMode == kColourMode8 || colourMode == kColourMode16;
+  if (grey) {
+    // 3. Grey processing.
+    GrayProcessing(R, images, colourMode, parameters, hooks);
+  } else {
+    // 4. Demosaic.
+    Demosaic(O, R, parameters, hooks);
+  }
+
+  const ToneKernels kernels = KernelsFor(colourMode);
+  // 5. Hue and saturation (colour only).
+  if (!grey) {
+    HueSaturationRecord record{ReadParameter(parameters.hue), 0, ReadParameter(parameters.saturation),
+                               kSignificantBits16};
+    if (record.hue != 0 || record.saturation != 0) Run(O, kernels.hueSaturation, O, &record);
+  }
+  // 6. Gamma.
+  if (ValueRecord record{ReadParameter(parameters.gamma), kSignificantBits16}; record.value != 100)
+    Run(O, kernels.gamma, O, &record);
+  // 7. Contrast.
+  if (ValueRecord record{ReadParameter(parameters.contrast), kSignificantBits16}; record.value != 0)
+    Run(O, kernels.contrast, O, &record);
+  // 8. Sharpness: computed from an unsharpened copy, so every pixel sees unsharpened neighbours.
+  if (ValueRecord record{ReadParameter(parameters.sharpness), kSignificantBits16}; record.value != 0) {
+    const ImageView& scratch = images.sharpnessScratch;
+    const size_t bytes = static_cast<size_t>(O.stride) * static_cast<size_t>(O.height);
+    if (IsUsableView(scratch) && scratch.bitsPerPixel == O.bitsPerPixel && scratch.width == O.width &&
+        scratch.height == O.height && scratch.stride == O.stride) {
+      std::memcpy(scratch.pixels, O.pixels, bytes);
+      Run(O, kernels.sharpen, scratch, &record);
+    }
+  }
+  // 9. Brightness.
+  if (ValueRecord record{ReadParameter(parameters.brightness), kSignificantBits16}; record.value != 0)
+    Run(O, kernels.brightness, O, &record);
+}
+
+const PipelineTrace& LastPipelineTrace() { return gTrace; }
+
+}  // namespace tovira

@@ -1,0 +1,183 @@
+#include "pipeline/Tone.h"
+
+#include <cmath>
+#include <vector>
+
+#include "pipeline/PixelAccess.h"
+
+namespace tovira {
+
+double GammaExponent(int32_t gamma) {
+  return gamma <= 100 ? gamma / 100.0 : (gamma - 100) / 10.0 + 1.0;
+}
+
+void BuildGammaTable8(int32_t gamma, bool limitExponent, uint8_t table[256]) {
+  double e = GammaExponent(gamma);
+  if (limitExponent) e = Clamp(e, 0.001, 99.999);
+  for (int i = 0; i < 256; ++i) table[i] = static_cast<uint8_t>(std::pow(i / 255.0, e) * 255.0);
+}
+
+void BuildGammaTable16(int32_t gamma, int32_t significantBits, uint16_t* table) {
+  const int32_t largest = LargestSample(significantBits);
+  const double e = GammaExponent(gamma), size = largest + 1.0;
+  for (int32_t i = 0; i <= largest; ++i)
+    table[i] = static_cast<uint16_t>(std::pow(i / size, e) * largest);
+}
+
+void BuildContrastTable8(int32_t contrast, uint8_t table[256]) {
+  const int32_t m = Clamp(contrast, -127, 127);
+  const double scale = 256.0 / (256 - 2 * m);
+  for (int32_t i = 0; i < 256; ++i)
+    table[i] = i < m ? 0 : (i > 255 - m ? 255 : static_cast<uint8_t>(scale * (i - m)));
+}
+
+void BuildContrastTable16(int32_t contrast, int32_t significantBits, uint16_t* table) {
+  const int32_t largest = LargestSample(significantBits);
+  const int32_t size = largest + 1;
+  const int32_t k = Clamp(contrast, -127, 127) * (size / 256);
+  const double scale = static_cast<double>(size) / (size - 2 * k);
+  for (int32_t i = 0; i <= largest; ++i)
+    table[i] = i < k ? 0 : (i > largest - k ? largest : static_cast<uint16_t>(scale * (i - k)));
+}
+
+float BrightnessFactor(int32_t brightness) {
+  const int32_t b = Clamp(brightness, -255, 255);
+  const double f = b < 0 ? 1.0 - -b * (1.0 / 255.0) : 1.0 + b * (10.0 / 255.0);
+  return static_cast<float>(f);
+}
+
+namespace {
+
+// Table lookup over 1 (grey) or 3 (blue, green, red) channels of each pixel.
+template <int Channels>
+int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+                int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
+                const uint8_t* table) {
+  if (targetBpp < Channels || sourceBpp < Channels) return 0;
+  for (int32_t i = 0; i < rect.height(); ++i) {
+    const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
+    uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
+    if (Channels == 1 && targetBpp == 1 && sourceBpp == 1) {
+      for (int32_t j = 0; j < rect.width(); ++j) t[j] = table[s[j]];
+      continue;
+    }
+    for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
+      for (int c = 0; c < Channels; ++c) t[c] = table[s[c]];
+  }
+  return 1;
+}
+
+template <int Channels>
+int64_t Lookup16(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+                 int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
+                 const uint16_t* table, int32_t largest) {
+  if (targetBpp < 2 * Channels || sourceBpp < 2 * Channels) return 0;
+  for (int32_t i = 0; i < rect.height(); ++i) {
+    const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
+    uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
+    for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
+      for (int c = 0; c < Channels; ++c) {
+        // Samples above the significant range read the table's last entry.
+        const int32_t v = Load16(s + 2 * c);
+        Store16(t + 2 * c, table[v > largest ? largest : v]);
+      }
+  }
+  return 1;
+}
+
+// A table of 2^bits 16-bit entries: on the stack for the usual 12 bits, on the heap beyond.
+class Table16 {
+ public:
+  explicit Table16(int32_t significantBits) : largest_(LargestSample(significantBits)) {
+    if (largest_ >= static_cast<int32_t>(sizeof(local_) / sizeof(local_[0]))) {
+      heap_.resize(static_cast<size_t>(largest_) + 1);
+      data_ = heap_.data();
+    }
+  }
+  uint16_t* data() { return data_; }
+  int32_t largest() const { return largest_; }
+
+ private:
+  int32_t largest_;
+  uint16_t local_[4096];
+  std::vector<uint16_t> heap_;
+  uint16_t* data_ = local_;
+};
+
+inline const ValueRecord* Record(const void* p) { return static_cast<const ValueRecord*>(p); }
+
+template <int Channels>
+int64_t Gamma16(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+                int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
+                const void* p) {
+  if (p == nullptr) return 0;
+  Table16 table(Record(p)->significantBits);
+  BuildGammaTable16(Record(p)->value, Record(p)->significantBits, table.data());
+  return Lookup16<Channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
+                            sourceStride, table.data(), table.largest());
+}
+
+template <int Channels>
+int64_t Contrast16(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x,
+                   int32_t y, int32_t targetBpp, int32_t sourceBpp, int32_t targetStride,
+                   int32_t sourceStride, const void* p) {
+  if (p == nullptr) return 0;
+  Table16 table(Record(p)->significantBits);
+  BuildContrastTable16(Record(p)->value, Record(p)->significantBits, table.data());
+  return Lookup16<Channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
+                            sourceStride, table.data(), table.largest());
+}
+
+template <int Channels>
+int64_t Brightness16(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x,
+                     int32_t y, int32_t targetBpp, int32_t sourceBpp, int32_t targetStride,
+                     int32_t sourceStride, const void* p) {
+  if (p == nullptr) return 0;
+  Table16 table(Record(p)->significantBits);
+  const float factor = BrightnessFactor(Record(p)->value);
+  for (int32_t v = 0; v <= table.largest(); ++v) {
+    const float scaled = static_cast<float>(v) * factor;
+    table.data()[v] = static_cast<uint16_t>(Clamp<float>(scaled, 0.0f, static_cast<float>(table.largest())));
+  }
+  return Lookup16<Channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
+                            sourceStride, table.data(), table.largest());
+}
+
+void BuildBrightnessTable8(int32_t brightness, uint8_t table[256]) {
+  const float factor = BrightnessFactor(brightness);
+  for (int v = 0; v < 256; ++v)
+    table[v] = static_cast<uint8_t>(Clamp<float>(static_cast<float>(v) * factor, 0.0f, 255.0f));
+}
+
+}  // namespace
+
+#define TOVIRA_TABLE8_KERNEL(name, channels, build)                                              \
+  TOVIRA_PIXEL_KERNEL(name) {                                                                     \
+    if (p == nullptr) return 0;                                                                   \
+    uint8_t table[256];                                                                           \
+    build;                                                                                        \
+    return Lookup8<channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,      \
+                             sourceStride, table);                                                \
+  }
+
+TOVIRA_TABLE8_KERNEL(GammaGray8, 1, BuildGammaTable8(Record(p)->value, false, table))
+TOVIRA_TABLE8_KERNEL(GammaBgr8, 3, BuildGammaTable8(Record(p)->value, true, table))
+TOVIRA_TABLE8_KERNEL(ContrastGray8, 1, BuildContrastTable8(Record(p)->value, table))
+TOVIRA_TABLE8_KERNEL(ContrastBgr8, 3, BuildContrastTable8(Record(p)->value, table))
+TOVIRA_TABLE8_KERNEL(BrightnessGray8, 1, BuildBrightnessTable8(Record(p)->value, table))
+TOVIRA_TABLE8_KERNEL(BrightnessBgr8, 3, BuildBrightnessTable8(Record(p)->value, table))
+
+#define TOVIRA_TABLE16_KERNEL(name, channels, implementation)                                      \
+  TOVIRA_PIXEL_KERNEL(name) {                                                                     \
+    return implementation<channels>(target, source, rect, x, y, targetBpp, sourceBpp,             \
+                                    targetStride, sourceStride, p);                              \
+  }
+
+TOVIRA_TABLE16_KERNEL(GammaGray16, 1, Gamma16)
+TOVIRA_TABLE16_KERNEL(GammaBgr16, 3, Gamma16)
+TOVIRA_TABLE16_KERNEL(ContrastGray16, 1, Contrast16)
+TOVIRA_TABLE16_KERNEL(ContrastBgr16, 3, Contrast16)
+TOVIRA_TABLE16_KERNEL(BrightnessGray16, 1, Brightness16)
+TOVIRA_TABLE16_KERNEL(BrightnessBgr16, 3, Brightness16)
+
+}  // namespace tovira
