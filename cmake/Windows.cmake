@@ -44,6 +44,7 @@ set_target_properties(ToviraSdk_Z400KX PROPERTIES PREFIX "" OUTPUT_NAME ToviraSd
   IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
 target_link_libraries(ToviraSdk_Z400KX PRIVATE tovira_imagelibs ${TOVIRA_SYSTEM_LIBS})
 target_link_options(ToviraSdk_Z400KX PRIVATE -Wl,--kill-at)
+target_include_directories(ToviraSdk_Z400KX PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include)  # for the resources
 
 # MSVC import library from the same .def.
 add_custom_command(TARGET ToviraSdk_Z400KX POST_BUILD
