@@ -95,6 +95,17 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine-tests.cmake)
   include(${CMAKE_SOURCE_DIR}/tests/wine-tests.cmake)
 endif()
 
+# A plain C program built against the public header and the import library alone.
+enable_language(C)
+add_executable(header_in_c ${CMAKE_SOURCE_DIR}/tests/c/HeaderInC.c)
+set_target_properties(header_in_c PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+target_include_directories(header_in_c PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_compile_options(header_in_c PRIVATE -Wall -Wextra -pedantic -Werror)
+target_link_libraries(header_in_c PRIVATE ToviraSdk_Z400KX)
+add_test(NAME header_in_c COMMAND header_in_c)
+set_tests_properties(header_in_c PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 300
+  ENVIRONMENT "TOVIRA_VIRTUAL_CAMERAS=0;TOVIRA_VIRTUAL_PACE=fast")
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt)
   add_subdirectory(apps)
 endif()
