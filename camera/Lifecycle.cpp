@@ -5,17 +5,97 @@
 
 #include "camera/Tovira.h"
 
+#include "camera/Pages.h"
+#include "device/ToviraZ400KXSdk.h"
+#include "output/DibImage.h"
+
 CTovira::CTovira() { lastRateUpdate = timeGetTime(); }
 
-CTovira::~CTovira() = default;
+namespace {
+
+// Allocation failures become null pointers: Initialize reports them as error 5 instead of throwing.
+template <typename T>
+T* Create() {
+    try {
+        return new T();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// The eight images, in the order of the instance's fields.
+CDibImage* CTovira::*const kImages[8] = {&CTovira::rawImage8,    &CTovira::rawImage16,   &CTovira::colorImage24,
+                                          &CTovira::colorImage32, &CTovira::colorImage48, &CTovira::colorImage64,
+                                          &CTovira::sharpnessImage, &CTovira::displayImage};
+
+}  // namespace
+
+CTovira::~CTovira() {
+    // The pages first, while the device object still names the selected camera.
+    if (pagesLoaded) {
+        tovira::SaveAnalogPage(*this);
+        tovira::SaveImageFilterPage(*this);
+        tovira::SaveGrayFilterPage(*this);
+    }
+    // Closing the preview window stops the frame loop, any recording and the transfer thread; nothing
+    // below may be freed while they still use it.
+    Close();
+    if (captureState == 1) StopPreview();
+    delete device;
+    device = nullptr;
+    for (CDibImage* CTovira::*image : kImages) {
+        delete (this->*image);
+        this->*image = nullptr;
+    }
+}
 
 int CTovira::Initialize(HWND window) {
+    // The device object scans device numbers 0..7 and selects device 0: start-up command, initial
+    // registers, full frame. Without a camera every transfer fails quietly.
+    if (!device) device = Create<CToviraZ400KXSdk>();
+    // Empty images; a preparation gives them their size.
+    for (CDibImage* CTovira::*image : kImages)
+        if (!(this->*image)) this->*image = Create<CDibImage>();
     // The notification window is stored before any check, so the codes below reach it.
     notifyWindow = window;
-    if (!device) {
+    bool complete = device != nullptr;
+    for (CDibImage* CTovira::*image : kImages) complete = complete && this->*image != nullptr;
+    if (!complete) {
         RecordError(TOVIRA_ERR_BUFFER);
         return 0;
     }
+
+    LoadCaptureWindowSettings();
+    if (!ValidateCaptureWindow()) {
+        RecordError(TOVIRA_ERR_WINDOW_RANGE);
+        hTotal = effectiveWidth = 3840;
+        vTotal = effectiveHeight = 2748;
+        hStart = vStart = 0;
+    }
+    device->SetCaptureWindow(hStart, vStart, effectiveWidth, effectiveHeight, subSample);
+    previewRect = RECT{0, 0, effectiveWidth, effectiveHeight};
+
+    tovira::LoadImageFilterPage(*this);
+    tovira::LoadGrayFilterPage(*this);
+    tovira::LoadAnalogPage(*this);
+    pagesLoaded = true;
+
+    // The analogue values to the camera; the results are not examined.
+    device->SetGlobalGain(globalGain);
+    device->SetColorGain(0x3056, colorGainGreen1);
+    device->SetColorGain(0x305A, colorGainRed);
+    device->SetColorGain(0x3058, colorGainBlue);
+    device->SetColorGain(0x305C, colorGainGreen2);
+    device->SetExposure(exposureLines);
+    device->SetMirrorV(static_cast<int>(mirrorV));
+    device->SetMirrorH(static_cast<int>(mirrorH));
+    device->SetDriverSetting(driverSetting);
+
+    // The camera's own grey calibration replaces the stored grey page.
+    LoadGrayFromSrom();
+    // Colour mode, sub-sampling, wait time and clock take effect at the next preparation; the device
+    // was programmed above with the earlier sub-sampling code.
+    LoadCameraSettings();
     return 1;
 }
 

@@ -1,8 +1,120 @@
 // The camera values and capture-window presets kept in the registry, and the grey calibration in the
 // camera's serial ROM.
 
-#include "camera/Tovira.h"
+#include "camera/Settings.h"
 
-int CTovira::LoadCaptureWindowSettings() { return 0; }
-int CTovira::LoadCameraSettings() { return 0; }
-int CTovira::LoadGrayFromSrom() { return 0; }
+#include <cstdio>
+
+#include "camera/RegistryKey.h"
+#include "camera/Tovira.h"
+#include "device/ToviraZ400KXSdk.h"
+
+namespace tovira {
+namespace {
+
+// The seven values of a preset sub-key, always in this order.
+constexpr const char* kPresetValueNames[7] = {"TH", "TV", "EH", "EV", "EHS", "EVS", "Buf"};
+
+void PresetSubKeyName(int number, char (&name)[16]) { std::snprintf(name, sizeof name, "Size_%02d", number); }
+
+// Reads the seven values into the given fields; a missing value leaves its field as it was.
+void ReadPresetValues(const RegistryKey& preset, int32_t* const (&fields)[7]) {
+    for (int i = 0; i < 7; ++i) preset.readInt(kPresetValueNames[i], fields[i]);
+}
+
+// First run on this account: the settings key with the full-frame preset "Size_00" and the camera values.
+bool CreateDefaultSettings() {
+    const RegistryKey key = CreateSettingsKey();
+    if (!key) return false;
+    {
+        const RegistryKey preset = key.createChild("Size_00");
+        if (!preset) return false;
+        const int32_t values[7] = {3840, 2748, 3840, 2748, 0, 0, 10};
+        for (int i = 0; i < 7; ++i) preset.writeInt(kPresetValueNames[i], values[i]);
+    }
+    key.writeInt("Size", 0);
+    key.writeInt("Color", 2);
+    key.writeInt("SubSample", 0);
+    key.writeInt("WaitTime", 10);
+    key.writeInt("Clock", 0);
+    return true;
+}
+
+}  // namespace
+
+bool ReadCaptureWindowPresets(std::vector<CaptureWindowPreset>* presets) {
+    presets->clear();
+    const RegistryKey key = OpenSettingsKey();
+    if (!key) return false;
+    for (int number = 0; number < kMaxCaptureWindowPresets; ++number) {
+        char name[16];
+        PresetSubKeyName(number, name);
+        const RegistryKey sub = key.openChild(name);
+        if (!sub) break;  // presets are numbered without gaps
+        CaptureWindowPreset p;
+        int32_t* const fields[7] = {&p.hTotal, &p.vTotal, &p.effectiveWidth, &p.effectiveHeight,
+                                    &p.hStart, &p.vStart, &p.bufferCount};
+        ReadPresetValues(sub, fields);
+        presets->push_back(p);
+    }
+    return true;
+}
+
+}  // namespace tovira
+
+using tovira::RegistryKey;
+
+int CTovira::LoadCaptureWindowSettings() {
+    const RegistryKey key = tovira::OpenSettingsKey();
+    if (!key) {
+        // The key is created with its defaults; the instance keeps its constructor values, which equal
+        // the written window, until the next load.
+        tovira::CreateDefaultSettings();
+        RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    int32_t presetNumber = 0;
+    if (!key.readInt("Size", &presetNumber)) {
+        RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    char name[16];
+    // A number outside 0..99 names no preset.
+    const RegistryKey preset = (presetNumber >= 0 && presetNumber < tovira::kMaxCaptureWindowPresets)
+                                   ? (tovira::PresetSubKeyName(presetNumber, name), key.openChild(name))
+                                   : RegistryKey();
+    if (!preset) {
+        RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    int32_t* const fields[7] = {&hTotal, &vTotal, &effectiveWidth, &effectiveHeight, &hStart, &vStart, &bufferCount};
+    tovira::ReadPresetValues(preset, fields);
+    return 1;
+}
+
+int CTovira::LoadCameraSettings() {
+    const RegistryKey key = tovira::OpenSettingsKey();
+    if (!key) {
+        RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    // No range check here: each value is checked where it is used.
+    key.readInt("Color", &colorMode);
+    key.readInt("SubSample", &subSample);
+    key.readInt("WaitTime", &waitTime);
+    key.readInt("Clock", &clockCode);
+    return 1;
+}
+
+int CTovira::LoadGrayFromSrom() {
+    if (!device) return 0;
+    // Grey mode at ROM address 5, grey gains R, G1, G2, B at 8..11 and offsets at 12..15. A byte whose
+    // read fails stays 0.
+    uint8_t bytes[9] = {};
+    device->ReadSromByte(5, &bytes[0]);
+    for (int i = 0; i < 8; ++i) device->ReadSromByte(static_cast<uint8_t>(8 + i), &bytes[1 + i]);
+    image.grayMode = bytes[0] <= 3 ? bytes[0] : 0;
+    for (int i = 0; i < 4; ++i) image.grayGain[i] = bytes[1 + i];
+    for (int i = 0; i < 4; ++i) image.grayOffset[i] = bytes[5 + i];
+    return 1;
+}

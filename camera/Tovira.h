@@ -71,6 +71,21 @@ public:
     int Capture();
     int SnapShot(void* buffer, int bufferSize, int rowOrder);
     int GetImage(void* buffer, int bufferSize, int rowOrder);
+    // The frame loop and its pieces (Capture.cpp, FrameLoop.cpp, ProcessFrame.cpp).
+    static DWORD WINAPI FrameLoopThread(void* instance);
+    void FrameLoop();
+    void ProcessFrame();
+    int CopyFrameToCaller(CDibImage* image, int rowOrder, void* buffer, int bufferSize);
+    CDibImage* RawImageFor(int mode) const;     // where a frame of the colour mode arrives
+    CDibImage* OutputImageFor(int mode) const;  // where the processed frame is left
+    int CreateFrameImages(int width, int height, int mode);  // 1/0; needs frameLock
+    bool FrameFitsImage(const CDibImage& raw) const;  // the device's frames have the raw image's size
+    void RestrideRawImage(CDibImage& raw);
+    int OpenPreview(HWND callbackWindow, void* buffer, int bufferSize, int rowOrder);
+    // The open analogue dialog shows a value the auto iris set; the open image dialog reloads after a
+    // balance. No-ops while the dialog is closed.
+    void ShowAnalogueValue(int controlId, int value);
+    void ReloadImageDialog();
 
     // ---- files
     int SaveImage(const char* fileName, int fileType);
@@ -166,5 +181,8 @@ public:
     std::recursive_mutex frameLock;
 
 private:
+    // Set once Initialize has loaded the stored pages; only then does destruction save them, so an
+    // instance that never got that far cannot overwrite the user's settings with its blank values.
+    bool pagesLoaded = false;
     std::mutex errorLock;  // the frame loop records errors while the caller's thread pops them
 };

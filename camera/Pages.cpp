@@ -1,0 +1,143 @@
+// Registry load and save of the analogue, image-filter and grey-filter pages.
+
+#include "camera/Pages.h"
+
+#include <cstdio>
+#include <iterator>
+
+#include "camera/RegistryKey.h"
+#include "camera/Tovira.h"
+#include "device/ToviraZ400KXSdk.h"
+
+namespace tovira {
+namespace {
+
+// The analogue values are kept per camera: "Gain_00" .. "Gain_07" after the selected device number.
+void AnalogSubKeyName(const CTovira& camera, char (&name)[16]) {
+    const int number = camera.device ? camera.device->GetDeviceNumber() : 0;
+    std::snprintf(name, sizeof name, "Gain_%02d", number);
+}
+
+struct AnalogValue {
+    const char* name;
+    int32_t CTovira::*field;
+};
+
+struct AnalogUnsignedValue {
+    const char* name;
+    uint32_t CTovira::*field;
+};
+
+constexpr AnalogValue kAnalogInts[] = {
+    {"Global", &CTovira::globalGain},    {"ColorG1", &CTovira::colorGainGreen1},
+    {"ColorR", &CTovira::colorGainRed},  {"ColorB", &CTovira::colorGainBlue},
+    {"ColorG2", &CTovira::colorGainGreen2}, {"Exposure", &CTovira::exposureLines},
+};
+constexpr AnalogUnsignedValue kAnalogUnsigned[] = {
+    {"V_Mirror", &CTovira::mirrorV}, {"H_Mirror", &CTovira::mirrorH}, {"AutoIris", &CTovira::autoIrisMode}};
+
+struct ImageValue {
+    const char* name;
+    int32_t ImageParameters::*field;
+};
+
+constexpr ImageValue kFilterValues[] = {
+    {"Brightness", &ImageParameters::brightness}, {"Contrast", &ImageParameters::contrast},
+    {"Hue", &ImageParameters::hue},               {"Saturation", &ImageParameters::saturation},
+    {"Sharpness", &ImageParameters::sharpness},   {"R_Gain", &ImageParameters::bayerGainRed},
+    {"G_Gain", &ImageParameters::bayerGainGreen}, {"B_Gain", &ImageParameters::bayerGainBlue},
+    {"Gamma", &ImageParameters::gamma},           {"BayerMode", &ImageParameters::bayerMode},
+};
+constexpr int kFilterDefaults[] = {0, 0, 0, 0, 0, 100, 100, 100, 100, 3};
+
+// The grey page's order: mode, gains R, G1, G2, B, offsets R, G1, G2, B.
+constexpr const char* kGrayGainNames[4] = {"GainR1", "GainG1", "GainG2", "GainB1"};
+constexpr const char* kGrayOffsetNames[4] = {"OffsetR1", "OffsetG1", "OffsetG2", "OffsetB1"};
+
+}  // namespace
+
+void LoadAnalogPage(CTovira& camera) {
+    char subKeyName[16];
+    AnalogSubKeyName(camera, subKeyName);
+    const RegistryKey key = OpenSettingsKey();
+    const RegistryKey page = key ? key.openChild(subKeyName) : RegistryKey();
+    if (!page) {
+        camera.globalGain = camera.colorGainGreen1 = camera.colorGainRed = camera.colorGainBlue =
+            camera.colorGainGreen2 = 64;
+        camera.exposureLines = 2748;
+        camera.mirrorV = camera.mirrorH = 0;
+        camera.autoIrisMode = 0;
+        return;
+    }
+    // All nine values pass through one scratch value, as the stored page always did: a value missing
+    // from the sub-key repeats the one read before it.
+    int32_t scratch = 0;
+    for (const AnalogValue& v : kAnalogInts) {
+        page.readInt(v.name, &scratch);
+        camera.*v.field = scratch;
+    }
+    for (const AnalogUnsignedValue& v : kAnalogUnsigned) {
+        page.readInt(v.name, &scratch);
+        camera.*v.field = static_cast<uint32_t>(scratch);
+    }
+}
+
+void SaveAnalogPage(const CTovira& camera) {
+    char subKeyName[16];
+    AnalogSubKeyName(camera, subKeyName);
+    const RegistryKey key = CreateSettingsKey();
+    const RegistryKey page = key ? key.createChild(subKeyName) : RegistryKey();
+    if (!page) return;  // the values are lost without a message
+    for (const AnalogValue& v : kAnalogInts) page.writeInt(v.name, camera.*v.field);
+    for (const AnalogUnsignedValue& v : kAnalogUnsigned) page.writeInt(v.name, static_cast<int32_t>(camera.*v.field));
+}
+
+void LoadImageFilterPage(CTovira& camera) {
+    ImageParameters& p = camera.image;
+    const RegistryKey key = OpenSettingsKey();
+    const RegistryKey page = key ? key.openChild("Filter") : RegistryKey();
+    if (!page) {
+        for (size_t i = 0; i < std::size(kFilterValues); ++i) p.*kFilterValues[i].field = kFilterDefaults[i];
+        // The nine parameters after the grey offsets: white-balance flags, grey balance request and the
+        // reserved values.
+        p.whiteBalanceAuto = 0;
+        p.whiteBalanceOnce[0] = p.whiteBalanceOnce[1] = 0;
+        p.grayBalanceRequest = 0;
+        for (int i = 0; i < 5; ++i) p.reserved[i] = 0;
+        return;
+    }
+    for (const ImageValue& v : kFilterValues) page.readInt(v.name, &(p.*v.field));
+}
+
+void SaveImageFilterPage(const CTovira& camera) {
+    const RegistryKey key = CreateSettingsKey();
+    const RegistryKey page = key ? key.createChild("Filter") : RegistryKey();
+    if (!page) return;
+    for (const ImageValue& v : kFilterValues) page.writeInt(v.name, camera.image.*v.field);
+}
+
+void LoadGrayFilterPage(CTovira& camera) {
+    ImageParameters& p = camera.image;
+    const RegistryKey key = OpenSettingsKey();
+    const RegistryKey page = key ? key.openChild("Gray") : RegistryKey();
+    if (!page) {
+        p.grayMode = 0;
+        for (int i = 0; i < 4; ++i) p.grayGain[i] = p.grayOffset[i] = 128;
+        return;
+    }
+    page.readInt("Mode", &p.grayMode);
+    for (int i = 0; i < 4; ++i) page.readInt(kGrayGainNames[i], &p.grayGain[i]);
+    for (int i = 0; i < 4; ++i) page.readInt(kGrayOffsetNames[i], &p.grayOffset[i]);
+}
+
+void SaveGrayFilterPage(const CTovira& camera) {
+    const ImageParameters& p = camera.image;
+    const RegistryKey key = CreateSettingsKey();
+    const RegistryKey page = key ? key.createChild("Gray") : RegistryKey();
+    if (!page) return;
+    page.writeInt("Mode", p.grayMode);
+    for (int i = 0; i < 4; ++i) page.writeInt(kGrayGainNames[i], p.grayGain[i]);
+    for (int i = 0; i < 4; ++i) page.writeInt(kGrayOffsetNames[i], p.grayOffset[i]);
+}
+
+}  // namespace tovira
