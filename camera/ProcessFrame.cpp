@@ -1,0 +1,133 @@
+// CTovira::ProcessFrame: the instance's images, parameters and analogue values handed to the portable
+// frame pipeline, with the instance and its device object behind the pipeline's hooks.
+
+#include <windows.h>
+
+#include "camera/Tovira.h"
+#include "device/ToviraZ400KXSdk.h"
+#include "output/DibImage.h"
+#include "pipeline/FramePipeline.h"
+
+namespace {
+
+// The pipeline's parameter block is laid out by filter id; the instance keeps its own stored order.
+// Every frame takes a copy in and writes back only what the pipeline changed (balances, one-shot
+// flags and counters), so a setter that runs meanwhile on the caller's thread keeps its value.
+struct ParameterField {
+    int32_t ::ImageParameters::*instance;
+    int32_t tovira::ImageParameters::*pipeline;
+};
+
+constexpr ParameterField kScalarFields[] = {
+    {&::ImageParameters::brightness, &tovira::ImageParameters::brightness},
+    {&::ImageParameters::contrast, &tovira::ImageParameters::contrast},
+    {&::ImageParameters::hue, &tovira::ImageParameters::hue},
+    {&::ImageParameters::saturation, &tovira::ImageParameters::saturation},
+    {&::ImageParameters::sharpness, &tovira::ImageParameters::sharpness},
+    {&::ImageParameters::bayerGainRed, &tovira::ImageParameters::bayerGainRed},
+    {&::ImageParameters::bayerGainGreen, &tovira::ImageParameters::bayerGainGreen},
+    {&::ImageParameters::bayerGainBlue, &tovira::ImageParameters::bayerGainBlue},
+    {&::ImageParameters::whiteBalanceAuto, &tovira::ImageParameters::bayerGainAuto},
+    {&::ImageParameters::gamma, &tovira::ImageParameters::gamma},
+    {&::ImageParameters::bayerMode, &tovira::ImageParameters::bayerMode},
+    {&::ImageParameters::grayMode, &tovira::ImageParameters::grayMode},
+    {&::ImageParameters::grayBalanceRequest, &tovira::ImageParameters::grayBalanceRequest},
+};
+
+int32_t Load(const int32_t& field) { return __atomic_load_n(&field, __ATOMIC_RELAXED); }
+void Store(int32_t& field, int32_t value) { __atomic_store_n(&field, value, __ATOMIC_RELAXED); }
+
+void LoadParameters(const ::ImageParameters& from, tovira::ImageParameters& to) {
+    to = {};
+    for (const ParameterField& f : kScalarFields) to.*f.pipeline = Load(from.*f.instance);
+    int32_t* grey = &to.grayGainR;  // R, G1, G2, B gains, then the four offsets
+    for (int i = 0; i < 4; ++i) {
+        grey[i] = Load(from.grayGain[i]);
+        grey[4 + i] = Load(from.grayOffset[i]);
+    }
+    to.whiteBalanceOnce1 = Load(from.whiteBalanceOnce[0]);
+    to.whiteBalanceOnce2 = Load(from.whiteBalanceOnce[1]);
+}
+
+void StoreChanges(const tovira::ImageParameters& before, const tovira::ImageParameters& after,
+                  ::ImageParameters& to) {
+    for (const ParameterField& f : kScalarFields)
+        if (after.*f.pipeline != before.*f.pipeline) Store(to.*f.instance, after.*f.pipeline);
+    const int32_t* greyBefore = &before.grayGainR;
+    const int32_t* greyAfter = &after.grayGainR;
+    for (int i = 0; i < 4; ++i) {
+        if (greyAfter[i] != greyBefore[i]) Store(to.grayGain[i], greyAfter[i]);
+        if (greyAfter[4 + i] != greyBefore[4 + i]) Store(to.grayOffset[i], greyAfter[4 + i]);
+    }
+    if (after.whiteBalanceOnce1 != before.whiteBalanceOnce1) Store(to.whiteBalanceOnce[0], after.whiteBalanceOnce1);
+    if (after.whiteBalanceOnce2 != before.whiteBalanceOnce2) Store(to.whiteBalanceOnce[1], after.whiteBalanceOnce2);
+}
+
+// The auto iris reaches the camera through the device object and reports through the error history.
+class InstanceHooks final : public tovira::FramePipelineHooks {
+public:
+    explicit InstanceHooks(CTovira& camera) : camera_(camera) {}
+
+    bool isDeviceOpen() override {
+        CToviraZ400KXSdk* device = camera_.device;
+        return device && device->IsDevicePresent(device->GetDeviceNumber());
+    }
+    bool readGlobalGain(uint16_t* gain) override {
+        // The device answers 0 for a failed read; the rule below cannot grow a gain of 0 anyway.
+        *gain = static_cast<uint16_t>(camera_.device->GetGlobalGain());
+        return true;
+    }
+    bool writeGlobalGain(uint16_t gain) override { return camera_.device->SetGlobalGain(gain) == 1; }
+    bool readExposure(uint32_t* lines) override {
+        int value = 0;
+        if (camera_.device->GetExposure(&value) != 1) return false;
+        *lines = static_cast<uint32_t>(value);
+        return true;
+    }
+    bool writeExposure(uint32_t lines) override { return camera_.device->SetExposure(static_cast<int>(lines)) == 1; }
+    void recordError(int32_t code) override { camera_.RecordError(code); }
+    void showAnalogueValue(int32_t controlId, int32_t value) override { camera_.ShowAnalogueValue(controlId, value); }
+    void reloadImageDialog() override { camera_.ReloadImageDialog(); }
+
+private:
+    CTovira& camera_;
+};
+
+tovira::ImageView ViewOf(const CDibImage* image) { return image ? image->View() : tovira::ImageView{}; }
+
+}  // namespace
+
+void CTovira::ProcessFrame() {
+    std::lock_guard<std::recursive_mutex> guard(frameLock);
+    const tovira::FrameImages images{ViewOf(rawImage8),   ViewOf(rawImage16),   ViewOf(colorImage24),
+                                     ViewOf(colorImage32), ViewOf(colorImage48), ViewOf(colorImage64),
+                                     ViewOf(sharpnessImage)};
+    tovira::ImageParameters before;
+    LoadParameters(image, before);
+    tovira::ImageParameters parameters = before;
+
+    tovira::AnalogueState analogue{Load(globalGain),   Load(colorGainGreen1), Load(colorGainRed),
+                                   Load(colorGainBlue), Load(colorGainGreen2), Load(exposureLines),
+                                   __atomic_load_n(&autoIrisMode, __ATOMIC_RELAXED)};
+    const tovira::AnalogueState analogueBefore = analogue;
+
+    InstanceHooks hooks(*this);
+    tovira::ProcessFrame(images, colorMode, parameters, analogue, hooks);
+
+    StoreChanges(before, parameters, image);
+    const std::pair<int32_t tovira::AnalogueState::*, int*> analogueFields[] = {
+        {&tovira::AnalogueState::globalGain, &globalGain},
+        {&tovira::AnalogueState::colorGainGreen1, &colorGainGreen1},
+        {&tovira::AnalogueState::colorGainRed, &colorGainRed},
+        {&tovira::AnalogueState::colorGainBlue, &colorGainBlue},
+        {&tovira::AnalogueState::colorGainGreen2, &colorGainGreen2},
+        {&tovira::AnalogueState::exposureLines, &exposureLines},
+    };
+    for (const auto& [field, target] : analogueFields)
+        if (analogue.*field != analogueBefore.*field) Store(*target, analogue.*field);
+}
+
+// The dialogs are modal on the caller's thread; what the frame loop tells them must be posted to their
+// windows, never done from here. Until the dialogs take these over there is nothing to tell.
+void CTovira::ShowAnalogueValue(int, int) {}
+void CTovira::ReloadImageDialog() {}
