@@ -108,4 +108,7 @@ set_tests_properties(header_in_c PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 300
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt)
   add_subdirectory(apps)
+  # The distributable zip, made from this build tree (runs on the host, not under Wine).
+  add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package-check.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(package PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT 300)
 endif()

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the distributable zip of the SDK from a Windows build tree:
+#   bash scripts/package.sh [build dir, default build/win] [output folder, default dist]
+# The zip holds the DLL, the header, the .def, import libraries for mingw (.a) and MSVC (.lib), the two
+# sample programs with their sources, the documentation and the licences of the bundled libraries.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build/win}" && pwd)
+out=$(mkdir -p "${2:-$top/dist}" && cd "${2:-$top/dist}" && pwd)
+if [ -z "${1:-}" ]; then
+  bash "$top/scripts/setup.sh"
+  bash "$top/scripts/build.sh"
+fi
+
+name=ToviraSdk_Z400KX-2.5.5.14
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+root="$stage/$name"
+mkdir -p "$root"/{bin,include,lib,samples/console,samples/viewer,docs,licenses}
+
+cp "$build/bin/ToviraSdk_Z400KX.dll" "$root/bin/"
+cp "$top/include/ToviraSdk_Z400KX.h" "$root/include/"
+cp "$top/api/ToviraSdk_Z400KX.def" "$root/lib/"
+cp "$build/lib/libToviraSdk_Z400KX.dll.a" "$build/lib/ToviraSdk_Z400KX.lib" "$root/lib/"
+cp "$build/bin/tovira_tool.exe" "$top/apps/console/"*.cpp "$top/apps/console/"*.h "$root/samples/console/"
+cp "$build/bin/tovira_viewer.exe" "$top/apps/viewer/"*.cpp "$root/samples/viewer/"
+cp "$top/README.md" "$root/"
+cp "$top/docs/api.md" "$root/docs/"
+if [ -d "$top/docs/screenshots" ]; then cp -r "$top/docs/screenshots" "$root/docs/"; fi
+cp "$top/.cache/thirdparty/install/licenses/"* "$root/licenses/"
+
+rm -f "$out/$name.zip"
+(cd "$stage" && zip -qr "$out/$name.zip" "$name")
+echo "$out/$name.zip"
