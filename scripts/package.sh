@@ -23,7 +23,7 @@ cp "$top/include/ToviraSdk_Z400KX.h" "$root/include/"
 cp "$top/api/ToviraSdk_Z400KX.def" "$root/lib/"
 cp "$build/lib/libToviraSdk_Z400KX.dll.a" "$build/lib/ToviraSdk_Z400KX.lib" "$root/lib/"
 cp "$build/bin/tovira_tool.exe" "$top/apps/console/"*.cpp "$top/apps/console/"*.h "$root/samples/console/"
-cp "$build/bin/tovira_viewer.exe" "$top/apps/viewer/"*.cpp "$root/samples/viewer/"
+cp "$build/bin/tovira_viewer.exe" "$top/apps/viewer/"*.cpp "$top/apps/viewer/"*.h "$root/samples/viewer/"
 cp "$top/README.md" "$root/"
 cp "$top/docs/api.md" "$root/docs/"
 if [ -d "$top/docs/screenshots" ]; then cp -r "$top/docs/screenshots" "$root/docs/"; fi
