@@ -154,6 +154,11 @@ int CTVRSdkLib::SetCaptureWindow(int x, int y, int width, int height, int code) 
   }
   const int frameLength = outHeight + 143;
 
+  // A running stream is stopped for the change and started again once the sensor has the new window,
+  // so no buffer in use is freed and no frame of the old window lands in the new geometry.
+  const bool restart = IsStreaming();
+  if (restart) StopStreaming();
+
   // A rejected geometry keeps the previous buffers; the result is not reported by the window.
   BuildFrameBuffers(lineLength, 5, outWidth, frameLength, 2, outHeight, kRingCount);
 
@@ -174,6 +179,7 @@ int CTVRSdkLib::SetCaptureWindow(int x, int y, int width, int height, int code) 
   ReadSensorRegister(0x301A, &control);
   WriteSensorRegister(0x301A, std::uint16_t(control | 0x0002));
   WriteSensorRegister(0x0104, 0);
+  if (restart) StartStreaming();
   return 0;
 }
 
