@@ -167,6 +167,8 @@ void VirtualCamera::fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameN
 }
 
 long long VirtualCamera::readFrame(std::uint8_t* out, std::uint32_t length) {
+  // The frame's exposure and readout start when the read arrives; making the picture is part of it.
+  const double arrival = nowMicros();
   double due = 0;
   long long moved = 0;
   int slowMs = 0;
@@ -193,7 +195,7 @@ long long VirtualCamera::readFrame(std::uint8_t* out, std::uint32_t length) {
       if (unplugAfter_ >= 0 && delivered_ >= std::uint32_t(unplugAfter_)) unplugged_ = true;
     }
     if (pace_ == Pace::Sensor) {
-      const double start = std::max(nowMicros(), lastFrameEndMicros_);
+      const double start = std::max(arrival, lastFrameEndMicros_);
       due = start + frameTimeMicros();
       lastFrameEndMicros_ = due;
     }

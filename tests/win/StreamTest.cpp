@@ -171,6 +171,23 @@ TEST_F(Stream, UnplugEndsTheStreamAndTheDeviceStaysAway) {
   EXPECT_EQ(dev.StopStreaming(), 0);
 }
 
+TEST_F(Stream, StopWaitsForASlowReadToFinish) {
+  CToviraZ400KXSdk& dev = device();
+  dev.SetCaptureWindow(0, 0, 640, 480, 0);
+  camera().setSlowReadMs(150);
+  ASSERT_EQ(dev.StartStreaming(), 0);
+  Sleep(20); // the thread is inside a read now
+  const std::uint32_t before = camera().framesStarted();
+  EXPECT_EQ(dev.StopStreaming(), 0);
+  EXPECT_FALSE(dev.IsStreaming());
+  // The thread has left: no read starts after the stop returned.
+  const std::uint32_t after = camera().framesStarted();
+  EXPECT_LE(after, before + 1);
+  Sleep(200);
+  EXPECT_EQ(camera().framesStarted(), after);
+  EXPECT_EQ(driver_->openHandles(), 0);
+}
+
 TEST_F(Stream, OpenFailureInTheThreadIsReportedByTheStop) {
   CToviraZ400KXSdk& dev = device();
   dev.SetCaptureWindow(0, 0, 640, 480, 0);
