@@ -150,62 +150,50 @@ inline __m128i Scale16(__m128i v, __m128i factor) {
                        _mm_set1_epi16(4095));
 }
 
-// Layout of one output row for the vector loop.
+// Layout of one output row for the vector loop: whether red (else blue) shares row y with green, and
+// the column parity of the greens on row y. Red and blue then sit at fixed parities on rows y and y-1.
 struct RowPlan {
-  const uint8_t* rows[4];  // storage rows y-2, y-1, y, y+1
-  int redNear, redFar, blueNear, blueFar;  // indexes into rows
-  int redParity, blueParity;               // column parity (of x0 + 2j) of the colour's samples
-  int greenParityY;                        // column parity of the greens on row y
+  bool redOnY;
+  int greenParityY;
 };
 
-inline RowPlan PlanRow(const uint8_t* source, int32_t sourceStride, int32_t bayerMode, int32_t x0,
-                       int32_t y) {
-  RowPlan plan;
-  for (int i = 0; i < 4; ++i) plan.rows[i] = RowAt(source, y - 2 + i, sourceStride);
-  // Row y holds green and one of red/blue, row y-1 green and the other.
+inline RowPlan PlanRow(int32_t bayerMode, int32_t x0, int32_t y) {
   const int colourEven = BayerColourAt(bayerMode, x0, y);  // colour at column x0 (even lane) of row y
   const int colourOdd = BayerColourAt(bayerMode, x0 + 1, y);
   const bool greenEvenOnY = colourEven == kBayerGreen;
-  plan.greenParityY = greenEvenOnY ? 0 : 1;
-  const int otherOnY = greenEvenOnY ? colourOdd : colourEven;
-  const int otherParityY = greenEvenOnY ? 1 : 0;  // where red/blue sits on row y
-  // On row y-1 the red/blue sample sits at the other parity.
-  if (otherOnY == kBayerRed) {
-    plan.redNear = 2, plan.redFar = 0, plan.redParity = otherParityY;
-    plan.blueNear = 1, plan.blueFar = 3, plan.blueParity = 1 - otherParityY;
-  } else {
-    plan.blueNear = 2, plan.blueFar = 0, plan.blueParity = otherParityY;
-    plan.redNear = 1, plan.redFar = 3, plan.redParity = 1 - otherParityY;
-  }
-  return plan;
+  return {(greenEvenOnY ? colourOdd : colourEven) == kBayerRed, greenEvenOnY ? 0 : 1};
 }
 
 struct Channels {
   __m128i blueEven, blueOdd, greenEven, greenOdd, redEven, redOdd;
 };
 
-template <class Source>
-inline Channels Interpolate(const RowPlan& plan, int32_t x0) {
-  PairLoads loads[4];
-  for (int i = 0; i < 4; ++i) loads[i] = Source::Load(plan.rows[i], x0);
-  Channels c;
+// rows: storage rows y-2, y-1, y, y+1. Everything is resolved at compile time, so the unused halves of
+// the loads are never computed.
+template <class Source, bool RedOnY, int GreenParityY>
+inline Channels Interpolate(const uint8_t* const rows[4], int32_t x0) {
+  const PairLoads l0 = Source::Load(rows[0], x0), l1 = Source::Load(rows[1], x0);
+  const PairLoads l2 = Source::Load(rows[2], x0), l3 = Source::Load(rows[3], x0);
+  constexpr int kParityOnY = 1 - GreenParityY, kParityOnYm1 = GreenParityY;
+  // The colour on row y: near row y, far row y-2; the colour on row y-1: near y-1, far y+1.
   __m128i ne, no, fe, fo;
-  Horizontal(loads[plan.redNear], plan.redParity, &ne, &no);
-  Horizontal(loads[plan.redFar], plan.redParity, &fe, &fo);
-  c.redEven = _mm_add_epi16(Times3(ne), fe);
-  c.redOdd = _mm_add_epi16(Times3(no), fo);
-  Horizontal(loads[plan.blueNear], plan.blueParity, &ne, &no);
-  Horizontal(loads[plan.blueFar], plan.blueParity, &fe, &fo);
-  c.blueEven = _mm_add_epi16(Times3(ne), fe);
-  c.blueOdd = _mm_add_epi16(Times3(no), fo);
-  const PairLoads& y = loads[2];
-  const PairLoads& ym = loads[1];
-  if (plan.greenParityY == 0) {
-    c.greenEven = _mm_srli_epi16(_mm_add_epi16(y.lo0, ym.hiM), 1);
-    c.greenOdd = _mm_srli_epi16(_mm_add_epi16(y.lo0, ym.hi0), 1);
+  Horizontal(l2, kParityOnY, &ne, &no);
+  Horizontal(l0, kParityOnY, &fe, &fo);
+  const __m128i onYEven = _mm_add_epi16(Times3(ne), fe), onYOdd = _mm_add_epi16(Times3(no), fo);
+  Horizontal(l1, kParityOnYm1, &ne, &no);
+  Horizontal(l3, kParityOnYm1, &fe, &fo);
+  const __m128i onYm1Even = _mm_add_epi16(Times3(ne), fe), onYm1Odd = _mm_add_epi16(Times3(no), fo);
+  Channels c;
+  c.redEven = RedOnY ? onYEven : onYm1Even;
+  c.redOdd = RedOnY ? onYOdd : onYm1Odd;
+  c.blueEven = RedOnY ? onYm1Even : onYEven;
+  c.blueOdd = RedOnY ? onYm1Odd : onYOdd;
+  if constexpr (GreenParityY == 0) {
+    c.greenEven = _mm_srli_epi16(_mm_add_epi16(l2.lo0, l1.hiM), 1);
+    c.greenOdd = _mm_srli_epi16(_mm_add_epi16(l2.lo0, l1.hi0), 1);
   } else {
-    c.greenEven = _mm_srli_epi16(_mm_add_epi16(y.hiM, ym.lo0), 1);
-    c.greenOdd = _mm_srli_epi16(_mm_add_epi16(y.hi0, ym.lo0), 1);
+    c.greenEven = _mm_srli_epi16(_mm_add_epi16(l2.hiM, l1.lo0), 1);
+    c.greenOdd = _mm_srli_epi16(_mm_add_epi16(l2.hi0, l1.lo0), 1);
   }
   return c;
 }
@@ -290,19 +278,32 @@ void InteriorRows(uint8_t* target, const uint8_t* source, const KernelRect& fram
     if (vectorBegin + 16 < columnEnd) {
       DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
                                   bayerMode, redFactor, blueFactor, row, columnBegin, vectorBegin);
-      const RowPlan plan = PlanRow(source, sourceStride, bayerMode, vectorBegin, row);
-      for (column = vectorBegin; column + 16 < columnEnd; column += 16) {
-        Channels c = Interpolate<std::conditional_t<sizeof(Sample) == 1, Source8, Source16>>(plan, column);
-        if constexpr (sizeof(Sample) == 1) {
-          c.redEven = Scale8(c.redEven, red8), c.redOdd = Scale8(c.redOdd, red8);
-          c.blueEven = Scale8(c.blueEven, blue8), c.blueOdd = Scale8(c.blueOdd, blue8);
-          Store8<TargetBpp>(pixelAt(column), c);
-        } else {
-          c.redEven = Scale16(c.redEven, red16), c.redOdd = Scale16(c.redOdd, red16);
-          c.blueEven = Scale16(c.blueEven, blue16), c.blueOdd = Scale16(c.blueOdd, blue16);
-          Store16<TargetBpp>(pixelAt(column), c);
+      const RowPlan plan = PlanRow(bayerMode, vectorBegin, row);
+      const uint8_t* rows[4];
+      for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
+      auto vectorLoop = [&](auto redOnY, auto greenParity) {
+        int32_t c0 = vectorBegin;
+        for (; c0 + 16 < columnEnd; c0 += 16) {
+          using S = std::conditional_t<sizeof(Sample) == 1, Source8, Source16>;
+          Channels c = Interpolate<S, decltype(redOnY)::value, decltype(greenParity)::value>(rows, c0);
+          if constexpr (sizeof(Sample) == 1) {
+            c.redEven = Scale8(c.redEven, red8), c.redOdd = Scale8(c.redOdd, red8);
+            c.blueEven = Scale8(c.blueEven, blue8), c.blueOdd = Scale8(c.blueOdd, blue8);
+            Store8<TargetBpp>(pixelAt(c0), c);
+          } else {
+            c.redEven = Scale16(c.redEven, red16), c.redOdd = Scale16(c.redOdd, red16);
+            c.blueEven = Scale16(c.blueEven, blue16), c.blueOdd = Scale16(c.blueOdd, blue16);
+            Store16<TargetBpp>(pixelAt(c0), c);
+          }
         }
-      }
+        return c0;
+      };
+      using T = std::true_type;
+      using F = std::false_type;
+      using P0 = std::integral_constant<int, 0>;
+      using P1 = std::integral_constant<int, 1>;
+      if (plan.redOnY) column = plan.greenParityY ? vectorLoop(T{}, P1{}) : vectorLoop(T{}, P0{});
+      else column = plan.greenParityY ? vectorLoop(F{}, P1{}) : vectorLoop(F{}, P0{});
     }
     DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
                                 bayerMode, redFactor, blueFactor, row, column, columnEnd);

@@ -1,0 +1,341 @@
+// Pixel core benchmarks on one core at the sensor's full frame, with ratios against references measured
+// in the same run (OpenCV's Bayer conversion, memcpy of the same bytes). OpenCV is a reference only.
+#include <benchmark/benchmark.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pipeline/ApplyKernel.h"
+#include "pipeline/Convert.h"
+#include "pipeline/DefectFilter.h"
+#include "pipeline/Demosaic.h"
+#include "pipeline/FramePipeline.h"
+#include "pipeline/Restride.h"
+
+namespace {
+
+using namespace tovira;
+
+constexpr int32_t kWidth = 3840, kHeight = 2748;
+
+class Image {
+ public:
+  Image(int32_t width, int32_t height, uint16_t bits) {
+    view_.width = width;
+    view_.height = height;
+    view_.bitsPerPixel = bits;
+    view_.stride = (width * (bits / 8) + 3) & ~3;
+    buffer_.assign(static_cast<size_t>(view_.stride) * height, 0);
+    view_.pixels = buffer_.data();
+  }
+  const ImageView& view() const { return view_; }
+  uint8_t* data() { return buffer_.data(); }
+  size_t bytes() const { return buffer_.size(); }
+
+ private:
+  std::vector<uint8_t> buffer_;
+  ImageView view_;
+};
+
+// A smooth scene with mild noise, like a real picture through a Bayer filter (few defect candidates).
+void FillScene(Image& raw) {
+  std::mt19937 rng(1);
+  std::uniform_int_distribution<int> noise(-3, 3);
+  const ImageView& v = raw.view();
+  const bool wide = v.bitsPerPixel == 16;
+  for (int32_t y = 0; y < v.height; ++y)
+    for (int32_t x = 0; x < v.width; ++x) {
+      int level = 60 + (x * 120) / v.width + (y * 60) / v.height + ((x & 1) ? 20 : 0) + noise(rng);
+      if (wide) {
+        const uint16_t s = static_cast<uint16_t>(level << 4);
+        std::memcpy(v.row(y) + 2 * x, &s, 2);
+      } else {
+        v.row(y)[x] = static_cast<uint8_t>(level);
+      }
+    }
+}
+
+struct Frames {
+  Image raw8{kWidth, kHeight, 8}, raw16{kWidth, kHeight, 16};
+  Image bgr24{kWidth, kHeight, 24}, bgr32{kWidth, kHeight, 32}, bgr48{kWidth, kHeight, 48},
+      bgr64{kWidth, kHeight, 64};
+  Image scratch24{kWidth, kHeight, 24}, scratch8{kWidth, kHeight, 8}, scratch16{kWidth, kHeight, 16},
+      scratch32{kWidth, kHeight, 32}, scratch48{kWidth, kHeight, 48}, scratch64{kWidth, kHeight, 64};
+  Image out8{kWidth, kHeight, 8}, out16{kWidth, kHeight, 16};
+  Frames() {
+    FillScene(raw8);
+    FillScene(raw16);
+  }
+};
+
+Frames& Shared() {
+  static Frames frames;
+  return frames;
+}
+
+// ---- demosaic against OpenCV -------------------------------------------------------------------
+
+void BM_OpenCvBayerToBgr8(benchmark::State& state) {
+  cv::setNumThreads(1);
+  Frames& f = Shared();
+  cv::Mat src(kHeight, kWidth, CV_8UC1, f.raw8.data(), f.raw8.view().stride);
+  cv::Mat dst(kHeight, kWidth, CV_8UC3, f.bgr24.data(), f.bgr24.view().stride);
+  for (auto _ : state) {
+    cv::cvtColor(src, dst, cv::COLOR_BayerGB2BGR);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_OpenCvBayerToBgr8)->Unit(benchmark::kMillisecond);
+
+void BM_OpenCvBayerToBgr16(benchmark::State& state) {
+  cv::setNumThreads(1);
+  Frames& f = Shared();
+  cv::Mat src(kHeight, kWidth, CV_16UC1, f.raw16.data(), f.raw16.view().stride);
+  cv::Mat dst(kHeight, kWidth, CV_16UC3, f.bgr48.data(), f.bgr48.view().stride);
+  for (auto _ : state) {
+    cv::cvtColor(src, dst, cv::COLOR_BayerGB2BGR);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_OpenCvBayerToBgr16)->Unit(benchmark::kMillisecond);
+
+void Demosaic(const ImageView& target, const ImageView& raw) {
+  ColourRecord colour{0, 130, 100, 110};
+  const bool wide = raw.bitsPerPixel == 16;
+  ApplyKernel(target, wide ? DemosaicInterior16 : DemosaicInterior8, raw, nullptr, 0, 0, &colour);
+  ApplyKernel(target, wide ? DemosaicBorder16 : DemosaicBorder8, raw, nullptr, 0, 0, &colour);
+}
+
+void BM_Demosaic8To24(benchmark::State& state) {
+  Frames& f = Shared();
+  for (auto _ : state) {
+    Demosaic(f.bgr24.view(), f.raw8.view());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Demosaic8To24)->Unit(benchmark::kMillisecond);
+
+void BM_Demosaic8To32(benchmark::State& state) {
+  Frames& f = Shared();
+  for (auto _ : state) {
+    Demosaic(f.bgr32.view(), f.raw8.view());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Demosaic8To32)->Unit(benchmark::kMillisecond);
+
+void BM_Demosaic16To48(benchmark::State& state) {
+  Frames& f = Shared();
+  for (auto _ : state) {
+    Demosaic(f.bgr48.view(), f.raw16.view());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Demosaic16To48)->Unit(benchmark::kMillisecond);
+
+void BM_DefectFilter8(benchmark::State& state) {
+  Frames& f = Shared();
+  ColourRecord colour{0, 100, 100, 100};
+  ThresholdRecord threshold{30};
+  for (auto _ : state) {
+    ApplyKernel(f.raw8.view(), FilterDefectPixels, f.raw8.view(), nullptr, 0, 0, &colour, &threshold);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_DefectFilter8)->Unit(benchmark::kMillisecond);
+
+// ---- copies and conversions against memcpy of the same bytes ------------------------------------
+
+void BM_MemcpyRaw8(benchmark::State& state) {
+  Frames& f = Shared();
+  for (auto _ : state) {
+    std::memcpy(f.out8.data(), f.raw8.data(), f.raw8.bytes());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_MemcpyRaw8)->Unit(benchmark::kMillisecond);
+
+void BM_RestrideRows8(benchmark::State& state) {
+  // Width 3838 keeps two padding bytes per row, so every row moves.
+  Image raw(kWidth - 2, kHeight, 8);
+  for (auto _ : state) {
+    ApplyKernel(raw.view(), RestrideRows8, raw.view());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_RestrideRows8)->Unit(benchmark::kMillisecond);
+
+template <int SourceIndex>
+const Image& SourceOf(Frames& f) {
+  if constexpr (SourceIndex == 16) return f.raw16;
+  else if constexpr (SourceIndex == 32) return f.bgr32;
+  else if constexpr (SourceIndex == 48) return f.bgr48;
+  else if constexpr (SourceIndex == 64) return f.bgr64;
+  else return f.bgr24;
+}
+
+void BenchConvert(benchmark::State& state, PixelKernel kernel, const Image& source, const Image& target) {
+  for (auto _ : state) {
+    ApplyKernel(target.view(), kernel, source.view());
+    benchmark::ClobberMemory();
+  }
+}
+
+void BenchMemcpy(benchmark::State& state, const Image& source, Image& target) {
+  const size_t n = std::min(source.bytes(), target.bytes());
+  for (auto _ : state) {
+    std::memcpy(target.data(), source.view().pixels, n);
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_MemcpyBgr24(benchmark::State& state) { BenchMemcpy(state, Shared().bgr24, Shared().scratch24); }
+void BM_MemcpyBgr48(benchmark::State& state) { BenchMemcpy(state, Shared().bgr48, Shared().scratch48); }
+void BM_MemcpyRaw16(benchmark::State& state) { BenchMemcpy(state, Shared().raw16, Shared().scratch16); }
+void BM_MemcpyBgr32(benchmark::State& state) { BenchMemcpy(state, Shared().bgr32, Shared().scratch32); }
+BENCHMARK(BM_MemcpyBgr24)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyBgr48)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyRaw16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemcpyBgr32)->Unit(benchmark::kMillisecond);
+
+#define CONVERSION_BENCH(kernel, source, target)                                      \
+  void BM_##kernel(benchmark::State& state) {                                         \
+    BenchConvert(state, kernel, Shared().source, Shared().target);                    \
+  }                                                                                   \
+  BENCHMARK(BM_##kernel)->Unit(benchmark::kMillisecond);
+
+CONVERSION_BENCH(Gray16To8Shift4, raw16, out8)
+CONVERSION_BENCH(Gray16To8Shift4Flip, raw16, out8)
+CONVERSION_BENCH(Gray16Expand4, raw16, scratch16)
+CONVERSION_BENCH(Bgr32To24, bgr32, scratch24)
+CONVERSION_BENCH(Bgr48To24Shift4, bgr48, scratch24)
+CONVERSION_BENCH(Bgr48To24Shift4Flip, bgr48, scratch24)
+CONVERSION_BENCH(Bgr48Expand4, bgr48, scratch48)
+CONVERSION_BENCH(Bgr48ToRgb48Expand4, bgr48, scratch48)
+CONVERSION_BENCH(Bgr48ToBgra64Expand4, bgr64, scratch64)
+CONVERSION_BENCH(Bgr24CopyFlip, bgr24, scratch24)
+CONVERSION_BENCH(RowsCopyFlip, bgr24, scratch24)
+CONVERSION_BENCH(BgrToRgb24, bgr24, scratch24)
+CONVERSION_BENCH(Bgrx32ToBgra32, bgr32, scratch32)
+
+// ---- the frame pipeline -------------------------------------------------------------------------
+
+class NoInstance : public FramePipelineHooks {
+ public:
+  bool isDeviceOpen() override { return false; }
+  bool readGlobalGain(uint16_t*) override { return false; }
+  bool writeGlobalGain(uint16_t) override { return false; }
+  bool readExposure(uint32_t*) override { return false; }
+  bool writeExposure(uint32_t) override { return false; }
+  void recordError(int32_t) override {}
+  void showAnalogueValue(int32_t, int32_t) override {}
+  void reloadImageDialog() override {}
+};
+
+void BenchProcessFrame(benchmark::State& state, int32_t mode, bool active) {
+  Frames& f = Shared();
+  Image* scratch[] = {&f.scratch8, &f.scratch16, &f.scratch24, &f.scratch32, &f.scratch48, &f.scratch64};
+  FrameImages images{f.raw8.view(), f.raw16.view(), f.bgr24.view(), f.bgr32.view(),
+                     f.bgr48.view(), f.bgr64.view(), scratch[mode]->view()};
+  ImageParameters parameters = NeutralImageParameters();
+  if (active) {
+    parameters.hue = 20, parameters.saturation = 40, parameters.gamma = 80, parameters.contrast = 10;
+    parameters.sharpness = 8, parameters.brightness = 10;
+    parameters.grayMode = 1, parameters.grayGainR = 140;
+  }
+  AnalogueState analogue{};
+  NoInstance hooks;
+  for (auto _ : state) {
+    ProcessFrame(images, mode, parameters, analogue, hooks);
+    benchmark::ClobberMemory();
+  }
+}
+
+#define PROCESS_BENCH(bits, mode)                                                                  \
+  void BM_ProcessFrame##bits##Neutral(benchmark::State& s) { BenchProcessFrame(s, mode, false); } \
+  void BM_ProcessFrame##bits##Active(benchmark::State& s) { BenchProcessFrame(s, mode, true); }   \
+  BENCHMARK(BM_ProcessFrame##bits##Neutral)->Unit(benchmark::kMillisecond);                       \
+  BENCHMARK(BM_ProcessFrame##bits##Active)->Unit(benchmark::kMillisecond);
+
+PROCESS_BENCH(8, kColourMode8)
+PROCESS_BENCH(16, kColourMode16)
+PROCESS_BENCH(24, kColourMode24)
+PROCESS_BENCH(32, kColourMode32)
+PROCESS_BENCH(48, kColourMode48)
+PROCESS_BENCH(64, kColourMode64)
+
+// ---- ratios ---------------------------------------------------------------------------------------
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void printRatios() const {
+    struct Pair {
+      const char* name;
+      const char* reference;
+      const char* note;
+    };
+    static const Pair pairs[] = {
+        {"BM_Demosaic8To24", "BM_OpenCvBayerToBgr8", "target <= 1.00"},
+        {"BM_Demosaic8To32", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_Demosaic16To48", "BM_OpenCvBayerToBgr16", "target <= 1.00"},
+        {"BM_ProcessFrame24Neutral", "BM_OpenCvBayerToBgr8", "target <= 2.00"},
+        {"BM_ProcessFrame24Active", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ProcessFrame8Neutral", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ProcessFrame8Active", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ProcessFrame16Neutral", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ProcessFrame16Active", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ProcessFrame32Neutral", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ProcessFrame32Active", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ProcessFrame48Neutral", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ProcessFrame48Active", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ProcessFrame64Neutral", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ProcessFrame64Active", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_RestrideRows8", "BM_MemcpyRaw8", ""},
+        {"BM_Gray16To8Shift4", "BM_MemcpyRaw16", ""},
+        {"BM_Gray16To8Shift4Flip", "BM_MemcpyRaw16", ""},
+        {"BM_Gray16Expand4", "BM_MemcpyRaw16", ""},
+        {"BM_Bgr32To24", "BM_MemcpyBgr32", ""},
+        {"BM_Bgr48To24Shift4", "BM_MemcpyBgr48", ""},
+        {"BM_Bgr48To24Shift4Flip", "BM_MemcpyBgr48", ""},
+        {"BM_Bgr48Expand4", "BM_MemcpyBgr48", ""},
+        {"BM_Bgr48ToRgb48Expand4", "BM_MemcpyBgr48", ""},
+        {"BM_Bgr48ToBgra64Expand4", "BM_MemcpyBgr48", "(64-bit source, 48-bit memcpy)"},
+        {"BM_Bgr24CopyFlip", "BM_MemcpyBgr24", ""},
+        {"BM_RowsCopyFlip", "BM_MemcpyBgr24", ""},
+        {"BM_BgrToRgb24", "BM_MemcpyBgr24", ""},
+        {"BM_Bgrx32ToBgra32", "BM_MemcpyBgr32", ""},
+    };
+    std::printf("\nRatios (CPU time / reference CPU time, same run, %dx%d, one core)\n", kWidth, kHeight);
+    for (const Pair& p : pairs) {
+      const auto a = times_.find(p.name), b = times_.find(p.reference);
+      if (a == times_.end() || b == times_.end() || b->second <= 0) continue;
+      std::printf("  %-26s / %-22s = %5.2f  %s\n", p.name + 3, p.reference + 3, a->second / b->second, p.note);
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printRatios();
+  benchmark::Shutdown();
+  return 0;
+}
