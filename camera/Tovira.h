@@ -19,6 +19,7 @@
 
 #include "ToviraSdk_Z400KX.h"
 #include "camera/ImageParameters.h"
+#include "output/AviWriter.h"
 
 class CToviraZ400KXSdk;
 class CDibImage;
@@ -149,8 +150,13 @@ public:
     uint16_t lineLength = 0, frameLength = 0;
     double exposureScale = 1.0;
     int lastRealExposure = 0;
-    unsigned recording = 0;
-    int framesWritten = 0, frameLimit = 0, newFrame = 0;
+    // Recording (Files.cpp): the flag and the new-frame flag are shared with the record thread.
+    volatile LONG recording = 0;
+    int framesWritten = 0, frameLimit = 0;
+    volatile LONG newFrame = 0;
+    AviWriter avi;
+    DWORD recordFirstTime = 0, recordEndTime = 0;
+    bool recordStarted = false;  // the first frame arrived and recordFirstTime holds its time
     HANDLE recordThread = nullptr;
     DWORD recordThreadId = 0;
     HANDLE recordDone = nullptr;

@@ -1,0 +1,63 @@
+#include "output/FileWriter.h"
+
+#include <limits>
+
+int CFileWriter::Open(const char* fileName) {
+    Close();
+    if (!fileName || !*fileName) return 0;
+    HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    file_ = file;
+    name_ = fileName;
+    sizeAtOpen_ = GetFileSize(file_, nullptr);
+    return 1;
+}
+
+bool CFileWriter::Write(const void* data, size_t size) {
+    if (!IsOpen()) return false;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    // WriteFile takes 32-bit counts; large frames go in pieces.
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+        DWORD written = 0;
+        if (!WriteFile(file_, bytes, chunk, &written, nullptr) || written != chunk) return false;
+        bytes += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+bool CFileWriter::Seek(uint64_t position) {
+    if (!IsOpen()) return false;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    return SetFilePointerEx(file_, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool CFileWriter::SeekEnd() {
+    if (!IsOpen()) return false;
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(file_, zero, nullptr, FILE_END) != 0;
+}
+
+uint64_t CFileWriter::Size() const {
+    LARGE_INTEGER size{};
+    if (!IsOpen() || !GetFileSizeEx(file_, &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+void CFileWriter::Close() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    sizeAtOpen_ = 0;
+}
+
+void CFileWriter::Discard() {
+    const bool wasOpen = IsOpen();
+    Close();
+    if (wasOpen && !name_.empty()) DeleteFileA(name_.c_str());
+    name_.clear();
+}

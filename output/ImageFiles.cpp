@@ -1,0 +1,322 @@
+#include "output/ImageFiles.h"
+
+#include <csetjmp>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include "output/DibImage.h"
+#include "output/FileWriter.h"
+#include "pipeline/ApplyKernel.h"
+#include "pipeline/Convert.h"
+
+namespace {
+
+bool HasPixels(const CDibImage* image) {
+    return image && !image->IsEmpty() && image->Width() > 0 && image->Height() > 0;
+}
+
+// Runs a conversion kernel over the whole image; 0 when the temporary could not be made.
+bool Convert(CDibImage& target, tovira::PixelKernel kernel, const CDibImage& source) {
+    if (target.IsEmpty()) return false;
+    return tovira::ApplyKernel(target.View(), kernel, source.View()) != 0;
+}
+
+void RemoveFile(const char* fileName) { DeleteFileA(fileName); }
+
+// ---- PNG
+
+struct PngState {
+    std::jmp_buf recovery;
+};
+
+void PngErrorHandler(png_structp png, png_const_charp message) {
+    if (png) std::fprintf(stderr, "libpng error: %s\n", message);
+    auto* state = static_cast<PngState*>(png_get_error_ptr(png));
+    std::longjmp(state->recovery, 1);
+}
+
+// Everything the recovery point frees lives outside the setjmp frame, so nothing is lost on a jump.
+int WritePngRows(std::FILE* file, png_structp png, png_infop info, PngState& state, png_bytep* rows,
+                 int width, int height, int bitsPerPixel) {
+    if (setjmp(state.recovery)) return 0;
+    const int depth = (bitsPerPixel == 16 || bitsPerPixel == 48 || bitsPerPixel == 64) ? 16 : 8;
+    int colourType = PNG_COLOR_TYPE_GRAY;
+    if (bitsPerPixel == 24 || bitsPerPixel == 48) colourType = PNG_COLOR_TYPE_RGB;
+    if (bitsPerPixel == 32 || bitsPerPixel == 64) colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth,
+                 colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+    png_write_info(png, info);
+    png_set_bgr(png);                  // the buffers hold blue first
+    if (depth == 16) png_set_swap(png);  // little-endian samples; PNG stores the high byte first
+    png_write_image(png, rows);
+    png_write_end(png, info);
+    return 1;
+}
+
+// ---- JPEG
+
+struct JpegErrorManager {
+    jpeg_error_mgr standard;
+    std::jmp_buf recovery;
+};
+
+// libjpeg's own error_exit ends the process; this one returns to the writer instead.
+void JpegErrorExit(j_common_ptr info) {
+    auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
+    char message[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, message);
+    std::fprintf(stderr, "libjpeg error: %s\n", message);
+    std::longjmp(manager->recovery, 1);
+}
+
+int CompressJpeg(jpeg_compress_struct& cinfo, JpegErrorManager& errors, std::FILE* file,
+                 const CDibImage& image, int components, int quality, int progressive, JSAMPLE* row) {
+    if (setjmp(errors.recovery)) return 0;
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(image.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(image.Height());
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    if (progressive) jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    const int width = image.Width();
+    // Storage row 0 holds the bottom line: the top line is the last storage row.
+    int storageRow = image.Height() - 1;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const uint8_t* s = image.Bits() + static_cast<size_t>(storageRow) * image.Stride();
+        if (components == 3) {
+            for (int x = 0; x < width; ++x) {  // blue, green, red becomes red, green, blue
+                row[3 * x] = s[3 * x + 2];
+                row[3 * x + 1] = s[3 * x + 1];
+                row[3 * x + 2] = s[3 * x];
+            }
+        } else {
+            std::memcpy(row, s, static_cast<size_t>(width));
+        }
+        JSAMPROW rows[1] = {row};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+        --storageRow;
+    }
+    jpeg_finish_compress(&cinfo);
+    return 1;
+}
+
+// ---- TIFF
+
+// libtiff's Windows handlers may open message boxes; a library inside someone's process must not.
+void TiffMessage(const char* module, const char* format, va_list arguments) {
+    if (module) std::fprintf(stderr, "%s: ", module);
+    std::vfprintf(stderr, format, arguments);
+    std::fprintf(stderr, "\n");
+}
+
+void InstallTiffHandlers() {
+    static const bool installed = [] {
+        TIFFSetErrorHandler(TiffMessage);
+        TIFFSetWarningHandler(nullptr);  // warnings are not failures; keep them quiet
+        return true;
+    }();
+    (void)installed;
+}
+
+}  // namespace
+
+int WriteBmpFile(const CDibImage& image, const char* fileName) {
+    if (!HasPixels(&image)) return 0;
+    CFileWriter file;
+    if (!file.Open(fileName)) return 0;
+    const bool palette = image.BitCount() <= 8;
+    const uint32_t offset = palette ? 1078 : 54;
+    const size_t pixelBytes = image.ByteSize();
+    uint8_t header[14] = {'B', 'M'};
+    const uint32_t fileSize = offset + static_cast<uint32_t>(pixelBytes);
+    std::memcpy(header + 2, &fileSize, 4);
+    std::memcpy(header + 10, &offset, 4);
+    RGBQUAD table[256];
+    std::memcpy(table, image.ColorTable(), sizeof(table));
+    if (palette && image.Dc()) GetDIBColorTable(image.Dc(), 0, 256, table);
+    const bool ok = file.Write(header, sizeof(header)) && file.Write(&image.Header(), 40) &&
+                    (!palette || file.Write(table, sizeof(table))) && file.Write(image.Bits(), pixelBytes);
+    if (!ok) {
+        file.Discard();  // a short write (full disk) leaves no truncated picture behind
+        return 0;
+    }
+    file.Close();
+    return 1;
+}
+
+int WritePngFile(const char* fileName, const uint8_t* pixels, int width, int height, int stride,
+                 int bitsPerPixel) {
+    if (!fileName || !pixels || width <= 0 || height <= 0) return 0;
+    switch (bitsPerPixel) {
+        case 8: case 16: case 24: case 32: case 48: case 64: break;
+        default: return 0;
+    }
+    std::FILE* file = std::fopen(fileName, "wb");
+    if (!file) return 0;
+    PngState state;
+    // The version of the library actually linked, so libpng accepts the structure.
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngErrorHandler, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<png_bytep> rows;
+    int ok = 0;
+    if (png && info) {
+        try {
+            rows.resize(static_cast<size_t>(height));
+            for (int i = 0; i < height; ++i) rows[i] = const_cast<png_bytep>(pixels) + static_cast<size_t>(i) * stride;
+            ok = WritePngRows(file, png, info, state, rows.data(), width, height, bitsPerPixel);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "libpng error: %s\n", "Deridevuv: Out of memory");
+            ok = 0;
+        }
+    }
+    png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+    if (std::fclose(file) != 0) ok = 0;
+    if (!ok) RemoveFile(fileName);
+    return ok;
+}
+
+int WriteJpegFile(const char* fileName, const CDibImage& image, int quality, int progressive) {
+    if (!fileName || !HasPixels(&image)) return 0;
+    const int components = image.BitCount() == 8 ? 1 : image.BitCount() == 24 ? 3 : 0;
+    if (!components) return 0;
+    std::FILE* file = std::fopen(fileName, "wb");
+    if (!file) return 0;
+    std::vector<JSAMPLE> row(static_cast<size_t>(image.Width()) * components);
+    jpeg_compress_struct cinfo{};
+    JpegErrorManager errors{};
+    cinfo.err = jpeg_std_error(&errors.standard);
+    errors.standard.error_exit = JpegErrorExit;
+    int ok = CompressJpeg(cinfo, errors, file, image, components, quality, progressive, row.data());
+    jpeg_destroy_compress(&cinfo);
+    if (std::fclose(file) != 0) ok = 0;  // buffered data that could not be flushed
+    if (!ok) RemoveFile(fileName);
+    return ok;
+}
+
+int WriteTiffFile(const char* fileName, const CDibImage& image) {
+    if (!fileName || !HasPixels(&image)) return 0;
+    uint16_t bitsPerSample = 8, photometric = PHOTOMETRIC_MINISBLACK, samples = 1;
+    tovira::PixelKernel kernel = nullptr;
+    switch (image.BytesPerPixel()) {
+        case 1: break;
+        case 2: bitsPerSample = 16; kernel = tovira::Gray16Expand4; break;
+        case 3: photometric = PHOTOMETRIC_RGB; samples = 3; kernel = tovira::BgrToRgb24; break;
+        case 4: photometric = PHOTOMETRIC_RGB; samples = 4; kernel = tovira::BgrToRgb24; break;
+        case 6: bitsPerSample = 16; photometric = PHOTOMETRIC_RGB; samples = 3;
+                kernel = tovira::Bgr48ToRgb48Expand4; break;
+        case 8: bitsPerSample = 16; photometric = PHOTOMETRIC_RGB; samples = 4;
+                kernel = tovira::Bgr48ToRgba64Expand4; break;
+        default: return 0;
+    }
+    CDibImage temporary;
+    if (!temporary.CreateLike(&image)) return 0;
+    if (kernel) {
+        if (!Convert(temporary, kernel, image)) return 0;
+    } else {
+        std::memcpy(temporary.Bits(), image.Bits(), image.ByteSize());
+    }
+    // TIFF rows have no padding: close the 4-byte gaps in place (each row moves towards the start).
+    const size_t rowBytes = static_cast<size_t>(image.Width()) * image.BytesPerPixel();
+    if (rowBytes != static_cast<size_t>(temporary.Stride()))
+        for (int i = 1; i < temporary.Height(); ++i)
+            std::memmove(temporary.Bits() + i * rowBytes, temporary.Bits() + static_cast<size_t>(i) * temporary.Stride(),
+                         rowBytes);
+
+    InstallTiffHandlers();
+    TIFF* tiff = TIFFOpen(fileName, "w");
+    if (!tiff) return 0;
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.Width()));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.Height()));
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.Height()));  // one strip
+    if (samples == 4) {
+        // The fourth sample carries no meaning; without this tag readers take it for transparency.
+        const uint16_t extra[1] = {EXTRASAMPLE_UNSPECIFIED};
+        TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
+    }
+    const tmsize_t size = static_cast<tmsize_t>(rowBytes * static_cast<size_t>(image.Height()));
+    const bool written = TIFFWriteEncodedStrip(tiff, 0, temporary.Bits(), size) == size;
+    const bool closed = TIFFFlush(tiff) == 1;
+    TIFFClose(tiff);
+    if (!written || !closed) {
+        RemoveFile(fileName);
+        return 0;
+    }
+    return 1;
+}
+
+int SaveImageFile(const char* fileName, const CDibImage* image, int fileType) {
+    const unsigned type = static_cast<unsigned>(fileType);
+    if (!HasPixels(image) || type > kFileTiff || !fileName || !*fileName) return 0;
+    const int quality = type == kFileJpeg70 ? 70 : type == kFileJpeg20 ? 20 : 100;
+    CDibImage temporary;
+    switch (type) {
+        case kFileBmp:
+            // BMP stores rows bottom-up, so the rows are reversed on the way out.
+            if (!temporary.CreateLike(image) || !Convert(temporary, tovira::RowsCopyFlip, *image)) return 0;
+            return WriteBmpFile(temporary, fileName);
+        case kFileRaw: {
+            CFileWriter file;
+            if (!file.Open(fileName)) return 0;
+            if (!file.Write(image->Bits(), image->ByteSize())) {
+                file.Discard();
+                return 0;
+            }
+            file.Close();
+            return 1;
+        }
+        case kFileJpeg100:
+        case kFileJpeg70:
+        case kFileJpeg20: {
+            tovira::PixelKernel kernel = nullptr;
+            int bits = 24;
+            switch (image->BitCount()) {
+                case 8: bits = 8; kernel = tovira::RowsCopyFlip; break;
+                case 16: bits = 8; kernel = tovira::Gray16To8Shift4Flip; break;
+                case 24: case 32: kernel = tovira::Bgr24CopyFlip; break;
+                case 48: case 64: kernel = tovira::Bgr48To24Shift4Flip; break;
+                default: return 0;
+            }
+            if (!temporary.Create(image->Width(), image->Height(), bits) || !Convert(temporary, kernel, *image))
+                return 0;
+            return WriteJpegFile(fileName, temporary, quality, 1);
+        }
+        case kFilePng: {
+            tovira::PixelKernel kernel = nullptr;
+            switch (image->BitCount()) {
+                case 16: kernel = tovira::Gray16Expand4; break;
+                case 32: kernel = tovira::Bgrx32ToBgra32; break;
+                case 48: kernel = tovira::Bgr48Expand4; break;
+                case 64: kernel = tovira::Bgr48ToBgra64Expand4; break;
+                default: break;
+            }
+            const CDibImage* rows = image;
+            if (kernel) {
+                if (!temporary.CreateLike(image) || !Convert(temporary, kernel, *image)) return 0;
+                rows = &temporary;
+            }
+            return WritePngFile(fileName, rows->Bits(), rows->Width(), rows->Height(), rows->Stride(),
+                                image->BitCount());
+        }
+        case kFileTiff:
+            return WriteTiffFile(fileName, *image);
+        default:
+            return 0;
+    }
+}
