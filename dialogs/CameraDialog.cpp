@@ -3,57 +3,15 @@
 #include "dialogs/CameraDialog.h"
 
 #include <cstdio>
-#include <cstring>
 
+#include "camera/RegistryKey.h"
 #include "dialogs/resource.h"
 
 namespace tovira {
 
 namespace {
 
-constexpr char kSettingsKey[] = "Software\\Brenik\\ToviraZ400KXSdk";
 constexpr const char* kPresetValues[7] = {"TH", "TV", "EH", "EV", "EHS", "EVS", "Buf"};
-
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-
-    bool Open(HKEY parent, const char* path) {
-        return RegOpenKeyExA(parent, path, 0, KEY_READ, &key_) == ERROR_SUCCESS;
-    }
-    bool Create(HKEY parent, const char* path) {
-        char emptyClass[] = "";
-        return RegCreateKeyExA(parent, path, 0, emptyClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
-                               nullptr) == ERROR_SUCCESS;
-    }
-    // A missing value leaves the field as it was; other types are read as at most 4 bytes.
-    void Read(const char* name, int32_t& field) const {
-        DWORD value = 0, bytes = sizeof value;
-        LONG result = RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes);
-        if (result == ERROR_MORE_DATA) {
-            BYTE buffer[256];
-            DWORD all = sizeof buffer;
-            if (RegQueryValueExA(key_, name, nullptr, nullptr, buffer, &all) != ERROR_SUCCESS) return;
-            std::memcpy(&value, buffer, sizeof value);
-            field = static_cast<int32_t>(value);
-        } else if (result == ERROR_SUCCESS) {
-            field = static_cast<int32_t>(value);
-        }
-    }
-    void Write(const char* name, int32_t field) const {
-        const DWORD value = static_cast<DWORD>(field);
-        RegSetValueExA(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 void PresetName(int number, char (&name)[16]) { std::snprintf(name, sizeof name, "Size_%02d", number); }
 
@@ -109,40 +67,42 @@ INT_PTR CameraDialog::Show(HWND owner) {
 }
 
 void CameraDialog::Load() {
-    RegistryKey key;
-    if (!key.Open(HKEY_CURRENT_USER, kSettingsKey)) return;
+    const RegistryKey key = OpenSettingsKey();
+    if (!key) return;
     presetCount = 0;
     for (int n = 0; n < kMaxPresets; ++n) {
         char name[16];
         PresetName(n, name);
-        RegistryKey preset;
-        if (!preset.Open(key.get(), name)) break;
-        for (int i = 0; i < 7; ++i) preset.Read(kPresetValues[i], *PresetFields(presets[n], i));
+        const RegistryKey preset = key.openChild(name);
+        if (!preset) break;
+        // A missing value leaves the field as it was.
+        for (int i = 0; i < 7; ++i) preset.readInt(kPresetValues[i], PresetFields(presets[n], i));
         presetCount = n + 1;
     }
-    key.Read("Size", size);
-    key.Read("Color", color);
-    key.Read("SubSample", subSample);
-    key.Read("WaitTime", waitTime);
-    key.Read("Clock", clock);
+    key.readInt("Size", &size);
+    key.readInt("Color", &color);
+    key.readInt("SubSample", &subSample);
+    key.readInt("WaitTime", &waitTime);
+    key.readInt("Clock", &clock);
 }
 
 void CameraDialog::Save() const {
-    RegistryKey key;
-    if (!key.Create(HKEY_CURRENT_USER, kSettingsKey)) return;
+    const RegistryKey key = CreateSettingsKey();
+    if (!key) return;
+    // Sub-keys at or above the preset count are left as they are.
     for (int n = 0; n < presetCount; ++n) {
         char name[16];
         PresetName(n, name);
-        RegistryKey preset;
-        if (!preset.Create(key.get(), name)) break;
+        const RegistryKey preset = key.createChild(name);
+        if (!preset) break;
         CapturePreset copy = presets[n];
-        for (int i = 0; i < 7; ++i) preset.Write(kPresetValues[i], *PresetFields(copy, i));
+        for (int i = 0; i < 7; ++i) preset.writeInt(kPresetValues[i], *PresetFields(copy, i));
     }
-    key.Write("Size", size);
-    key.Write("Color", color);
-    key.Write("SubSample", subSample);
-    key.Write("WaitTime", waitTime);
-    key.Write("Clock", clock);
+    key.writeInt("Size", size);
+    key.writeInt("Color", color);
+    key.writeInt("SubSample", subSample);
+    key.writeInt("WaitTime", waitTime);
+    key.writeInt("Clock", clock);
 }
 
 void CameraDialog::showPresetWindow(int preset, bool withVStart) {
@@ -255,8 +215,9 @@ void CameraDialog::command(int id, int code) {
     }
     if (code == CBN_SELCHANGE) {
         if (id == IDC_CAM_SIZE) {
+            // The size itself is taken when the controls are read, so that a custom entry that
+            // cannot be added (100 presets) leaves the preset in use as it was.
             const int selection = ListSelection(window_, IDC_CAM_SIZE);
-            if (selection != CB_ERR) size = selection;
             // The custom entry keeps the edit boxes: the user starts from the window last shown.
             if (selection != CB_ERR && selection < presetCount) showPresetWindow(selection, true);
         }
