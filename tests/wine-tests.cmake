@@ -1,3 +1,4 @@
 # Filtered runs of the Windows test programs that need an environment of their own (suites named Env*).
 # One line each: tovira_wine_test(<name> <dll_tests|win_tests> <filter> VAR=value ...)
 tovira_wine_test(win_env_device_port win_tests EnvDevicePort.* TOVIRA_VIRTUAL_CAMERAS=0,2 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=3)
+tovira_wine_test(dll_env_stream_unplug dll_tests EnvStreamUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=6)
