@@ -227,7 +227,7 @@ void CameraDialog::command(int id, int code) {
     }
 }
 
-INT_PTR CameraDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CameraDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         window_ = window;
@@ -236,6 +236,15 @@ INT_PTR CameraDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
         command(LOWORD(wParam), HIWORD(wParam));
         return 0;
+    case WM_CTLCOLORSTATIC: {
+        // The labels and group boxes sit on the tab control's pane, not on the dialog's background:
+        // they draw transparently so the pane shows through. Read-only edit boxes keep their colours.
+        char className[16] = {};
+        GetClassNameA(reinterpret_cast<HWND>(lParam), className, sizeof className);
+        if (lstrcmpiA(className, "Edit") == 0) return 0;
+        SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    }
     default:
         return 0;
     }
