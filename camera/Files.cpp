@@ -13,11 +13,10 @@
 #include <mutex>
 
 #include "camera/Tovira.h"
+#include "output/AviFrame.h"
 #include "output/DibImage.h"
 #include "output/ImageFiles.h"
 #include "output/PreviewWindow.h"
-#include "pipeline/ApplyKernel.h"
-#include "pipeline/Convert.h"
 
 namespace {
 
@@ -52,42 +51,13 @@ bool ToAnsi(const wchar_t* wide, char (&buffer)[kNameBuffer]) {
 
 // ---- the record thread
 
-struct FrameImages {
-    CDibImage frame, second, grey;
-};
-
-// Builds the 24-bit bottom-up frame from the output image; returns the image holding it, or null when
-// the output image no longer matches the recording (its size or depth changed).
-const CDibImage* BuildFrame(CTovira& instance, FrameImages& work) {
-    using namespace tovira;
+// The frame of the current output image, converted under the frame lock so it is one whole frame; null
+// when the output image no longer matches the recording (its size or depth changed).
+const CDibImage* BuildFrame(CTovira& instance, AviFrameBuilder& builder) {
     std::lock_guard<std::recursive_mutex> guard(instance.frameLock);
     const CDibImage* output = OutputImage(instance);
-    if (!output || output->IsEmpty() || output->Width() != instance.avi.Width() ||
-        output->Height() != instance.avi.Height() || output->BitCount() != instance.avi.BitCount())
-        return nullptr;
-    switch (output->BitCount()) {
-        case 8:
-            // The grey palette turns the 8-bit picture into grey colour.
-            work.second.BltFrom(*output);
-            GdiFlush();
-            ApplyKernel(work.frame.View(), Bgr24CopyFlip, work.second.View());
-            return &work.frame;
-        case 16:
-            ApplyKernel(work.grey.View(), Gray16To8Shift4Flip, output->View());
-            work.frame.BltFrom(work.grey);
-            GdiFlush();
-            return &work.frame;
-        case 24:
-        case 32:
-            ApplyKernel(work.frame.View(), Bgr24CopyFlip, output->View());
-            return &work.frame;
-        case 48:
-        case 64:
-            ApplyKernel(work.second.View(), Bgr48To24Shift4Flip, output->View());
-            return &work.second;
-        default:
-            return nullptr;
-    }
+    if (!output || output->BitCount() != instance.avi.BitCount()) return nullptr;
+    return builder.Build(*output);
 }
 
 void FinishRecording(CTovira& instance, DWORD lastFrameTime) {
@@ -101,10 +71,8 @@ void FinishRecording(CTovira& instance, DWORD lastFrameTime) {
 DWORD WINAPI RecordThread(void* argument) {
     CTovira& instance = *static_cast<CTovira*>(argument);
     const int width = instance.avi.Width(), height = instance.avi.Height();
-    FrameImages work;
-    work.frame.Create(width, height, 24);
-    work.second.Create(width, height, 24);
-    work.grey.Create(width, height, 8);
+    AviFrameBuilder work;
+    work.Create(width, height);
     DWORD lastFrameTime = 0;
     while (instance.recording) {
         Sleep(10);

@@ -1,0 +1,17 @@
+// Turns an output image of any colour mode into the 24-bit bottom-up frame an AVI chunk holds.
+#pragma once
+
+#include "output/DibImage.h"
+
+class AviFrameBuilder {
+public:
+    // The work images for width x height frames. 1, or 0 when one cannot be allocated.
+    int Create(int width, int height);
+    // Converts `output` (same size as the work images) and returns the image that holds the frame:
+    // rows bottom line first, blue, green, red, rows padded to 4. Twelve-bit samples give bits 4..11.
+    // Null for another size or an unsupported depth.
+    const CDibImage* Build(const CDibImage& output);
+
+private:
+    CDibImage frame_, second_, grey_;
+};
