@@ -115,3 +115,15 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt)
   add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package-check.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(package PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT 300)
 endif()
+
+# Streaming benchmark under Wine (white-box: the library's objects); run by hand, not a CTest entry.
+file(GLOB WIN_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/win/*.cpp)
+if(WIN_BENCH_SOURCES)
+  add_executable(stream_bench ${WIN_BENCH_SOURCES} $<TARGET_OBJECTS:tovira_core>)
+  target_link_libraries(stream_bench PRIVATE tovira_core)
+endif()
+
+# Saving benchmark under Wine: each file type next to its encoder alone; run by hand.
+add_executable(save_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/save/SaveBench.cpp
+  $<TARGET_OBJECTS:tovira_core>)
+target_link_libraries(save_bench PRIVATE tovira_core)
