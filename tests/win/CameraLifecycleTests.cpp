@@ -259,4 +259,21 @@ TEST_F(CameraInstanceTest, WithoutAnyCameraInitialisationSucceedsQuietly) {
     EXPECT_EQ(camera.GetLastError(), TOVIRA_ERR_NO_CAMERA);
 }
 
+TEST_F(CameraInstanceTest, ReleaseWhileStreamingStopsTheThreadsBeforeFreeingTheDevice) {
+    CTovira& camera = initialize();
+    camera.SetCaptureWindowEx(3840, 0, 640, 2748, 0, 480);
+    ASSERT_EQ(camera.StartPreview(), 1) << camera.GetLastError();
+    // Let a few frames through.
+    for (int i = 0; i < 200 && sim().framesDelivered() < 3; ++i) Sleep(10);
+    EXPECT_GE(sim().framesDelivered(), 3u);
+    release();
+    // Every handle the transfer thread and the commands opened is closed, and nothing reads any more.
+    EXPECT_EQ(driver_->openHandles(), 0);
+    const uint32_t delivered = sim().framesDelivered();
+    Sleep(50);
+    EXPECT_EQ(sim().framesDelivered(), delivered);
+    // The pages were still saved.
+    EXPECT_EQ(ReadCameraSetting("Gain_00", "Global"), 64);
+}
+
 }  // namespace
