@@ -203,12 +203,12 @@ INT_PTR AnalogPage::HandleMessage(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     case kRefreshAnalogGain:
         // Shown as a user change: the page sends it on and the colour gains follow.
-        AcknowledgeRefresh(RefreshTarget::Analog, message);
-        SetDlgItemInt(window_, IDC_AN_GLOBAL_ED, static_cast<UINT>(camera_.globalGain), TRUE);
+        SetDlgItemInt(window_, IDC_AN_GLOBAL_ED, static_cast<UINT>(AcknowledgeRefresh(RefreshTarget::Analog, message)),
+                      TRUE);
         return 0;
     case kRefreshAnalogExposure:
-        AcknowledgeRefresh(RefreshTarget::Analog, message);
-        SetDlgItemInt(window_, IDC_AN_EXPOSURE_ED, static_cast<UINT>(camera_.exposureLines), TRUE);
+        SetDlgItemInt(window_, IDC_AN_EXPOSURE_ED,
+                      static_cast<UINT>(AcknowledgeRefresh(RefreshTarget::Analog, message)), TRUE);
         return 0;
     case WM_DESTROY:
         DetachRefreshWindow(RefreshTarget::Analog, window);

@@ -2,6 +2,8 @@
 
 #include "dialogs/DialogRefresh.h"
 
+#include "camera/Tovira.h"
+
 #include <atomic>
 #include <mutex>
 
@@ -12,6 +14,7 @@ struct RefreshSlot {
     CTovira* camera = nullptr;
     HWND window = nullptr;
     std::atomic<bool> pending[3] = {false, false, false};
+    std::atomic<int> value[3] = {0, 0, 0};  // newest value carried, per message
 };
 
 RefreshSlot& Slot(tovira::RefreshTarget target) {
@@ -21,10 +24,11 @@ RefreshSlot& Slot(tovira::RefreshTarget target) {
 
 int PendingIndex(UINT message) { return static_cast<int>(message - tovira::kRefreshAnalogGain); }
 
-void Post(tovira::RefreshTarget target, CTovira& camera, UINT message) {
+void Post(tovira::RefreshTarget target, CTovira& camera, UINT message, int value) {
     RefreshSlot& slot = Slot(target);
     std::lock_guard<std::mutex> guard(slot.lock);
     if (slot.camera != &camera || !slot.window) return;
+    slot.value[PendingIndex(message)] = value;
     // One message in flight per kind of update: the handler reads the newest values anyway.
     if (slot.pending[PendingIndex(message)].exchange(true)) return;
     if (!PostMessageA(slot.window, message, 0, 0)) slot.pending[PendingIndex(message)] = false;
@@ -32,16 +36,22 @@ void Post(tovira::RefreshTarget target, CTovira& camera, UINT message) {
 
 }  // namespace
 
-void NotifyAnalogDialogGainChanged(CTovira& camera) {
-    Post(tovira::RefreshTarget::Analog, camera, tovira::kRefreshAnalogGain);
+void NotifyAnalogDialogGainChanged(CTovira& camera, int globalGain) {
+    Post(tovira::RefreshTarget::Analog, camera, tovira::kRefreshAnalogGain, globalGain);
+}
+
+void NotifyAnalogDialogGainChanged(CTovira& camera) { NotifyAnalogDialogGainChanged(camera, camera.globalGain); }
+
+void NotifyAnalogDialogExposureChanged(CTovira& camera, int exposureLines) {
+    Post(tovira::RefreshTarget::Analog, camera, tovira::kRefreshAnalogExposure, exposureLines);
 }
 
 void NotifyAnalogDialogExposureChanged(CTovira& camera) {
-    Post(tovira::RefreshTarget::Analog, camera, tovira::kRefreshAnalogExposure);
+    NotifyAnalogDialogExposureChanged(camera, camera.exposureLines);
 }
 
 void NotifyImageDialogValuesChanged(CTovira& camera) {
-    Post(tovira::RefreshTarget::Image, camera, tovira::kRefreshImageValues);
+    Post(tovira::RefreshTarget::Image, camera, tovira::kRefreshImageValues, 0);
 }
 
 namespace tovira {
@@ -62,8 +72,11 @@ void DetachRefreshWindow(RefreshTarget target, HWND window) {
     slot.window = nullptr;
 }
 
-void AcknowledgeRefresh(RefreshTarget target, UINT message) {
-    Slot(target).pending[PendingIndex(message)] = false;
+int AcknowledgeRefresh(RefreshTarget target, UINT message) {
+    RefreshSlot& slot = Slot(target);
+    // Cleared before the value is read: a notification arriving meanwhile posts again, never lost.
+    slot.pending[PendingIndex(message)] = false;
+    return slot.value[PendingIndex(message)];
 }
 
 }  // namespace tovira

@@ -1,8 +1,8 @@
 // Refreshes of an open analogue or image dialog from the frame-loop thread.
 //
 // The frame loop never touches a dialog's windows: these functions post a message to the dialog of the
-// given camera, and the dialog updates its controls on its own thread, reading the instance's current
-// values when the message arrives. They are safe to call at any time from any thread: with no dialog
+// given camera, and the dialog updates its controls on its own thread when the message arrives. They
+// never wait for the dialog and are safe to call at any time from any thread: with no dialog
 // of that kind open for the camera they do nothing, and a dialog that is closing has already detached
 // itself, so nothing is posted to a window that is going away. Repeated calls before the dialog has
 // caught up are merged into one update.
@@ -12,13 +12,18 @@
 
 class CTovira;
 
-// After the auto iris has set a new global gain: edit box 1015 shows camera.globalGain, and the page
-// takes it as a user change (the four colour gains follow).
+// After the auto iris has set a new global gain: edit box 1015 shows it and the page takes it as a user
+// change (the four colour gains follow, the sensor is written from the dialog's thread). The value is
+// carried with the notification; the one-argument form takes camera.globalGain at the call.
+void NotifyAnalogDialogGainChanged(CTovira& camera, int globalGain);
 void NotifyAnalogDialogGainChanged(CTovira& camera);
-// After the auto iris has set a new exposure: edit box 1027 shows camera.exposureLines, handled as a
-// user change (the label follows).
+// After the auto iris has set a new exposure: edit box 1027 shows it, handled as a user change (the
+// exposure label follows). The one-argument form takes camera.exposureLines at the call.
+void NotifyAnalogDialogExposureChanged(CTovira& camera, int exposureLines);
 void NotifyAnalogDialogExposureChanged(CTovira& camera);
-// After the white balance or the grey balance has stored new gains: both image pages show the values.
+// After the white balance or the grey balance has stored new gains in the instance: both image pages
+// show the instance's values as they are when the dialog handles the message. Call it once the new
+// values are stored, not before.
 void NotifyImageDialogValuesChanged(CTovira& camera);
 
 namespace tovira {
@@ -33,7 +38,8 @@ enum class RefreshTarget { Analog, Image };
 void AttachRefreshWindow(RefreshTarget target, CTovira* camera, HWND window);
 // From the window's WM_DESTROY: no more posts to it.
 void DetachRefreshWindow(RefreshTarget target, HWND window);
-// From the handler of a refresh message, before it reads the values: the next notification posts again.
-void AcknowledgeRefresh(RefreshTarget target, UINT message);
+// From the handler of a refresh message: the next notification posts again. Returns the newest value
+// carried by the notifications of that message (0 for the image refresh).
+int AcknowledgeRefresh(RefreshTarget target, UINT message);
 
 }  // namespace tovira
