@@ -1,0 +1,119 @@
+// Saving one full frame (3840 x 2748) per file type and colour mode, next to the encoder alone (the
+// writer fed an already converted image) and a plain copy of the frame as the reference of this run.
+// Run under Wine: save_bench.exe [folder]. Prints milliseconds and ratios.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "output/DibImage.h"
+#include "output/ImageFiles.h"
+#include "pipeline/ApplyKernel.h"
+#include "pipeline/Convert.h"
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+template <class F>
+double Best(int runs, F f) {
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        const double start = Now();
+        f();
+        const double t = Now() - start;
+        if (t < best) best = t;
+    }
+    return best;
+}
+
+void Fill(CDibImage& image) {
+    // A camera-like picture: smooth ramps plus a little noise, 12-bit in deep images.
+    const bool deep = image.BitCount() == 16 || image.BitCount() >= 48;
+    uint32_t seed = 12345;
+    for (int y = 0; y < image.Height(); ++y) {
+        uint8_t* row = image.Bits() + static_cast<size_t>(y) * image.Stride();
+        const int samples = image.Width() * image.BytesPerPixel() / (deep ? 2 : 1);
+        for (int i = 0; i < samples; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const int v = (i / 3 + y) % 4096 / (deep ? 1 : 16) + static_cast<int>((seed >> 28) & 3);
+            if (deep) {
+                const uint16_t s = static_cast<uint16_t>(v & 4095);
+                std::memcpy(row + 2 * i, &s, 2);
+            } else {
+                row[i] = static_cast<uint8_t>(v);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = argc > 1 ? argv[1] : temp;
+    const int width = 3840, height = 2748;
+    const int depths[6] = {8, 16, 24, 32, 48, 64};
+    const char* types[7] = {"bmp", "raw", "jpeg100", "jpeg70", "jpeg20", "png", "tiff"};
+    std::printf("%-6s %-8s %12s %12s %10s %10s\n", "bits", "type", "save ms", "encoder ms", "save/enc",
+                "save/copy");
+    for (int bits : depths) {
+        CDibImage image;
+        if (!image.Create(width, height, bits)) return 1;
+        Fill(image);
+        CDibImage copy;
+        copy.CreateLike(&image);
+        const double copyMs = Best(5, [&] { std::memcpy(copy.Bits(), image.Bits(), image.ByteSize()); });
+        for (int type = 0; type <= 6; ++type) {
+            const std::string name = folder + "\\save_bench." + types[type];
+            const int runs = type == 5 ? 1 : 3;  // PNG with libpng's defaults takes seconds
+            const double save = Best(runs, [&] { SaveImageFile(name.c_str(), &image, type); });
+            // The encoder alone: the writer fed the converted image the dispatcher would make.
+            CDibImage converted;
+            double encoder = 0;
+            using namespace tovira;
+            switch (type) {
+                case 0:
+                    converted.CreateLike(&image);
+                    ApplyKernel(converted.View(), RowsCopyFlip, image.View());
+                    encoder = Best(runs, [&] { WriteBmpFile(converted, name.c_str()); });
+                    break;
+                case 1:
+                    encoder = save;
+                    break;
+                case 2: case 3: case 4: {
+                    const int quality = type == 2 ? 100 : type == 3 ? 70 : 20;
+                    converted.Create(width, height, bits <= 16 ? 8 : 24);
+                    ApplyKernel(converted.View(),
+                                bits == 8 ? RowsCopyFlip : bits == 16 ? Gray16To8Shift4Flip
+                                : bits <= 32 ? Bgr24CopyFlip : Bgr48To24Shift4Flip,
+                                image.View());
+                    encoder = Best(runs, [&] { WriteJpegFile(name.c_str(), converted, quality, 1); });
+                    break;
+                }
+                case 5:
+                    encoder = Best(runs, [&] {
+                        WritePngFile(name.c_str(), image.Bits(), width, height, image.Stride(), bits);
+                    });
+                    break;
+                case 6:
+                    encoder = save;  // the writer converts itself
+                    break;
+            }
+            std::printf("%-6d %-8s %12.1f %12.1f %10.2f %10.1f\n", bits, types[type], save, encoder,
+                        save / encoder, save / copyMs);
+            DeleteFileA(name.c_str());
+        }
+        std::printf("%-6d %-8s %12.2f\n", bits, "memcpy", copyMs);
+        std::fflush(stdout);
+    }
+    return 0;
+}
