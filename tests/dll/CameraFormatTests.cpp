@@ -53,6 +53,12 @@ TEST_F(CameraFormat, SubSampleClockAndWaitTime) {
     ASSERT_TRUE(PutToviraSetting("", "SubSample", 17));
     ASSERT_NE(initialize(), 0);
     EXPECT_EQ(Tovira_GetSubSample(handle), 2);
+    // Above 20 no window passes.
+    ASSERT_TRUE(PutToviraSetting("", "SubSample", 21));
+    ASSERT_NE(initialize(), 0);
+    PopToviraErrors(handle);
+    EXPECT_EQ(Tovira_SetCaptureWindowEx(handle, 3840, 0, 3840, 2748, 0, 2748), 0);
+    EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{TOVIRA_ERR_WINDOW_RANGE});
 }
 
 TEST_F(CameraFormat, CameraInformationNeedsARecordOfThirtySixBytes) {

@@ -150,15 +150,6 @@ TEST_F(Param, IoPortAndSerialRomIdentifierBytes) {
     EXPECT_EQ(Tovira_GetLastError(handle), TOVIRA_ERR_NOT_READY);
 }
 
-TEST_F(Param, RegisterAccessPassesThrough) {
-    int ok = 0;
-    EXPECT_EQ(Tovira_WriteRegisterEx(handle, 0x0202, 1500), 1);
-    EXPECT_EQ(Tovira_ReadRegisterEx(handle, 0x0202, &ok), 1500);
-    EXPECT_EQ(ok, 1);
-    EXPECT_EQ(Tovira_GetExposureTime(handle, &ok), 1500);
-    EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{});
-}
-
 TEST_F(Param, RealExposureNeedsAPreparedCapture) {
     int ok = 0;
     EXPECT_EQ(Tovira_GetRealExposureTime(handle, &ok), 0);

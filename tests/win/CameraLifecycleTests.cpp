@@ -169,41 +169,6 @@ TEST_F(CameraInstanceTest, CameraValuesAreLoadedLastAndReachTheDeviceOnlyLater) 
     EXPECT_EQ(sim().sensor().read(0x034C), 3840);
 }
 
-TEST_F(CameraInstanceTest, ReleaseWritesThePagesThatTheNextInitialisationReads) {
-    CTovira& camera = initialize();
-    EXPECT_EQ(camera.SetFilterValue(TOVIRA_FILTER_BRIGHTNESS, -17), 1);
-    EXPECT_EQ(camera.SetFilterValue(TOVIRA_FILTER_GAMMA, 150), 1);
-    EXPECT_EQ(camera.SetFilterValue(TOVIRA_FILTER_GLOBAL_GAIN, 40), 1);
-    EXPECT_EQ(camera.SetFilterValue(TOVIRA_FILTER_COLOR_GAIN_BLUE, 90), 1);
-    EXPECT_EQ(camera.SetFilterValue(TOVIRA_FILTER_EXPOSURE_TIME, 1234), 1);
-    EXPECT_EQ(camera.SetFilterValue(TOVIRA_FILTER_GRAY_GAIN_G2, 77), 1);
-    EXPECT_EQ(camera.SetAutoIris(1), 1);
-    EXPECT_EQ(camera.SetMirrorH(1), 1);  // Bayer mode 3 -> 1
-    release();
-    EXPECT_EQ(ReadCameraSetting("Filter", "Brightness"), -17);
-    EXPECT_EQ(ReadCameraSetting("Filter", "Gamma"), 150);
-    EXPECT_EQ(ReadCameraSetting("Filter", "BayerMode"), 1);
-    EXPECT_EQ(ReadCameraSetting("Gain_00", "Global"), 40);
-    EXPECT_EQ(ReadCameraSetting("Gain_00", "ColorR"), 40);  // the global gain set all five
-    EXPECT_EQ(ReadCameraSetting("Gain_00", "ColorB"), 90);
-    EXPECT_EQ(ReadCameraSetting("Gain_00", "Exposure"), 1234);
-    EXPECT_EQ(ReadCameraSetting("Gain_00", "H_Mirror"), 1);
-    EXPECT_EQ(ReadCameraSetting("Gain_00", "AutoIris"), 1);
-    EXPECT_EQ(ReadCameraSetting("Gray", "GainG2"), 77);
-    // The camera values are never written at release.
-    WriteCameraSetting("", "Color", 0);
-    CTovira& again = initialize();
-    EXPECT_EQ(again.GetColorMode(), 8);
-    EXPECT_EQ(again.image.brightness, -17);
-    EXPECT_EQ(again.image.bayerMode, 1);
-    EXPECT_EQ(again.colorGainBlue, 90);
-    EXPECT_EQ(again.mirrorH, 1u);
-    EXPECT_EQ(sim().sensor().read(0x0202), 1234);
-    EXPECT_EQ(sim().sensor().read(0x305A), 0x1100 | 40);
-    // The grey page is overridden by the ROM at every initialisation.
-    EXPECT_EQ(again.image.grayGain[2], 128);
-}
-
 TEST_F(CameraInstanceTest, AnInstanceThatWasNeverInitialisedLeavesTheRegistryAlone) {
     {
         CTovira camera;

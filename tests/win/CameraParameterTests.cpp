@@ -120,27 +120,6 @@ TEST_F(CameraParameters, RealExposureFollowsLineAndFrameLengthOfThePreparation) 
     EXPECT_EQ(camera().exposureLines, 606);
 }
 
-TEST_F(CameraParameters, MirrorsToggleTheBayerPhaseOnEveryCall) {
-    camera().image.bayerMode = 0;
-    EXPECT_EQ(camera().SetMirrorH(1), 1);
-    EXPECT_EQ(camera().image.bayerMode, 2);
-    EXPECT_EQ(camera().GetMirrorH(), 1);
-    EXPECT_EQ(sim().sensor().read(0x3040) & 0x4000, 0x4000);
-    EXPECT_EQ(camera().SetMirrorH(1), 1);
-    EXPECT_EQ(camera().image.bayerMode, 0);  // back where it started, mirror still on
-    EXPECT_EQ(camera().GetMirrorH(), 1);
-    EXPECT_EQ(camera().mirrorH, 1u);
-    EXPECT_EQ(camera().SetMirrorV(5), 1);  // any nonzero value switches it on
-    EXPECT_EQ(camera().image.bayerMode, 1);
-    EXPECT_EQ(camera().mirrorV, 1u);
-    EXPECT_EQ(camera().GetMirrorV(), 1);
-    EXPECT_EQ(sim().sensor().read(0x3040) & 0xC000, 0xC000);
-    EXPECT_EQ(camera().SetMirrorH(0), 1);
-    EXPECT_EQ(camera().image.bayerMode, 3);
-    EXPECT_EQ(camera().GetMirrorH(), 0);
-    EXPECT_EQ(camera().GetMirrorV(), 1);
-}
-
 TEST_F(CameraParameters, IoPortReportsTheTwoInputsAndSwitchesOnlyTheOutputBit) {
     unsigned char value = 0xFF;
     EXPECT_EQ(camera().GetIOPort(&value), 1);
@@ -194,27 +173,6 @@ TEST_F(CameraParameters, SerialRomIdentifierIndexAboveSevenIsRefusedWithoutATran
     // The identifier bytes are the grey calibration the next load takes.
     camera().LoadGrayFromSrom();
     EXPECT_EQ(camera().image.grayOffset[3], 0xA5);
-}
-
-TEST_F(CameraParameters, CaptureWindowExProgramsTheSensorOrKeepsTheRejectedValues) {
-    EXPECT_EQ(camera().SetCaptureWindowEx(3840, 1000, 1000, 2748, 500, 600), 1);
-    EXPECT_EQ(sim().sensor().read(0x0344), 1056);
-    EXPECT_EQ(sim().sensor().read(0x034C), 1000);
-    EXPECT_EQ(sim().sensor().read(0x0342), 1192);
-    driver_->clearLog();
-    EXPECT_EQ(camera().SetCaptureWindowEx(3840, 1, 3840, 2748, 0, 2748), 0);
-    EXPECT_EQ(camera().GetLastError(), TOVIRA_ERR_WINDOW_RANGE);
-    EXPECT_TRUE(writes().empty());
-    int th, hs, eh, tv, vs, ev;
-    EXPECT_EQ(camera().GetCaptureWindowEx(&th, &hs, &eh, &tv, &vs, &ev), 1);
-    EXPECT_EQ(std::vector<int>({th, hs, eh, tv, vs, ev}), std::vector<int>({3840, 1, 3840, 2748, 0, 2748}));
-    EXPECT_FALSE(camera().ValidateCaptureWindow());
-    // Width 0 passes; the sub-sampling code must stay within 20.
-    EXPECT_EQ(camera().SetCaptureWindowEx(0, 0, 0, 0, 0, 0), 1);
-    camera().subSample = 21;
-    EXPECT_FALSE(camera().ValidateCaptureWindow());
-    camera().subSample = 20;
-    EXPECT_TRUE(camera().ValidateCaptureWindow());
 }
 
 class CameraTwoSlots : public CameraInstanceTest {
