@@ -3,12 +3,43 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <type_traits>
 
 #include "pipeline/BayerCell.h"
+#include "pipeline/DemosaicRows.h"
 #include "pipeline/PixelAccess.h"
 
 namespace tovira {
+
+namespace demosaic_rows {
+bool CpuHasAvx2() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  // libgcc checks the CPUID bit and that the operating system saves the AVX registers.
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+}  // namespace demosaic_rows
+
+namespace {
+std::atomic<int32_t> gDemosaicPath{static_cast<int32_t>(DemosaicPath::kAuto)};
+}  // namespace
+
+void SetDemosaicPath(DemosaicPath path) {
+  gDemosaicPath.store(static_cast<int32_t>(path), std::memory_order_relaxed);
+}
+
+DemosaicPath ActiveDemosaicPath() {
+  const auto path = static_cast<DemosaicPath>(gDemosaicPath.load(std::memory_order_relaxed));
+  if (path == DemosaicPath::kScalar || path == DemosaicPath::kSse2) return path;
+  return demosaic_rows::CpuHasAvx2() ? DemosaicPath::kAvx2 : DemosaicPath::kSse2;
+}
 
 int32_t GainFactor(int32_t gain) {
   return static_cast<int32_t>(static_cast<double>(Clamp<int32_t>(gain, 0, 400)) * 1.28);
@@ -257,11 +288,51 @@ inline void Store16(uint8_t* out, const Channels& c) {
   }
 }
 
+// The AVX2 passes, two output rows each; the columns a pass leaves (at most one per row, or all of a
+// frame too narrow for a step) are done by the scalar path.
+template <class Sample, int TargetBpp>
+void InteriorRowsAvx2(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
+                      int32_t y0, int32_t targetStride, int32_t sourceStride, int32_t bayerMode,
+                      int32_t redFactor, int32_t blueFactor) {
+  const int32_t columnBegin = frame.left + 2, columnEnd = frame.right - 2;
+  for (int32_t row = frame.top + 2; row < frame.bottom - 2; row += 2) {
+    const bool two = row + 1 < frame.bottom - 2;
+    demosaic_rows::RowPass pass{};
+    for (int i = 0; i < (two ? 5 : 4); ++i) pass.rows[i] = RowAt(source, row - 2 + i, sourceStride);
+    const intptr_t firstPixel = static_cast<intptr_t>(x0 + (columnBegin - frame.left)) * TargetBpp;
+    pass.out[0] = RowAt(target, y0 + (row - frame.top), targetStride) + firstPixel;
+    pass.out[1] = two ? RowAt(target, y0 + (row + 1 - frame.top), targetStride) + firstPixel : nullptr;
+    pass.begin = columnBegin;
+    pass.end = columnEnd;
+    pass.bayerMode = bayerMode;
+    pass.y = row;
+    pass.redFactor = redFactor;
+    pass.blueFactor = blueFactor;
+    const int32_t done = sizeof(Sample) == 1 ? demosaic_rows::InteriorPass8Avx2(pass, TargetBpp)
+                                             : demosaic_rows::InteriorPass16Avx2(pass, TargetBpp);
+    for (int32_t r = row; r < row + (two ? 2 : 1); ++r)
+      DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
+                                  bayerMode, redFactor, blueFactor, r, done, columnEnd);
+  }
+}
+
 template <class Sample, int TargetBpp>
 void InteriorRows(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
                   int32_t y0, int32_t targetStride, int32_t sourceStride, int32_t bayerMode,
                   int32_t redFactor, int32_t blueFactor) {
   const int32_t columnBegin = frame.left + 2, columnEnd = frame.right - 2;
+  const DemosaicPath path = ActiveDemosaicPath();
+  if (path == DemosaicPath::kAvx2) {
+    InteriorRowsAvx2<Sample, TargetBpp>(target, source, frame, x0, y0, targetStride, sourceStride,
+                                        bayerMode, redFactor, blueFactor);
+    return;
+  }
+  if (path == DemosaicPath::kScalar) {
+    for (int32_t row = frame.top + 2; row < frame.bottom - 2; ++row)
+      DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
+                                  bayerMode, redFactor, blueFactor, row, columnBegin, columnEnd);
+    return;
+  }
   const __m128i red8 = _mm_set1_epi16(static_cast<int16_t>(2 * redFactor));
   const __m128i blue8 = _mm_set1_epi16(static_cast<int16_t>(2 * blueFactor));
   const __m128i red16 = _mm_set1_epi16(static_cast<int16_t>(redFactor));

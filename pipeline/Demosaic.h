@@ -29,6 +29,14 @@ TOVIRA_PIXEL_KERNEL(DemosaicInterior16);
 TOVIRA_PIXEL_KERNEL(DemosaicBorder8);
 TOVIRA_PIXEL_KERNEL(DemosaicBorder16);
 
+// Which code the interior kernels run. kAuto (the default) takes AVX2 when the CPU has it and SSE2
+// otherwise; the other values force one path, for tests and benchmarks that compare them (kAvx2 on a
+// CPU without AVX2 runs SSE2). Process-wide; not meant to be changed while frames are processed.
+enum class DemosaicPath : int32_t { kAuto = 0, kScalar = 1, kSse2 = 2, kAvx2 = 3 };
+void SetDemosaicPath(DemosaicPath path);
+// The path the kernels use now (never kAuto).
+DemosaicPath ActiveDemosaicPath();
+
 // The integer gain factor: trunc(gain * 1.28) with the gain limited to 0..400 (100 -> 128).
 int32_t GainFactor(int32_t gain);
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/DefectFilter.h"
@@ -104,6 +105,85 @@ TEST(Demosaic, MatchesReferenceOnRandomFramesOfEveryShapeAndMode) {
     for (int y = 0; y < h; ++y)
       for (int b = w * out.bpp(); b < out.stride(); ++b)
         ASSERT_EQ(before.bytes()[y * out.stride() + b], out.bytes()[y * out.stride() + b]);
+  }
+}
+
+// Forces one demosaic path for the scope of a test.
+class ForcedPath {
+ public:
+  explicit ForcedPath(DemosaicPath path) { SetDemosaicPath(path); }
+  ~ForcedPath() { SetDemosaicPath(DemosaicPath::kAuto); }
+};
+
+std::vector<DemosaicPath> PathsToCompare() {
+  std::vector<DemosaicPath> paths{DemosaicPath::kScalar, DemosaicPath::kSse2};
+  SetDemosaicPath(DemosaicPath::kAvx2);
+  if (ActiveDemosaicPath() == DemosaicPath::kAvx2) paths.push_back(DemosaicPath::kAvx2);
+  SetDemosaicPath(DemosaicPath::kAuto);
+  return paths;
+}
+
+TEST(Demosaic, EveryPathMatchesReferenceOnWideFrames) {
+  // Widths around the vector steps (16 and 32 pixels, two rows per pass), odd and even heights, so that
+  // full steps, the moved-back last step, the single last row and the scalar rest all occur.
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> width(20, 140), height(5, 12), gain(0, 400);
+  for (DemosaicPath path : PathsToCompare()) {
+    ForcedPath forced(path);
+    ASSERT_EQ(path, ActiveDemosaicPath());
+    for (int round = 0; round < 64; ++round) {
+      const bool wide = round % 2 == 1;
+      const int mode = (round / 2) % 4;
+      const int w = width(rng), h = height(rng);
+      const uint16_t targetBits = wide ? (round % 3 ? 48 : 64) : (round % 3 ? 24 : 32);
+      TestImage raw(w, h, wide ? 16 : 8, round % 7), out(w, h, targetBits, round % 5);
+      raw.fillRandom(rng, wide ? (round % 4 == 1 ? 65535 : 4095) : 255, wide);
+      out.fillRandom(rng, 255, false);
+      const TestImage before = out;
+      const int red = gain(rng), blue = gain(rng);
+      RunDemosaic(out, raw, {mode, red, 100, blue});
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          int expected[3];
+          RefDemosaicPixel(raw, wide, mode, red, blue, x, y, expected);
+          for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(expected[c], out.get(x, y, c, wide)) << "path " << static_cast<int>(path) << " round "
+                                                           << round << " " << w << "x" << h << " at " << x << "," << y;
+          for (int b = out.bpp() * 3 / 4; out.bpp() % 4 == 0 && b < out.bpp(); ++b)
+            ASSERT_EQ(before.at(x, y)[b], out.at(x, y)[b]) << "fourth channel at " << x << "," << y;
+        }
+        for (int b = w * out.bpp(); b < out.stride(); ++b)
+          ASSERT_EQ(before.bytes()[y * out.stride() + b], out.bytes()[y * out.stride() + b]) << "padding";
+      }
+    }
+  }
+}
+
+TEST(Demosaic, VectorPathsMatchScalarOnRectanglesAtOffsets) {
+  // A rectangle of a larger raw frame at odd and even offsets, into a target at an offset: the Bayer
+  // phase follows the absolute column and row, and nothing outside the target rectangle is written.
+  std::mt19937 rng(8);
+  std::uniform_int_distribution<int> offset(0, 5), extent(36, 90), gain(0, 400);
+  for (int round = 0; round < 48; ++round) {
+    const bool wide = round % 2 == 0;
+    const uint16_t targetBits = wide ? (round % 4 < 2 ? 48 : 64) : (round % 4 < 2 ? 24 : 32);
+    TestImage raw(100, 24, wide ? 16 : 8, round % 3), out(104, 26, targetBits, round % 2);
+    raw.fillRandom(rng, wide ? 4095 : 255, wide);
+    out.fillRandom(rng, 255, false);
+    const int left = offset(rng), top = offset(rng);
+    const KernelRect rect{left, top, left + extent(rng), top + 10 + offset(rng) * 2};
+    const int tx = offset(rng), ty = offset(rng);
+    ColourRecord colour{round % 4, gain(rng), 100, gain(rng)};
+    auto run = [&](DemosaicPath path) {
+      ForcedPath forced(path);
+      TestImage result = out;
+      ApplyKernel(result.view(), wide ? DemosaicInterior16 : DemosaicInterior8, raw.view(), &rect, tx, ty, &colour);
+      ApplyKernel(result.view(), wide ? DemosaicBorder16 : DemosaicBorder8, raw.view(), &rect, tx, ty, &colour);
+      return result;
+    };
+    const TestImage scalar = run(DemosaicPath::kScalar);
+    ASSERT_NE(out.bytes(), scalar.bytes());
+    for (DemosaicPath path : PathsToCompare()) ASSERT_EQ(scalar.bytes(), run(path).bytes()) << "path " << static_cast<int>(path) << " round " << round;
   }
 }
 

@@ -1,0 +1,30 @@
+// Internal interface between the demosaic kernels (Demosaic.cpp) and their wide vector bodies
+// (DemosaicAvx2.cpp, compiled for AVX2 and only called when the CPU has it). Not for other callers.
+#pragma once
+
+#include <cstdint>
+
+namespace tovira::demosaic_rows {
+
+// One pass over the interior: output rows y and, when out[1] is set, y + 1, both interpolated from the
+// source rows y-2 .. y+2 (each row is read once for both output rows).
+struct RowPass {
+  const uint8_t* rows[5];  // storage rows y-2 .. y+2 from column 0; rows[4] only read for two rows
+  uint8_t* out[2];         // target pixel of column `begin` in output rows y and y + 1 (nullptr: one row)
+  int32_t begin, end;      // absolute columns to write, begin .. end-1 (all interior columns)
+  int32_t bayerMode;       // 0..3
+  int32_t y;               // storage row of the first output row
+  int32_t redFactor, blueFactor;  // GainFactor of the gains
+};
+
+// The vector bodies write whole vector steps from `begin` (the last step may overlap the one before)
+// and return the first column they left to the caller (at most one column before `end`, or `begin`
+// when the span is too short for a step). targetBpp: 3 or 4 for 8-bit samples, 6 or 8 for 16-bit
+// samples; the fourth channel is never changed.
+int32_t InteriorPass8Avx2(const RowPass& pass, int32_t targetBpp);
+int32_t InteriorPass16Avx2(const RowPass& pass, int32_t targetBpp);
+
+// True when the CPU and the operating system support AVX2.
+bool CpuHasAvx2();
+
+}  // namespace tovira::demosaic_rows
