@@ -289,7 +289,7 @@ int CTovira::SnapShot(void* buffer, int bufferSize, int rowOrderFlag) {
     const int mode = colorMode;
     CDibImage* raw = RawImageFor(mode);
     int copied = 14;
-    if (raw && !raw->IsEmpty() && FrameFitsImage(*raw)) {
+    if (FitImagesToFrames(mode)) {
         device->PollSingleFrame();
         copied = device->CopySingleFrame(raw->Bits(), raw->ByteSize());
     }
@@ -310,6 +310,10 @@ int CTovira::SnapShot(void* buffer, int bufferSize, int rowOrderFlag) {
 }
 
 int CTovira::GetImage(void* buffer, int bufferSize, int rowOrderFlag) {
+    if (!device) {
+        RecordError(TOVIRA_ERR_NOT_READY);
+        return 0;
+    }
     std::lock_guard<std::recursive_mutex> guard(frameLock);
     CDibImage* output = OutputImageFor(colorMode);
     if (!output) {

@@ -41,6 +41,23 @@ void CTovira::RestrideRawImage(CDibImage& raw) {
     tovira::ApplyKernel(view, raw.BitCount() == 16 ? tovira::RestrideRows16 : tovira::RestrideRows8, view);
 }
 
+bool CTovira::FitImagesToFrames(int mode) {
+    CDibImage* raw = RawImageFor(mode);
+    if (!raw || raw->IsEmpty()) return false;
+    if (FrameFitsImage(*raw)) return true;
+    // The capture window changed after the preparation: the device rebuilt its buffers for the new
+    // size and the images follow (once per change, never per frame). A transfer width that does not
+    // match the colour mode's raw image (mode changed after the preparation) gives no frames.
+    const tovira::FrameGeometry g = device->GetFrameGeometry();
+    const bool wide = device->GetTransferWidth() == 1;
+    if (wide != (raw->BitCount() == 16)) return false;
+    if (!CreateFrameImages(g.activeWidth, g.activeLines, mode)) {
+        RecordError(TOVIRA_ERR_BUFFER);
+        return false;
+    }
+    return FrameFitsImage(*raw);
+}
+
 void CTovira::FrameLoop() {
     while (runFlag != 0) {
         Sleep(static_cast<DWORD>(waitTime > 0 ? waitTime : 0));
@@ -60,19 +77,8 @@ void CTovira::FrameLoop() {
         const int mode = colorMode;
         CDibImage* raw = RawImageFor(mode);
         if (!raw || raw->IsEmpty()) continue;
-        if (!FrameFitsImage(*raw)) {
-            // The capture window changed while streaming: the device rebuilt its buffers for the new
-            // size, the images follow (once per change, never per frame). A transfer width that does
-            // not match the colour mode's raw image (mode changed while streaming) gives no frames.
-            const tovira::FrameGeometry g = device->GetFrameGeometry();
-            const bool wide = device->GetTransferWidth() == 1;
-            if (wide != (raw->BitCount() == 16)) continue;
-            if (!CreateFrameImages(g.activeWidth, g.activeLines, mode)) {
-                RecordError(TOVIRA_ERR_BUFFER);
-                continue;
-            }
-            if (!FrameFitsImage(*raw)) continue;
-        }
+        if (!FitImagesToFrames(mode)) continue;
+        raw = RawImageFor(mode);
         const int read = device->ReadNewestFrame(raw->Bits(), raw->ByteSize());
         // A window change between the poll and the read (2), or one during the read that left a frame of
         // another size, is no frame and no failure: the next pass takes a frame of the new stream.

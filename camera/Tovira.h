@@ -81,6 +81,7 @@ public:
     CDibImage* OutputImageFor(int mode) const;  // where the processed frame is left
     int CreateFrameImages(int width, int height, int mode);  // 1/0; needs frameLock
     bool FrameFitsImage(const CDibImage& raw) const;  // the device's frames have the raw image's size
+    bool FitImagesToFrames(int mode);  // resizes the images after a window change; needs frameLock
     void RestrideRawImage(CDibImage& raw);
     int OpenPreview(HWND callbackWindow, void* buffer, int bufferSize, int rowOrder);
     // The open analogue dialog shows a value the auto iris set; the open image dialog reloads after a

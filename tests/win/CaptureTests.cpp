@@ -14,6 +14,8 @@
 
 namespace {
 
+int StrideOfRow(int bytes) { return (bytes + 3) & ~3; }
+
 TEST(FrameRate, IsTenthsOfFramesPerSecondTruncated) {
     EXPECT_EQ(FrameRateTenths(25, 1010), 247);
     EXPECT_EQ(FrameRateTenths(10, 1001), 99);
@@ -135,6 +137,20 @@ TEST_F(Capture, WhiteBalanceOnceChangesTheGainsOnceAndKeepsOtherSettings) {
     const int red = camera.image.bayerGainRed;
     ASSERT_EQ(camera.SnapShot(nullptr, 0, 1), 1);
     EXPECT_EQ(camera.image.bayerGainRed, red);
+}
+
+TEST_F(Capture, ASnapshotAfterAWindowChangeInCaptureModeComesAtTheNewSize) {
+    CTovira& camera = open(320, 240, 24);
+    ASSERT_EQ(camera.Capture(), 1);
+    ASSERT_EQ(camera.SnapShot(nullptr, 0, 1), 1);
+    ASSERT_EQ(camera.SetCaptureWindowEx(3840, 8, 160, 2748, 4, 120), 1);
+    std::vector<uint8_t> frame(size_t(StrideOfRow(160 * 3)) * 120);
+    ASSERT_EQ(camera.SnapShot(frame.data(), int(frame.size()), 1), 1);
+    EXPECT_EQ(camera.colorImage24->Width(), 160);
+    EXPECT_EQ(camera.rawImage8->Height(), 120);
+    EXPECT_EQ(camera.sharpnessImage->Width(), 160);
+    EXPECT_TRUE(errors().empty());
+    EXPECT_EQ(camera.StopPreview(), 1);
 }
 
 TEST_F(Capture, CopiesGiveTheRowsInStorageOrderOrReversedIncludingThePadding) {
