@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DialogDriver.h"
+#include "DllFile.h"
 #include "ToviraSdk_Z400KX.h"
 
 namespace {
@@ -129,6 +130,43 @@ void CheckDialogsIn(const Texts& texts) {
         EXPECT_EQ(dialog.Finish(), 1);
     }
     Tovira_Release(h);
+}
+
+// The templates as the DLL carries them: each number once in Japanese and once in English, with the
+// size and window style the dialogs are laid out for.
+TEST(DialogTemplates, EveryTemplateInItsLanguageWithItsSizeAndStyle) {
+    struct Expected {
+        int id;
+        WORD language;
+        int width, height;
+        DWORD style;
+    };
+    constexpr DWORD kFrame = 0x90C800C8, kPage = 0x50080048;
+    constexpr WORD kJa = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), kEn = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const Expected templates[] = {
+        {101, kJa, 313, 229, kFrame}, {106, kEn, 313, 229, kFrame}, {102, kJa, 294, 194, kFrame},
+        {108, kEn, 294, 194, kFrame}, {103, kJa, 251, 142, kPage},  {107, kEn, 251, 142, kPage},
+        {113, kJa, 251, 142, kPage},  {112, kEn, 251, 142, kPage},  {104, kJa, 294, 199, kFrame},
+        {111, kEn, 294, 178, kFrame}, {105, kJa, 251, 146, kPage},  {110, kEn, 238, 126, kPage},
+    };
+    HMODULE dll = LoadLibraryExA(DllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(dll, nullptr);
+    for (const Expected& t : templates) {
+        HRSRC found = FindResourceExA(dll, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(t.id), t.language);
+        ASSERT_NE(found, nullptr) << t.id;
+        // The other language has no template of this number.
+        EXPECT_EQ(FindResourceExA(dll, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(t.id), t.language == kJa ? kEn : kJa),
+                  nullptr) << t.id;
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(dll, found)));
+        ASSERT_NE(data, nullptr);
+        // DLGTEMPLATEEX: version 1, signature 0xFFFF, help id, extended style, style, item count, x, y, cx, cy.
+        auto word = [&](int offset) { return static_cast<int>(*reinterpret_cast<const short*>(data + offset)); };
+        ASSERT_EQ(word(0), 1) << t.id;
+        EXPECT_EQ(*reinterpret_cast<const DWORD*>(data + 12), t.style) << t.id;
+        EXPECT_EQ(word(22), t.width) << t.id;
+        EXPECT_EQ(word(24), t.height) << t.id;
+    }
+    FreeLibrary(dll);
 }
 
 TEST(DialogLanguage, EnglishTemplatesOnANonJapaneseSystem) {

@@ -290,6 +290,24 @@ TEST_F(DialogTest, AnalogDefaultResetsGainsAndExposureButNotMirrors) {
     EXPECT_EQ(Tovira_GetMirrorV(h), 1);
 }
 
+TEST_F(DialogTest, AnalogPageFillsItsControlsWithoutTakingThemOver) {
+    // While the page fills its boxes, the global gain box must not push its value into the colour gains.
+    ASSERT_EQ(Tovira_SetFilterValue(h, TOVIRA_FILTER_COLOR_GAIN_RED, 20), 1);
+    ASSERT_EQ(Tovira_SetFilterValue(h, TOVIRA_FILTER_COLOR_GAIN_BLUE, 30), 1);
+    auto dialog = Open(&Tovira_SetAnalogDlg);
+    ASSERT_NE(frame, nullptr);
+    HWND page = Page(0);
+    EXPECT_EQ(NumberIn(page, kGlobalEd), 64);
+    EXPECT_EQ(NumberIn(page, 1021), 20);
+    EXPECT_EQ(NumberIn(page, 1023), 30);
+    EXPECT_EQ(TrackbarPosition(page, 1022), 30);
+    EXPECT_EQ(Filter(h, TOVIRA_FILTER_COLOR_GAIN_RED), 20);
+    EXPECT_EQ(Filter(h, TOVIRA_FILTER_COLOR_GAIN_BLUE), 30);
+    Click(frame, IDOK);
+    EXPECT_EQ(dialog->Finish(), 1);
+    EXPECT_EQ(Filter(h, TOVIRA_FILTER_COLOR_GAIN_RED), 20);
+}
+
 // ---- camera dialog
 
 TEST_F(DialogTest, CameraCustomPresetIsWrittenAsNextSizeAndReloaded) {
@@ -365,6 +383,19 @@ TEST_F(DialogTest, CameraListsWithoutSelectionKeepStoredValuesAndFullPresetListA
     EXPECT_EQ(ReadSetting("", "Size"), 0);
     EXPECT_EQ(ReadSetting("Size_99", "EH"), 1099);
     EXPECT_EQ(ReadSetting("Size_100", "EH"), -12345);
+}
+
+TEST_F(DialogTest, CameraStoredSizeBeyondThePresetsShowsZerosAndIsKept) {
+    WriteSetting("", "Size", 5);
+    auto dialog = Open(&Tovira_SetCameraDlg);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(ListSelection(frame, kCamSize), -1);
+    for (int edit = kCamHTotal; edit <= kCamVStart; ++edit) EXPECT_EQ(NumberIn(frame, edit), 0) << edit;
+    Click(frame, IDOK);
+    EXPECT_EQ(dialog->Finish(), 1);
+    EXPECT_EQ(ReadSetting("", "Size"), 5);
+    EXPECT_EQ(ReadSetting("Size_00", "EH"), 3840);  // the one preset is not overwritten with the zeros
+    EXPECT_EQ(ReadSetting("Size_01", "EH"), -12345);
 }
 
 TEST_F(DialogTest, CameraDialogRestartsRunningPreviewInTheSameWindow) {
