@@ -5,6 +5,7 @@
 
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
+#include "dialogs/DialogRefresh.h"
 #include "output/DibImage.h"
 #include "pipeline/FramePipeline.h"
 
@@ -86,8 +87,15 @@ public:
     }
     bool writeExposure(uint32_t lines) override { return camera_.device->SetExposure(static_cast<int>(lines)) == 1; }
     void recordError(int32_t code) override { camera_.RecordError(code); }
-    void showAnalogueValue(int32_t controlId, int32_t value) override { camera_.ShowAnalogueValue(controlId, value); }
-    void reloadImageDialog() override { camera_.ReloadImageDialog(); }
+    // The dialogs are told only after the frame's results are stored in the instance (see below).
+    void showAnalogueValue(int32_t controlId, int32_t value) override {
+        if (controlId == 1015) pendingGain = value;
+        if (controlId == 1027) pendingExposure = value;
+    }
+    void reloadImageDialog() override { reloadImage = true; }
+
+    int32_t pendingGain = -1, pendingExposure = -1;
+    bool reloadImage = false;
 
 private:
     CTovira& camera_;
@@ -125,9 +133,16 @@ void CTovira::ProcessFrame() {
     };
     for (const auto& [field, target] : analogueFields)
         if (analogue.*field != analogueBefore.*field) Store(*target, analogue.*field);
+
+    if (hooks.pendingGain >= 0) ShowAnalogueValue(1015, hooks.pendingGain);
+    if (hooks.pendingExposure >= 0) ShowAnalogueValue(1027, hooks.pendingExposure);
+    if (hooks.reloadImage) ReloadImageDialog();
 }
 
-// The dialogs are modal on the caller's thread; what the frame loop tells them must be posted to their
-// windows, never done from here. Until the dialogs take these over there is nothing to tell.
-void CTovira::ShowAnalogueValue(int, int) {}
-void CTovira::ReloadImageDialog() {}
+// The dialogs are modal on the caller's thread; what the frame loop tells them is posted to their
+// windows, never done from here (the notifications do nothing while no dialog of this camera is open).
+void CTovira::ShowAnalogueValue(int controlId, int value) {
+    if (controlId == 1015) NotifyAnalogDialogGainChanged(*this, value);
+    if (controlId == 1027) NotifyAnalogDialogExposureChanged(*this, value);
+}
+void CTovira::ReloadImageDialog() { NotifyImageDialogValuesChanged(*this); }

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Opens the files the SDK wrote (tests/dll/EnvExternalFilesTests.cpp) with readers that share no code
+with it, ImageMagick and FFmpeg, and compares their pixels with the frame the SDK returned.
+
+usage: external-readers.py <folder>
+"""
+import os
+import struct
+import subprocess
+import sys
+
+CONVERT = "/usr/bin/convert-im6.q16"
+passed = 0
+failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    if ok:
+        passed += 1
+    else:
+        failed += 1
+        print("FAILED:", what)
+
+
+def decode(path, kind, depth):
+    """Pixels as a flat list of samples, as ImageMagick reads the file: kind is gray, rgb or rgba."""
+    out = subprocess.run([CONVERT, path, "-depth", str(depth), "-endian", "LSB", kind + ":-"],
+                         capture_output=True, check=True).stdout
+    if depth == 8:
+        return list(out)
+    return list(struct.unpack("<%dH" % (len(out) // 2), out))
+
+
+def frame_samples(frame, width, height, stride, bits):
+    """The frame's samples per pixel in file order (red first), and the channel count and sample size."""
+    bytes_per_sample = 2 if bits in (16, 48, 64) else 1
+    channels = {8: 1, 16: 1, 24: 3, 32: 4, 48: 3, 64: 4}[bits]
+    rows = []
+    for y in range(height):
+        row = frame[y * stride:y * stride + width * channels * bytes_per_sample]
+        if bytes_per_sample == 2:
+            row = struct.unpack("<%dH" % (len(row) // 2), row)
+        rows.append(list(row))
+    pixels = []
+    for row in rows:
+        for x in range(width):
+            p = row[x * channels:(x + 1) * channels]
+            if channels >= 3:
+                p = [p[2], p[1], p[0]]  # blue-first in the SDK's buffers
+            pixels.append(p)
+    return pixels
+
+
+def flatten(pixels, scale=None):
+    out = []
+    for p in pixels:
+        for v in p:
+            out.append(scale(v) if scale else v)
+    return out
+
+
+def mean_abs(a, b):
+    if len(a) != len(b) or not a:
+        return float("inf")
+    return sum(abs(x - y) for x, y in zip(a, b)) / len(a)
+
+
+def main(folder):
+    entries = [line.split() for line in open(os.path.join(folder, "index.txt"))]
+    jpeg_errors = {}
+    for bits, width, height, stride in ((int(a), int(b), int(c), int(d)) for a, b, c, d in entries):
+        base = os.path.join(folder, "mode%02d" % bits)
+        frame = open(base + ".frame", "rb").read()
+        check(len(frame) == stride * height, "mode %d frame size" % bits)
+        pixels = frame_samples(frame, width, height, stride, bits)
+        deep = bits in (16, 48, 64)
+        gray = bits in (8, 16)
+        kind = "gray" if gray else "rgb"
+        # 12-bit samples: widened by 4 bits in 16-bit files, their top 8 bits in 8-bit files.
+        widen = (lambda v: v << 4) if deep else None
+        narrow = (lambda v: v >> 4) if deep else None
+        colour = [p[:1] if gray else p[:3] for p in pixels]
+
+        # raw: the buffer as stored.
+        check(open(base + ".raw", "rb").read() == frame, "mode %d raw file equals the frame" % bits)
+
+        # PNG: exact, at the file's own depth.
+        png = decode(base + ".png", kind, 16 if deep else 8)
+        check(png == flatten(colour, widen), "mode %d PNG pixels (ImageMagick)" % bits)
+        if bits in (32, 64):
+            alpha = decode(base + ".png", "rgba", 16 if deep else 8)[3::4]
+            check(set(alpha) == {65535 if deep else 255}, "mode %d PNG alpha is opaque" % bits)
+
+        # TIFF: exact; a fourth sample is not read as part of the colour.
+        tif = decode(base + ".tif", kind, 16 if deep else 8)
+        check(tif == flatten(colour, widen), "mode %d TIFF pixels (ImageMagick)" % bits)
+
+        # BMP: the standard depths (the 16-, 48- and 64-bit BMPs carry the SDK's samples as they are,
+        # which other readers do not interpret).
+        if bits in (8, 24, 32):
+            bmp = decode(base + ".bmp", kind, 8)
+            check(bmp == flatten(colour), "mode %d BMP pixels (ImageMagick)" % bits)
+
+        # JPEG: lossy, so close to the picture, closer at higher quality.
+        expected8 = flatten(colour, narrow)
+        errs = []
+        for q in (100, 70, 20):
+            jpg = decode(base + ".q%d.jpg" % q, kind, 8)
+            errs.append(mean_abs(jpg, expected8))
+        jpeg_errors[bits] = errs
+        check(errs[0] < 2.0 and errs[1] < 6.0 and errs[2] < 16.0,
+              "mode %d JPEG close to the picture (mean differences %s)" % (bits, ["%.2f" % e for e in errs]))
+        check(errs[0] <= errs[1] <= errs[2], "mode %d JPEG error grows as quality drops" % bits)
+
+    # AVI: FFmpeg reads it as raw 24-bit video of the snapshot size.
+    avi = os.path.join(folder, "recording.avi")
+    probe = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                            "stream=codec_name,width,height,nb_read_frames,pix_fmt", "-of",
+                            "default=noprint_wrappers=1", avi], capture_output=True, text=True)
+    info = dict(line.split("=", 1) for line in probe.stdout.split() if "=" in line)
+    check(probe.returncode == 0, "ffprobe reads the AVI: " + probe.stderr.strip())
+    check(info.get("codec_name") == "rawvideo", "AVI codec %s" % info.get("codec_name"))
+    width, height = int(entries[2][1]), int(entries[2][2])
+    check(info.get("width") == str(width) and info.get("height") == str(height), "AVI size %s" % info)
+    check(int(info.get("nb_read_frames", "0")) >= 2, "AVI frames %s" % info.get("nb_read_frames"))
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", avi, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                          "rgb24", "-"], capture_output=True).stdout
+    snap = open(os.path.join(folder, "mode24.frame"), "rb").read()
+    stride = int(entries[2][3])
+    expected = flatten(frame_samples(snap, width, height, stride, 24))
+    # A later frame of the same scene: only the moving element and the frame-number strip differ.
+    check(mean_abs(list(raw), expected) < 12.0, "AVI frame shows the scene upright (mean difference %.2f)"
+          % mean_abs(list(raw), expected))
+
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
