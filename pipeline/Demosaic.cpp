@@ -74,22 +74,21 @@ inline void WriteBgr(uint8_t* pixel, int32_t blue, int32_t green, int32_t red) {
   }
 }
 
-// One output pixel at absolute column x, storage row y. Fold = neighbours outside the frame are moved
-// inward (border pixels); otherwise every neighbour must be inside.
-template <class Sample, bool Fold>
-inline void DemosaicPixel(const uint8_t* source, int32_t sourceStride, const KernelRect& frame,
-                          int32_t bayerMode, int32_t x, int32_t y, int32_t redFactor,
-                          int32_t blueFactor, uint8_t* out) {
+// Source row of storage row `row`, moved into the frame when Fold (border pixels).
+template <bool Fold>
+inline const uint8_t* SourceRow(const uint8_t* source, int32_t sourceStride, const KernelRect& frame,
+                                int32_t row) {
+  if constexpr (Fold) row = frame.top + FoldInward(row - frame.top, frame.height());
+  return RowAt(source, row, sourceStride);
+}
+
+// One output pixel at absolute column x: rows = its source rows y-2 .. y+1, columns = its source
+// columns x-2 .. x+1 (both already moved into the frame for border pixels).
+template <class Sample>
+inline void DemosaicPixel(const uint8_t* const rows[4], const int32_t columns[4], const CellOffsets& cell,
+                          int32_t redFactor, int32_t blueFactor, uint8_t* out) {
   constexpr int32_t kLimit = sizeof(Sample) == 1 ? 255 : 4095;
-  const CellOffsets& cell = CellOffsetsAt(bayerMode, x, y);
-  auto at = [&](const CellOffset& o) {
-    int32_t cx = x + o.dx, cy = y + o.dy;
-    if constexpr (Fold) {
-      cx = frame.left + FoldInward(cx - frame.left, frame.width());
-      cy = frame.top + FoldInward(cy - frame.top, frame.height());
-    }
-    return ReadSample<Sample>(RowAt(source, cy, sourceStride), cx);
-  };
+  auto at = [&](const CellOffset& o) { return ReadSample<Sample>(rows[o.dy + 2], columns[o.dx + 2]); };
   const int32_t green = std::min((at(cell.green[0]) + at(cell.green[1])) >> 1, kLimit);
   const int32_t blueSum =
       9 * at(cell.blue[0]) + 3 * (at(cell.blue[1]) + at(cell.blue[2])) + at(cell.blue[3]);
@@ -98,16 +97,25 @@ inline void DemosaicPixel(const uint8_t* source, int32_t sourceStride, const Ker
                    std::min((redSum * redFactor) >> 11, kLimit));
 }
 
+// Columns columnBegin .. columnEnd-1 of storage row `row`. Fold = neighbours outside the frame are
+// moved inward (border pixels); otherwise every neighbour must be inside.
 template <class Sample, bool Fold>
 void DemosaicSpan(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
                   int32_t y0, int32_t targetBpp, int32_t targetStride, int32_t sourceStride,
                   int32_t bayerMode, int32_t redFactor, int32_t blueFactor, int32_t row,
                   int32_t columnBegin, int32_t columnEnd) {
+  if (columnBegin >= columnEnd) return;
   uint8_t* out = RowAt(target, y0 + (row - frame.top), targetStride);
+  const uint8_t* rows[4];
+  for (int i = 0; i < 4; ++i) rows[i] = SourceRow<Fold>(source, sourceStride, frame, row - 2 + i);
   for (int32_t column = columnBegin; column < columnEnd; ++column) {
-    DemosaicPixel<Sample, Fold>(source, sourceStride, frame, bayerMode, column, row, redFactor,
-                                blueFactor,
-                                out + static_cast<intptr_t>(x0 + (column - frame.left)) * targetBpp);
+    int32_t columns[4];
+    for (int i = 0; i < 4; ++i) {
+      columns[i] = column - 2 + i;
+      if constexpr (Fold) columns[i] = frame.left + FoldInward(columns[i] - frame.left, frame.width());
+    }
+    DemosaicPixel<Sample>(rows, columns, CellOffsetsAt(bayerMode, column, row), redFactor, blueFactor,
+                          out + static_cast<intptr_t>(x0 + (column - frame.left)) * targetBpp);
   }
 }
 
@@ -288,20 +296,87 @@ inline void Store16(uint8_t* out, const Channels& c) {
   }
 }
 
-// The AVX2 passes, two output rows each; the columns a pass leaves (at most one per row, or all of a
-// frame too narrow for a step) are done by the scalar path.
+// SSE2 steps of one output row from its source rows y-2 .. y+1; returns the first column left to the
+// scalar path. Steps start at an even column and stop so that pixel x + 16 (hit by the spill of the
+// stores) is still a pixel of the span written afterwards.
 template <class Sample, int TargetBpp>
-void InteriorRowsAvx2(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
-                      int32_t y0, int32_t targetStride, int32_t sourceStride, int32_t bayerMode,
-                      int32_t redFactor, int32_t blueFactor) {
+int32_t Sse2Row(const uint8_t* const rows[4], uint8_t* out, int32_t columnBegin, int32_t columnEnd,
+                int32_t row, int32_t bayerMode, int32_t redFactor, int32_t blueFactor) {
+  const int32_t vectorBegin = (columnBegin + 1) & ~1;
+  if (vectorBegin + 16 >= columnEnd) return columnBegin;
+  const __m128i red8 = _mm_set1_epi16(static_cast<int16_t>(2 * redFactor));
+  const __m128i blue8 = _mm_set1_epi16(static_cast<int16_t>(2 * blueFactor));
+  const __m128i red16 = _mm_set1_epi16(static_cast<int16_t>(redFactor));
+  const __m128i blue16 = _mm_set1_epi16(static_cast<int16_t>(blueFactor));
+  auto pixelAt = [&](int32_t column) { return out + static_cast<intptr_t>(column - columnBegin) * TargetBpp; };
+  const RowPlan plan = PlanRow(bayerMode, vectorBegin, row);
+  auto vectorLoop = [&](auto redOnY, auto greenParity) {
+    int32_t c0 = vectorBegin;
+    for (; c0 + 16 < columnEnd; c0 += 16) {
+      using S = std::conditional_t<sizeof(Sample) == 1, Source8, Source16>;
+      Channels c = Interpolate<S, decltype(redOnY)::value, decltype(greenParity)::value>(rows, c0);
+      if constexpr (sizeof(Sample) == 1) {
+        c.redEven = Scale8(c.redEven, red8), c.redOdd = Scale8(c.redOdd, red8);
+        c.blueEven = Scale8(c.blueEven, blue8), c.blueOdd = Scale8(c.blueOdd, blue8);
+        Store8<TargetBpp>(pixelAt(c0), c);
+      } else {
+        c.redEven = Scale16(c.redEven, red16), c.redOdd = Scale16(c.redOdd, red16);
+        c.blueEven = Scale16(c.blueEven, blue16), c.blueOdd = Scale16(c.blueOdd, blue16);
+        Store16<TargetBpp>(pixelAt(c0), c);
+      }
+    }
+    return c0;
+  };
+  using T = std::true_type;
+  using F = std::false_type;
+  using P0 = std::integral_constant<int, 0>;
+  using P1 = std::integral_constant<int, 1>;
+  int32_t end;
+  if (plan.redOnY) end = plan.greenParityY ? vectorLoop(T{}, P1{}) : vectorLoop(T{}, P0{});
+  else end = plan.greenParityY ? vectorLoop(F{}, P1{}) : vectorLoop(F{}, P0{});
+  return end;
+}
+
+// Output rows rowBegin .. rowEnd-1, columns 2 .. width-3 of the frame, on the active path. Fold: rows
+// of the border (their source rows are moved into the frame; the frame has at least four rows, so
+// every moved row keeps its Bayer phase). The columns a vector path leaves go to the scalar path.
+template <class Sample, int TargetBpp, bool Fold>
+void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0, int32_t y0,
+                  int32_t targetStride, int32_t sourceStride, int32_t bayerMode, int32_t redFactor,
+                  int32_t blueFactor, int32_t rowBegin, int32_t rowEnd) {
   const int32_t columnBegin = frame.left + 2, columnEnd = frame.right - 2;
-  for (int32_t row = frame.top + 2; row < frame.bottom - 2; row += 2) {
-    const bool two = row + 1 < frame.bottom - 2;
+  if (columnBegin >= columnEnd) return;
+  const DemosaicPath path = ActiveDemosaicPath();
+  auto scalar = [&](int32_t row, int32_t begin, int32_t end) {
+    DemosaicSpan<Sample, Fold>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
+                               bayerMode, redFactor, blueFactor, row, begin, end);
+  };
+  const intptr_t firstPixel = static_cast<intptr_t>(x0 + (columnBegin - frame.left)) * TargetBpp;
+  auto outRow = [&](int32_t row) { return RowAt(target, y0 + (row - frame.top), targetStride) + firstPixel; };
+  if (path == DemosaicPath::kScalar) {
+    for (int32_t row = rowBegin; row < rowEnd; ++row) scalar(row, columnBegin, columnEnd);
+    return;
+  }
+  if (path == DemosaicPath::kSse2) {
+    for (int32_t row = rowBegin; row < rowEnd; ++row) {
+      const uint8_t* rows[4];
+      for (int i = 0; i < 4; ++i) rows[i] = SourceRow<Fold>(source, sourceStride, frame, row - 2 + i);
+      const int32_t vectorBegin = (columnBegin + 1) & ~1;
+      const int32_t done = Sse2Row<Sample, TargetBpp>(rows, outRow(row), columnBegin, columnEnd, row,
+                                                      bayerMode, redFactor, blueFactor);
+      if (done != columnBegin) scalar(row, columnBegin, vectorBegin);
+      scalar(row, done, columnEnd);
+    }
+    return;
+  }
+  // AVX2: two output rows per pass.
+  for (int32_t row = rowBegin; row < rowEnd; row += 2) {
+    const bool two = row + 1 < rowEnd;
     demosaic_rows::RowPass pass{};
-    for (int i = 0; i < (two ? 5 : 4); ++i) pass.rows[i] = RowAt(source, row - 2 + i, sourceStride);
-    const intptr_t firstPixel = static_cast<intptr_t>(x0 + (columnBegin - frame.left)) * TargetBpp;
-    pass.out[0] = RowAt(target, y0 + (row - frame.top), targetStride) + firstPixel;
-    pass.out[1] = two ? RowAt(target, y0 + (row + 1 - frame.top), targetStride) + firstPixel : nullptr;
+    for (int i = 0; i < (two ? 5 : 4); ++i)
+      pass.rows[i] = SourceRow<Fold>(source, sourceStride, frame, row - 2 + i);
+    pass.out[0] = outRow(row);
+    pass.out[1] = two ? outRow(row + 1) : nullptr;
     pass.begin = columnBegin;
     pass.end = columnEnd;
     pass.bayerMode = bayerMode;
@@ -310,74 +385,7 @@ void InteriorRowsAvx2(uint8_t* target, const uint8_t* source, const KernelRect& 
     pass.blueFactor = blueFactor;
     const int32_t done = sizeof(Sample) == 1 ? demosaic_rows::InteriorPass8Avx2(pass, TargetBpp)
                                              : demosaic_rows::InteriorPass16Avx2(pass, TargetBpp);
-    for (int32_t r = row; r < row + (two ? 2 : 1); ++r)
-      DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
-                                  bayerMode, redFactor, blueFactor, r, done, columnEnd);
-  }
-}
-
-template <class Sample, int TargetBpp>
-void InteriorRows(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0,
-                  int32_t y0, int32_t targetStride, int32_t sourceStride, int32_t bayerMode,
-                  int32_t redFactor, int32_t blueFactor) {
-  const int32_t columnBegin = frame.left + 2, columnEnd = frame.right - 2;
-  const DemosaicPath path = ActiveDemosaicPath();
-  if (path == DemosaicPath::kAvx2) {
-    InteriorRowsAvx2<Sample, TargetBpp>(target, source, frame, x0, y0, targetStride, sourceStride,
-                                        bayerMode, redFactor, blueFactor);
-    return;
-  }
-  if (path == DemosaicPath::kScalar) {
-    for (int32_t row = frame.top + 2; row < frame.bottom - 2; ++row)
-      DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
-                                  bayerMode, redFactor, blueFactor, row, columnBegin, columnEnd);
-    return;
-  }
-  const __m128i red8 = _mm_set1_epi16(static_cast<int16_t>(2 * redFactor));
-  const __m128i blue8 = _mm_set1_epi16(static_cast<int16_t>(2 * blueFactor));
-  const __m128i red16 = _mm_set1_epi16(static_cast<int16_t>(redFactor));
-  const __m128i blue16 = _mm_set1_epi16(static_cast<int16_t>(blueFactor));
-  // Vector steps start at an even column and stop so that pixel x + 16 (hit by the spill) is still an
-  // interior pixel written afterwards.
-  const int32_t vectorBegin = (columnBegin + 1) & ~1;
-  for (int32_t row = frame.top + 2; row < frame.bottom - 2; ++row) {
-    uint8_t* out = RowAt(target, y0 + (row - frame.top), targetStride);
-    auto pixelAt = [&](int32_t column) {
-      return out + static_cast<intptr_t>(x0 + (column - frame.left)) * TargetBpp;
-    };
-    int32_t column = columnBegin;
-    if (vectorBegin + 16 < columnEnd) {
-      DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
-                                  bayerMode, redFactor, blueFactor, row, columnBegin, vectorBegin);
-      const RowPlan plan = PlanRow(bayerMode, vectorBegin, row);
-      const uint8_t* rows[4];
-      for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
-      auto vectorLoop = [&](auto redOnY, auto greenParity) {
-        int32_t c0 = vectorBegin;
-        for (; c0 + 16 < columnEnd; c0 += 16) {
-          using S = std::conditional_t<sizeof(Sample) == 1, Source8, Source16>;
-          Channels c = Interpolate<S, decltype(redOnY)::value, decltype(greenParity)::value>(rows, c0);
-          if constexpr (sizeof(Sample) == 1) {
-            c.redEven = Scale8(c.redEven, red8), c.redOdd = Scale8(c.redOdd, red8);
-            c.blueEven = Scale8(c.blueEven, blue8), c.blueOdd = Scale8(c.blueOdd, blue8);
-            Store8<TargetBpp>(pixelAt(c0), c);
-          } else {
-            c.redEven = Scale16(c.redEven, red16), c.redOdd = Scale16(c.redOdd, red16);
-            c.blueEven = Scale16(c.blueEven, blue16), c.blueOdd = Scale16(c.blueOdd, blue16);
-            Store16<TargetBpp>(pixelAt(c0), c);
-          }
-        }
-        return c0;
-      };
-      using T = std::true_type;
-      using F = std::false_type;
-      using P0 = std::integral_constant<int, 0>;
-      using P1 = std::integral_constant<int, 1>;
-      if (plan.redOnY) column = plan.greenParityY ? vectorLoop(T{}, P1{}) : vectorLoop(T{}, P0{});
-      else column = plan.greenParityY ? vectorLoop(F{}, P1{}) : vectorLoop(F{}, P0{});
-    }
-    DemosaicSpan<Sample, false>(target, source, frame, x0, y0, TargetBpp, targetStride, sourceStride,
-                                bayerMode, redFactor, blueFactor, row, column, columnEnd);
+    for (int32_t r = row; r < row + (two ? 2 : 1); ++r) scalar(r, done, columnEnd);
   }
 }
 
@@ -390,11 +398,13 @@ int64_t Interior(uint8_t* target, const uint8_t* source, const KernelRect& rect,
   const auto& colour = *static_cast<const ColourRecord*>(p);
   const int32_t mode = colour.bayerMode & 3;
   const int32_t red = GainFactor(colour.redGain), blue = GainFactor(colour.blueGain);
+  const int32_t rowBegin = rect.top + 2, rowEnd = rect.bottom - 2;
   if (targetBpp == kMinBpp) {
-    InteriorRows<Sample, kMinBpp>(target, source, rect, x, y, targetStride, sourceStride, mode, red, blue);
+    InnerColumns<Sample, kMinBpp, false>(target, source, rect, x, y, targetStride, sourceStride, mode, red,
+                                         blue, rowBegin, rowEnd);
   } else if (targetBpp == kMinBpp + sizeof(Sample)) {
-    InteriorRows<Sample, kMinBpp + sizeof(Sample)>(target, source, rect, x, y, targetStride,
-                                                   sourceStride, mode, red, blue);
+    InnerColumns<Sample, kMinBpp + sizeof(Sample), false>(target, source, rect, x, y, targetStride,
+                                                          sourceStride, mode, red, blue, rowBegin, rowEnd);
   } else {
     for (int32_t row = rect.top + 2; row < rect.bottom - 2; ++row)
       DemosaicSpan<Sample, false>(target, source, rect, x, y, targetBpp, targetStride, sourceStride,
@@ -419,8 +429,25 @@ int64_t Border(uint8_t* target, const uint8_t* source, const KernelRect& rect, i
   const int32_t bottom2 = std::max(rect.bottom - 2, rect.top);
   const int32_t left2 = std::min(rect.left + 2, rect.right);
   const int32_t right2 = std::max(rect.right - 2, rect.left);
-  for (int32_t row = rect.top; row < top2; ++row) span(row, rect.left, rect.right);
-  for (int32_t row = bottom2; row < rect.bottom; ++row) span(row, rect.left, rect.right);
+  constexpr int32_t kMinBpp = 3 * sizeof(Sample);
+  const bool vectorRows = rect.height() >= 4 && (targetBpp == kMinBpp || targetBpp == kMinBpp + sizeof(Sample));
+  if (vectorRows) {
+    // The inner columns of the two top and the two bottom rows run like the interior, from source rows
+    // moved into the frame; only the outer two columns on each side fold their columns as well.
+    auto rows = [&](int32_t begin, int32_t end) {
+      if (targetBpp == kMinBpp)
+        InnerColumns<Sample, kMinBpp, true>(target, source, rect, x, y, targetStride, sourceStride, mode,
+                                            red, blue, begin, end);
+      else
+        InnerColumns<Sample, kMinBpp + sizeof(Sample), true>(target, source, rect, x, y, targetStride,
+                                                             sourceStride, mode, red, blue, begin, end);
+    };
+    rows(rect.top, top2);
+    rows(std::max(bottom2, top2), rect.bottom);
+  } else {
+    for (int32_t row = rect.top; row < top2; ++row) span(row, rect.left, rect.right);
+    for (int32_t row = bottom2; row < rect.bottom; ++row) span(row, rect.left, rect.right);
+  }
   for (int32_t row = rect.top; row < rect.bottom; ++row) {
     span(row, rect.left, left2);
     span(row, right2, rect.right);
