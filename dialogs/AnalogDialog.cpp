@@ -175,6 +175,10 @@ void AnalogPage::trackbarMoved(HWND trackbar) {
 
 void AnalogPage::Commit(int flag) {
     if (!window_) return;
+    // Showing the values is not a change: the boxes' notifications are not taken over meanwhile (the
+    // global gain box would otherwise copy itself into the colour gains).
+    const int wasReady = ready_;
+    if (!flag) ready_ = 0;
     for (int i = 0; i < 6; ++i) {
         const Triplet& t = kTriplets[i];
         if (flag) {
@@ -185,6 +189,7 @@ void AnalogPage::Commit(int flag) {
             SetDlgItemInt(window_, t.edit, static_cast<UINT>(value), TRUE);
         }
     }
+    ready_ = wasReady;
 }
 
 INT_PTR AnalogPage::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

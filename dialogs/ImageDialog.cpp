@@ -73,6 +73,10 @@ HWND ImageFilterPage::Create(HWND tab, const ImageEnableFlags& flags) {
 
 void ImageFilterPage::Commit(int flag) {
     if (!window_) return;
+    // Showing the values is not a change: while the boxes are rewritten their notifications are not
+    // taken over, so a refresh never writes a value back that the frame loop is replacing.
+    const int wasReady = ready_;
+    if (!flag) ready_ = 0;
     for (const FilterTriplet& t : kFilterTriplets) {
         if (flag) {
             values_.*t.value = ReadSignedInt(window_, t.edit);
@@ -87,6 +91,7 @@ void ImageFilterPage::Commit(int flag) {
     } else {
         CheckBayerRadio(window_, values_.bayerMode);
     }
+    ready_ = wasReady;
 }
 
 INT_PTR ImageFilterPage::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -157,6 +162,8 @@ HWND GrayFilterPage::Create(HWND tab) {
 
 void GrayFilterPage::Commit(int flag) {
     if (!window_) return;
+    const int wasReady = ready_;
+    if (!flag) ready_ = 0;
     for (int i = 0; i < 8; ++i) {
         if (flag) {
             GrayValue(values_, i) = ReadSignedInt(window_, kGrayTrackbars[i] + 1);
@@ -165,6 +172,7 @@ void GrayFilterPage::Commit(int flag) {
             SetDlgItemInt(window_, kGrayTrackbars[i] + 1, static_cast<UINT>(GrayValue(values_, i)), TRUE);
         }
     }
+    ready_ = wasReady;
 }
 
 INT_PTR GrayFilterPage::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
