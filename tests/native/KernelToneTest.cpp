@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "pipeline/ApplyKernel.h"
@@ -161,6 +162,42 @@ TEST(Sharpen, MatchesReferenceInAllFamilies) {
     ApplyKernel(out.view(), f.kernel, src.view(), nullptr, 0, 0, &record);
     RefSharpen(expected, src, s, f.channels, f.wide);
     ASSERT_EQ(expected.bytes(), out.bytes()) << "round " << round;
+  }
+}
+
+TEST(Sharpen, RectanglesAtOffsetsMatchReferenceOfTheCrop) {
+  // The kernel called directly with a storage rectangle and a target position: the rectangle is the
+  // frame, and only its inner pixels land in the target (the fourth byte of 32-bit pixels untouched).
+  std::mt19937 rng(21);
+  std::uniform_int_distribution<int> offset(0, 7), extent(5, 70), amount(1, 30);
+  const struct {
+    PixelKernel kernel;
+    uint16_t bits;
+    int channels;
+  } families[] = {{SharpenGray8, 8, 1}, {SharpenBgr8, 24, 3}, {SharpenBgr8, 32, 3}};
+  for (int round = 0; round < 36; ++round) {
+    const auto& f = families[round % 3];
+    const int bpp = f.bits / 8;
+    TestImage src(90, 30, f.bits, round % 4), target(100, 34, f.bits, round % 3);
+    src.fillRandom(rng, 255, false);
+    target.fillRandom(rng, 255, false);
+    const KernelRect rect{offset(rng), offset(rng), 0, 0};
+    const KernelRect r{rect.left, rect.top, rect.left + extent(rng), rect.top + 5 + offset(rng) * 2};
+    const int tx = offset(rng), ty = offset(rng);
+    TestImage crop(r.width(), r.height(), f.bits);
+    for (int yy = 0; yy < r.height(); ++yy)
+      std::memcpy(crop.at(0, yy), src.at(r.left, r.top + yy), static_cast<size_t>(r.width()) * bpp);
+    TestImage expected(r.width(), r.height(), f.bits);
+    for (int yy = 0; yy < r.height(); ++yy)
+      std::memcpy(expected.at(0, yy), target.at(tx, ty + yy), static_cast<size_t>(r.width()) * bpp);
+    const int s = amount(rng);
+    RefSharpen(expected, crop, s, f.channels, false);
+    ValueRecord record{s, 12};
+    f.kernel(target.data(), src.data(), r, tx, ty, static_cast<uint16_t>(bpp), static_cast<uint16_t>(bpp),
+             target.stride(), src.stride(), &record, nullptr);
+    for (int yy = 0; yy < r.height(); ++yy)
+      ASSERT_EQ(0, std::memcmp(expected.at(0, yy), target.at(tx, ty + yy), static_cast<size_t>(r.width()) * bpp))
+          << "round " << round << " row " << yy;
   }
 }
 
