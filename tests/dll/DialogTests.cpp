@@ -308,6 +308,32 @@ TEST_F(DialogTest, AnalogPageFillsItsControlsWithoutTakingThemOver) {
     EXPECT_EQ(Filter(h, TOVIRA_FILTER_COLOR_GAIN_RED), 20);
 }
 
+TEST_F(DialogTest, AnalogPageFollowsTheAutoIrisOfARunningPreview) {
+    // A very short exposure is far too dark for the auto iris, which lengthens it frame by frame; the
+    // open page shows each new exposure the frame loop sets.
+    ASSERT_EQ(Tovira_SetCaptureWindow(h, 3840, 2748), 1);
+    ASSERT_EQ(Tovira_SetFilterValue(h, TOVIRA_FILTER_EXPOSURE_TIME, 20), 1);
+    ASSERT_EQ(Tovira_Preview(h), 1);
+    auto dialog = Open(&Tovira_SetAnalogDlg);
+    ASSERT_NE(frame, nullptr);
+    HWND page = Page(0);
+    EXPECT_EQ(NumberIn(page, kExposureEd), 20);
+    Click(page, kAutoExposure);
+    int shown = 20;
+    for (int i = 0; i < 1000 && shown <= 20; ++i) {
+        PumpFor(10);
+        shown = NumberIn(page, kExposureEd);
+    }
+    EXPECT_GT(shown, 20);
+    Click(page, kAutoExposure);  // off again: the page and the camera settle on the same exposure
+    PumpFor(300);
+    const int last = NumberIn(page, kExposureEd);
+    Click(frame, IDOK);
+    EXPECT_EQ(dialog->Finish(), 1);
+    EXPECT_EQ(Filter(h, TOVIRA_FILTER_EXPOSURE_TIME), std::clamp(last, 1, 8191));
+    Tovira_Close(h);
+}
+
 // ---- camera dialog
 
 TEST_F(DialogTest, CameraCustomPresetIsWrittenAsNextSizeAndReloaded) {
