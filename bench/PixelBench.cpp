@@ -140,6 +140,20 @@ void BM_Demosaic16To48(benchmark::State& state) {
 }
 BENCHMARK(BM_Demosaic16To48)->Unit(benchmark::kMillisecond);
 
+// The same on the SSE2 path only (CPUs without AVX2).
+void BenchDemosaicSse2(benchmark::State& state, const ImageView& target, const ImageView& raw) {
+  SetDemosaicPath(DemosaicPath::kSse2);
+  for (auto _ : state) {
+    Demosaic(target, raw);
+    benchmark::ClobberMemory();
+  }
+  SetDemosaicPath(DemosaicPath::kAuto);
+}
+void BM_Demosaic8To24Sse2(benchmark::State& s) { BenchDemosaicSse2(s, Shared().bgr24.view(), Shared().raw8.view()); }
+void BM_Demosaic16To48Sse2(benchmark::State& s) { BenchDemosaicSse2(s, Shared().bgr48.view(), Shared().raw16.view()); }
+BENCHMARK(BM_Demosaic8To24Sse2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Demosaic16To48Sse2)->Unit(benchmark::kMillisecond);
+
 void BM_DefectFilter8(benchmark::State& state) {
   Frames& f = Shared();
   ColourRecord colour{0, 100, 100, 100};
@@ -290,6 +304,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_Demosaic8To24", "BM_OpenCvBayerToBgr8", "target <= 1.00"},
         {"BM_Demosaic8To32", "BM_OpenCvBayerToBgr8", ""},
         {"BM_Demosaic16To48", "BM_OpenCvBayerToBgr16", "target <= 1.00"},
+        {"BM_Demosaic8To24Sse2", "BM_OpenCvBayerToBgr8", "(SSE2 only)"},
+        {"BM_Demosaic16To48Sse2", "BM_OpenCvBayerToBgr16", "(SSE2 only)"},
+        {"BM_DefectFilter8", "BM_OpenCvBayerToBgr8", ""},
         {"BM_ProcessFrame24Neutral", "BM_OpenCvBayerToBgr8", "target <= 2.00"},
         {"BM_ProcessFrame24Active", "BM_OpenCvBayerToBgr8", ""},
         {"BM_ProcessFrame8Neutral", "BM_OpenCvBayerToBgr8", ""},
@@ -317,7 +334,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_BgrToRgb24", "BM_MemcpyBgr24", ""},
         {"BM_Bgrx32ToBgra32", "BM_MemcpyBgr32", ""},
     };
-    std::printf("\nRatios (CPU time / reference CPU time, same run, %dx%d, one core)\n", kWidth, kHeight);
+    std::printf("\nRatios (CPU time / reference CPU time, same run, %dx%d, one core; demosaic path %s)\n", kWidth,
+                kHeight, ActiveDemosaicPath() == DemosaicPath::kAvx2 ? "AVX2" : "SSE2");
     for (const Pair& p : pairs) {
       const auto a = times_.find(p.name), b = times_.find(p.reference);
       if (a == times_.end() || b == times_.end() || b->second <= 0) continue;
