@@ -10,5 +10,5 @@ tovira_wine_test(dll_env_dialogs_japanese dll_tests EnvDialogJapanese.* TOVIRA_V
 tovira_wine_test(dll_env_external_files dll_tests EnvExternalFiles.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast
                  TOVIRA_EXTERNAL_FILES_DIR=Z:${CMAKE_BINARY_DIR}/external)
 set_tests_properties(dll_env_external_files PROPERTIES FIXTURES_SETUP external_files)
-add_test(NAME external_readers COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/external-readers.py ${CMAKE_BINARY_DIR}/external)
+add_test(NAME external_readers COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/external-readers.py ${CMAKE_BINARY_DIR}/external)
 set_tests_properties(external_readers PROPERTIES FIXTURES_REQUIRED external_files TIMEOUT 600)
