@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 packages=(cmake ninja-build g++ make pkg-config
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
           libz-mingw-w64-dev nasm dpkg-dev
-          wine wine64 xvfb xauth fonts-ipafont-gothic
+          wine wine64 fonts-wine xvfb xauth fonts-ipafont-gothic
           googletest imagemagick ffmpeg python3 zip unzip)
 if [ "${1:-}" = "--bench" ]; then packages+=(libbenchmark-dev libopencv-dev); fi
 
@@ -19,7 +19,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # With recommends: Wine needs its fonts (fonts-wine) and the X extensions it recommends to draw as tested.
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 bash "$top/scripts/build-thirdparty.sh"
