@@ -78,7 +78,10 @@ TEST_F(Stream, EveryColourModeDeliversRecordsAndProcessedFramesInBothRowOrders) 
                     rowOrder ? f.pixels : ReverseRows(f.pixels, stride, kHeight);
                 const int number = FrameNumberOf(top.data(), stride, bits);
                 ASSERT_GE(number, 0);
-                EXPECT_GT(number, previous);  // never a frame twice, never an older one
+                // Never an older frame. The caller's buffer is one and is overwritten by every frame, so
+                // two messages that queue up before the sink pumps both show the newer frame: equal
+                // numbers are messages handled late, not a frame delivered twice.
+                EXPECT_GE(number, previous);
                 previous = number;
             }
             // After the stop the buffer holds the last processed frame, which GetImage hands out too.
