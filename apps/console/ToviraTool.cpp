@@ -33,7 +33,7 @@ int g_failures = 0;
 bool Check(int handle, int result, const char* what) {
     if (result) return true;
     const int code = Tovira_GetLastError(handle);
-    std::printf("  FAILED: %s (error %d, %s)\n", what, code, ToviraErrorName(code));
+    std::printf("  FAILED: %s (error %d: %s, %s)\n", what, code, ToviraErrorMeaning(code), ToviraErrorName(code));
     ++g_failures;
     return false;
 }
@@ -259,7 +259,8 @@ int main(int argc, char** argv) {
     if (initCode == TOVIRA_ERR_STORAGE)
         std::printf("first run on this account: default settings were created in the registry\n");
     else if (initCode)
-        std::printf("initialisation reported error %d (%s)\n", initCode, ToviraErrorName(initCode));
+        std::printf("initialisation reported error %d: %s (%s)\n", initCode, ToviraErrorMeaning(initCode),
+                    ToviraErrorName(initCode));
     DrainErrors(h);
 
     int result = 1;
@@ -277,7 +278,7 @@ int main(int argc, char** argv) {
     }
     // Codes still in the history: what failed without being reported above (a failed call printed its own).
     const int last = Tovira_GetLastError(h);
-    if (last) std::printf("error still pending: %d (%s)\n", last, ToviraErrorName(last));
+    if (last) std::printf("error still pending: %d: %s (%s)\n", last, ToviraErrorMeaning(last), ToviraErrorName(last));
     Tovira_Release(h);
     if (command.kind == ToolCommand::kDemo)
         std::printf("demo %s: %d failure(s)\n", result == 0 ? "passed" : "FAILED", g_failures);
