@@ -113,10 +113,13 @@ void CTovira::ProcessFrame() {
                                      ViewOf(sharpnessImage)};
     tovira::ImageParameters before;
     LoadParameters(image, before);
-    // The pipeline works with the phase of the window being read; the stored mode is left as it is.
-    before.bayerMode = WindowBayerMode(before.bayerMode, hStart, vStart, effectiveWidth, effectiveHeight,
-                                       __atomic_load_n(&mirrorH, __ATOMIC_RELAXED) != 0,
-                                       __atomic_load_n(&mirrorV, __ATOMIC_RELAXED) != 0);
+    // The pipeline works with the phase of the window the sensor reads (as the device last accepted it,
+    // which a rejected window request leaves alone); the stored mode is left as it is.
+    if (device)
+        before.bayerMode = WindowBayerMode(before.bayerMode, device->GetWindowX(), device->GetWindowY(),
+                                           device->GetWindowWidth(), device->GetWindowHeight(),
+                                           __atomic_load_n(&mirrorH, __ATOMIC_RELAXED) != 0,
+                                           __atomic_load_n(&mirrorV, __ATOMIC_RELAXED) != 0);
     tovira::ImageParameters parameters = before;
 
     tovira::AnalogueState analogue{Load(globalGain),   Load(colorGainGreen1), Load(colorGainRed),
