@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "camera/BayerPhase.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
 #include "dialogs/DialogRefresh.h"
@@ -112,6 +113,13 @@ void CTovira::ProcessFrame() {
                                      ViewOf(sharpnessImage)};
     tovira::ImageParameters before;
     LoadParameters(image, before);
+    // The pipeline works with the phase of the window the sensor reads (as the device last accepted it,
+    // which a rejected window request leaves alone); the stored mode is left as it is.
+    if (device)
+        before.bayerMode = WindowBayerMode(before.bayerMode, device->GetWindowX(), device->GetWindowY(),
+                                           device->GetWindowWidth(), device->GetWindowHeight(),
+                                           __atomic_load_n(&mirrorH, __ATOMIC_RELAXED) != 0,
+                                           __atomic_load_n(&mirrorV, __ATOMIC_RELAXED) != 0);
     tovira::ImageParameters parameters = before;
 
     tovira::AnalogueState analogue{Load(globalGain),   Load(colorGainGreen1), Load(colorGainRed),

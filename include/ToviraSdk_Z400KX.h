@@ -59,8 +59,8 @@ typedef struct TOVIRA_CAMERA_INFO {
     int gainMax;          /* 127 */
     int colorGainMin;     /* 0 */
     int colorGainMax;     /* 127 */
-    int exposureMin;      /* 1 line */
-    int exposureMax;      /* 8191 lines */
+    int exposureMin;      /* 1 line: the range of the dialog and the auto exposure; */
+    int exposureMax;      /* 8191 lines: the exposure setter takes 0..8192 (0 acts as 1) */
 } TOVIRA_CAMERA_INFO;
 
 /* Passed with WM_TOVIRA_FRAME; owned by the library and overwritten by the next frame. */
@@ -104,7 +104,7 @@ typedef char tovira_frame_info_is_32_bytes[sizeof(TOVIRA_FRAME_INFO) == 32 ? 1 :
 #define TOVIRA_FILTER_COLOR_GAIN_GREEN1 15
 #define TOVIRA_FILTER_COLOR_GAIN_GREEN2 16
 #define TOVIRA_FILTER_COLOR_GAIN_BLUE 17
-#define TOVIRA_FILTER_EXPOSURE_TIME 18  /* 0..8192 lines, sensor */
+#define TOVIRA_FILTER_EXPOSURE_TIME 18  /* 0..8192 lines (0 acts as 1), sensor */
 #define TOVIRA_FILTER_GRAY_MODE 19      /* 0..2 */
 #define TOVIRA_FILTER_GRAY_GAIN_R 20    /* 0..255 */
 #define TOVIRA_FILTER_GRAY_GAIN_G1 21

@@ -12,3 +12,8 @@ tovira_wine_test(dll_env_external_files dll_tests EnvExternalFiles.* TOVIRA_VIRT
 set_tests_properties(dll_env_external_files PROPERTIES FIXTURES_SETUP external_files)
 add_test(NAME external_readers COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/external-readers.py ${CMAKE_BINARY_DIR}/external)
 set_tests_properties(external_readers PROPERTIES FIXTURES_REQUIRED external_files TIMEOUT 600)
+
+# Every example of README.md and docs/api.md, compiled against the header and import library and run
+# against the virtual camera.
+add_test(NAME doc_examples COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/doc-examples.py ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(doc_examples PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 900)

@@ -7,9 +7,11 @@
 //   tovira_tool reg read <register>                  read a sensor register (16-bit address)
 //   tovira_tool reg write <register> <value>         write a sensor register
 //   tovira_tool demo [folder]                        all of the above in one run
+//   tovira_tool help                                 the usage (also --help, -h)
 //
 // Without a camera, set TOVIRA_VIRTUAL_CAMERAS=0 to use the SDK's virtual camera.
-// The exit code is 0 only when everything the command did worked.
+// Exit codes: 0 when everything the command did worked, 1 when something failed, 2 for a command line
+// that was refused (nothing was done then).
 
 #include <windows.h>
 
@@ -21,6 +23,7 @@
 
 #include "ToviraSdk_Z400KX.h"
 #include "ErrorNames.h"
+#include "ToolArguments.h"
 
 namespace {
 
@@ -30,7 +33,7 @@ int g_failures = 0;
 bool Check(int handle, int result, const char* what) {
     if (result) return true;
     const int code = Tovira_GetLastError(handle);
-    std::printf("  FAILED: %s (error %d, %s)\n", what, code, ToviraErrorName(code));
+    std::printf("  FAILED: %s (error %d: %s, %s)\n", what, code, ToviraErrorMeaning(code), ToviraErrorName(code));
     ++g_failures;
     return false;
 }
@@ -90,14 +93,15 @@ int CommandStream(int h, double seconds, int bits) {
                "Tovira_CallBackPreview"))
         return 1;
     const DWORD start = GetTickCount();
-    DWORD lastReport = start;
+    DWORD lastReport = start, firstFrame = 0, lastFrame = 0;
     int frames = 0, lastRate = 0, problems = 0;
     while (GetTickCount() - start < static_cast<DWORD>(seconds * 1000)) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_TOVIRA_FRAME) {
                 if (msg.lParam == 0 && msg.wParam) {
-                    ++frames;
+                    lastFrame = GetTickCount();
+                    if (frames++ == 0) firstFrame = lastFrame;
                     lastRate = reinterpret_cast<TOVIRA_FRAME_INFO*>(msg.wParam)->frameRate;
                 } else {
                     ++problems;
@@ -116,9 +120,16 @@ int CommandStream(int h, double seconds, int bits) {
     }
     Check(h, Tovira_StopPreview(h), "Tovira_StopPreview");
     Tovira_Close(h);
+    // The rate counts from the first frame to the last, so the start-up (preparing the camera, the first
+    // exposure) does not lower it; the start-up is shown on its own.
     const double elapsed = (GetTickCount() - start) / 1000.0;
-    std::printf("delivered %d frames in %.1f s: %.2f fps (SDK measured %.1f fps)\n", frames, elapsed,
-                frames / elapsed, lastRate / 10.0);
+    if (frames >= 2)
+        std::printf("delivered %d frames in %.1f s: %.2f fps from the first frame to the last (start-up %.2f s "
+                    "not included; SDK measured %.1f fps)\n",
+                    frames, elapsed, ToolDeliveredRate(frames, firstFrame, lastFrame), (firstFrame - start) / 1000.0,
+                    lastRate / 10.0);
+    else
+        std::printf("delivered %d frame(s) in %.1f s: too few for a rate\n", frames, elapsed);
     if (frames == 0 || problems) {
         ++g_failures;
         return 1;
@@ -126,18 +137,13 @@ int CommandStream(int h, double seconds, int bits) {
     return 0;
 }
 
-const char* FileTypeName(int type) {
-    static const char* const names[] = {"BMP", "raw", "JPEG q100", "JPEG q70", "JPEG q20", "PNG", "TIFF"};
-    return type >= 0 && type <= 6 ? names[type] : "?";
-}
-
 int CommandSnapshot(int h, int bits, int type, const char* file) {
     if (!Check(h, Tovira_SetColorMode(h, bits), "Tovira_SetColorMode")) return 1;
     if (!Check(h, Tovira_SnapShot(h, nullptr, 0, 1), "Tovira_SnapShot")) return 1;
     const DWORD start = GetTickCount();
     if (!Check(h, Tovira_SaveImage(h, file, type), "Tovira_SaveImage")) return 1;
-    std::printf("  wrote %s (%d bits per pixel, %s, %.2f s)\n", file, bits, FileTypeName(type),
-                (GetTickCount() - start) / 1000.0);
+    std::printf("  wrote %s (%d bits per pixel, file type %d %s, %.2f s)\n", file, bits, type,
+                ToolFileTypeName(type), (GetTickCount() - start) / 1000.0);
     return 0;
 }
 
@@ -161,28 +167,23 @@ int CommandRecord(int h, int milliseconds, const char* file) {
         ++g_failures;
         return 1;
     }
-    std::printf("  wrote %s (%lu bytes)\n", file, static_cast<unsigned long>(data.nFileSizeLow));
+    std::printf("  wrote %s (%llu bytes)\n", file,
+                static_cast<unsigned long long>(ToolFileSize(data.nFileSizeHigh, data.nFileSizeLow)));
     return 0;
 }
 
-int CommandRegister(int h, int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[0], "read") == 0) {
-        const int reg = static_cast<int>(std::strtol(argv[1], nullptr, 0));
-        int ok = 0;
-        const int value = Tovira_ReadRegisterEx(h, reg, &ok);
-        if (!Check(h, ok, "Tovira_ReadRegisterEx")) return 1;
-        std::printf("register 0x%04X = 0x%04X (%d)\n", reg, value, value);
-        return 0;
-    }
-    if (argc >= 3 && std::strcmp(argv[0], "write") == 0) {
-        const int reg = static_cast<int>(std::strtol(argv[1], nullptr, 0));
-        const int value = static_cast<int>(std::strtol(argv[2], nullptr, 0));
-        if (!Check(h, Tovira_WriteRegisterEx(h, reg, value), "Tovira_WriteRegisterEx")) return 1;
-        std::printf("register 0x%04X := 0x%04X\n", reg, value);
-        return 0;
-    }
-    std::printf("usage: tovira_tool reg read <register> | reg write <register> <value>\n");
-    return 2;
+int CommandRegisterRead(int h, int reg) {
+    int ok = 0;
+    const int value = Tovira_ReadRegisterEx(h, reg, &ok);
+    if (!Check(h, ok, "Tovira_ReadRegisterEx")) return 1;
+    std::printf("register 0x%04X = 0x%04X (%d)\n", reg, value, value);
+    return 0;
+}
+
+int CommandRegisterWrite(int h, int reg, int value) {
+    if (!Check(h, Tovira_WriteRegisterEx(h, reg, value), "Tovira_WriteRegisterEx")) return 1;
+    std::printf("register 0x%04X := 0x%04X\n", reg, value);
+    return 0;
 }
 
 int CommandDemo(int h, const std::string& folder) {
@@ -190,9 +191,7 @@ int CommandDemo(int h, const std::string& folder) {
     std::printf("== cameras\n");
     CommandList(h);
     std::printf("== registers\n");
-    char readWord[] = "read", windowStart[] = "0x0344";  // the horizontal start of the capture window
-    char* readArgs[] = {readWord, windowStart};
-    CommandRegister(h, 2, readArgs);
+    CommandRegisterRead(h, 0x0344);  // the horizontal start of the capture window
     std::printf("== streaming\n");
     CommandStream(h, 3.0, 24);
 
@@ -217,21 +216,39 @@ int CommandDemo(int h, const std::string& folder) {
     return g_failures ? 1 : 0;
 }
 
-void Usage() {
-    std::printf(
-        "usage: tovira_tool list | stream <seconds> [bits] | snapshot <bits> <file type 0-6> <file> |\n"
-        "                   record <milliseconds> <file.avi> | reg read <register> | reg write <register> <value> |\n"
-        "                   demo [folder]\n");
+void Usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: tovira_tool <command>\n"
+                 "  list                               cameras and their information\n"
+                 "  stream <seconds> [bits]            stream (default 24 bits), report the delivered frame rate\n"
+                 "  snapshot <bits> <file type> <file> one frame saved as a file\n"
+                 "  record <milliseconds> <file.avi>   record an uncompressed AVI\n"
+                 "  reg read <register>                read a sensor register (decimal or 0x hex)\n"
+                 "  reg write <register> <value>       write a sensor register\n"
+                 "  demo [folder]                      all of the above, files in the folder (default out)\n"
+                 "  help, --help, -h                   this text\n"
+                 "bits: 8, 16, 24, 32, 48 or 64 (colour mode)\n"
+                 "file types, by number or name:");
+    for (int type = 0; type < kToolFileTypeCount; ++type) std::fprintf(out, " %d %s", type, ToolFileTypeName(type));
+    std::fprintf(out,
+                 "\nexit code: 0 done, 1 something failed, 2 command line refused\n"
+                 "Without a camera, set TOVIRA_VIRTUAL_CAMERAS=0 to use the SDK's virtual camera.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        Usage();
+    // The command line is checked before the SDK is loaded into use: a refused line changes nothing.
+    const ToolCommand command = ParseToolCommand(argc, argv);
+    if (command.kind == ToolCommand::kHelp) {
+        Usage(stdout);
+        return 0;
+    }
+    if (command.kind == ToolCommand::kInvalid) {
+        std::fprintf(stderr, "tovira_tool: %s\n", command.error.c_str());
+        Usage(stderr);
         return 2;
     }
-    const std::string command = argv[1];
     std::printf("ToviraSdk_Z400KX.dll version 0x%06X\n", Tovira_GetDllVersion());
     const int h = Tovira_Initialize(nullptr);
     if (!h) {
@@ -242,28 +259,28 @@ int main(int argc, char** argv) {
     if (initCode == TOVIRA_ERR_STORAGE)
         std::printf("first run on this account: default settings were created in the registry\n");
     else if (initCode)
-        std::printf("initialisation reported error %d (%s)\n", initCode, ToviraErrorName(initCode));
+        std::printf("initialisation reported error %d: %s (%s)\n", initCode, ToviraErrorMeaning(initCode),
+                    ToviraErrorName(initCode));
     DrainErrors(h);
 
-    int result = 2;
-    if (command == "list") {
-        result = CommandList(h);
-    } else if (command == "stream" && argc >= 3) {
-        result = CommandStream(h, std::atof(argv[2]), argc >= 4 ? std::atoi(argv[3]) : 24);
-    } else if (command == "snapshot" && argc >= 5) {
-        result = CommandSnapshot(h, std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
-    } else if (command == "record" && argc >= 4) {
-        result = CommandRecord(h, std::atoi(argv[2]), argv[3]);
-    } else if (command == "reg" && argc >= 3) {
-        result = CommandRegister(h, argc - 2, argv + 2);
-    } else if (command == "demo") {
-        result = CommandDemo(h, argc >= 3 ? argv[2] : "out");
-    } else {
-        Usage();
+    int result = 1;
+    switch (command.kind) {
+    case ToolCommand::kList: result = CommandList(h); break;
+    case ToolCommand::kStream: result = CommandStream(h, command.seconds, command.bits); break;
+    case ToolCommand::kSnapshot:
+        result = CommandSnapshot(h, command.bits, command.fileType, command.path.c_str());
+        break;
+    case ToolCommand::kRecord: result = CommandRecord(h, command.milliseconds, command.path.c_str()); break;
+    case ToolCommand::kRegisterRead: result = CommandRegisterRead(h, command.reg); break;
+    case ToolCommand::kRegisterWrite: result = CommandRegisterWrite(h, command.reg, command.value); break;
+    case ToolCommand::kDemo: result = CommandDemo(h, command.path); break;
+    default: break;
     }
+    // Codes still in the history: what failed without being reported above (a failed call printed its own).
     const int last = Tovira_GetLastError(h);
-    std::printf("last error: %d (%s)\n", last, ToviraErrorName(last));
+    if (last) std::printf("error still pending: %d: %s (%s)\n", last, ToviraErrorMeaning(last), ToviraErrorName(last));
     Tovira_Release(h);
-    if (command == "demo") std::printf("demo %s: %d failure(s)\n", result == 0 ? "passed" : "FAILED", g_failures);
+    if (command.kind == ToolCommand::kDemo)
+        std::printf("demo %s: %d failure(s)\n", result == 0 ? "passed" : "FAILED", g_failures);
     return result;
 }

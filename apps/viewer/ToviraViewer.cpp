@@ -25,16 +25,34 @@ int g_camera = 0;
 HWND g_status = nullptr;
 int g_frames = 0;
 int g_lastRate = 0;
-int g_lastError = -1;
+int g_lastError = 0;             // newest code from WM_TOVIRA_ERROR or a failed call; 0 none
+const char* g_note = "";         // shown after the error part, e.g. the first run
 
 void UpdateStatus(HWND window) {
-    char text[256];
-    if (g_lastError >= 0)
-        std::snprintf(text, sizeof text, "%.1f fps  |  %d frames  |  last error %d (%s)", g_lastRate / 10.0, g_frames,
-                      g_lastError, ToviraErrorName(g_lastError));
+    char text[384];
+    if (g_lastError > 0)
+        std::snprintf(text, sizeof text, "%.1f fps  |  %d frames  |  last error %d: %s (%s)%s", g_lastRate / 10.0,
+                      g_frames, g_lastError, ToviraErrorMeaning(g_lastError), ToviraErrorName(g_lastError), g_note);
     else
-        std::snprintf(text, sizeof text, "%.1f fps  |  %d frames  |  no error", g_lastRate / 10.0, g_frames);
+        std::snprintf(text, sizeof text, "%.1f fps  |  %d frames  |  no error%s", g_lastRate / 10.0, g_frames, g_note);
     SendMessageA(g_status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+}
+
+// Tovira_Initialize reports a first run on this account (the registry defaults were just created) as
+// error 12, in the history and as a WM_TOVIRA_ERROR already queued for this window. That is expected
+// once per account, so it becomes a note; any other code it reported stays as the last error.
+void TakeInitializationErrors(HWND window) {
+    bool firstRun = false;
+    for (int i = 0; i < 20; ++i) {
+        const int code = Tovira_GetLastError(g_camera);
+        if (code == 0) break;
+        if (code == TOVIRA_ERR_STORAGE) firstRun = true;
+        else if (g_lastError == 0) g_lastError = code;  // the newest comes first
+    }
+    MSG queued;
+    while (PeekMessageA(&queued, window, WM_TOVIRA_ERROR, WM_TOVIRA_ERROR, PM_REMOVE)) {
+    }
+    if (firstRun) g_note = "  |  first run: default settings created";
 }
 
 RECT PreviewArea(HWND window) {
@@ -152,7 +170,7 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         UpdateStatus(window);
         return 0;
     case WM_TOVIRA_ERROR:
-        g_lastError = static_cast<int>(lParam);
+        if (lParam != 0) g_lastError = static_cast<int>(lParam);  // 0 reports that nothing failed
         UpdateStatus(window);
         return 0;
     case WM_COMMAND:
@@ -203,9 +221,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
         MessageBoxA(window, "The SDK could not be initialised.", "Z400KX viewer", MB_ICONERROR);
         return 1;
     }
+    TakeInitializationErrors(window);
     Tovira_SetColorMode(g_camera, 24);
     Tovira_SetSubSample(g_camera, 1);  // half size: a smoother preview
     ShowWindow(window, show);
+    UpdateStatus(window);
     UpdateWindow(window);
     StartPreview(window);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../apps/viewer/ViewerCommands.h"
+#include "CameraDllSupport.h"
 #include "DllFile.h"
 
 namespace {
@@ -136,6 +137,48 @@ TEST_F(Viewer, ShowsLiveFramesAndOpensEachDialogFromItsMenu) {
     // After the camera dialog restarted it, the preview still runs.
     const int before = FramesShown(main);
     EXPECT_TRUE(WaitForFrames(before + 2, 20000)) << "status: " << StatusText(main);
+}
+
+// A first run on the account (no settings yet) is a note in the status bar, not a failure.
+class ViewerFirstRun : public Viewer {
+protected:
+    void SetUp() override {
+        DeleteToviraSettings();
+        Viewer::SetUp();
+    }
+};
+
+TEST_F(ViewerFirstRun, ShowsTheFirstRunAsANoteNotAsError12) {
+    ASSERT_TRUE(WaitForFrames(2, 30000)) << "status: " << StatusText(main);
+    const std::string status = StatusText(main);
+    EXPECT_NE(status.find("no error"), std::string::npos) << status;
+    EXPECT_NE(status.find("first run"), std::string::npos) << status;
+    EXPECT_EQ(status.find("12"), std::string::npos) << status;
+}
+
+// Without a camera the preview cannot start (preparation records 2, the failed start 8 after it); the
+// status bar shows the newest code in words, with its name.
+class ViewerNoCamera : public Viewer {
+protected:
+    void SetUp() override {
+        char saved[64] = {};
+        const DWORD had = GetEnvironmentVariableA("TOVIRA_VIRTUAL_CAMERAS", saved, sizeof saved);
+        SetEnvironmentVariableA("TOVIRA_VIRTUAL_CAMERAS", "none");  // inherited by the viewer only
+        Viewer::SetUp();
+        SetEnvironmentVariableA("TOVIRA_VIRTUAL_CAMERAS", had ? saved : nullptr);
+    }
+};
+
+TEST_F(ViewerNoCamera, NamesTheErrorInTheStatusBar) {
+    std::string status;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 20000) {
+        status = StatusText(main);
+        if (status.find("last error") != std::string::npos) break;
+        Sleep(100);
+    }
+    EXPECT_NE(status.find("last error 8: a frame could not be read (TOVIRA_ERR_TRANSFER)"), std::string::npos)
+        << status;
 }
 
 }  // namespace
