@@ -27,7 +27,10 @@ std::vector<std::string> LinesAfter(const std::string& path, std::streamoff from
     std::ifstream in(path, std::ios::binary);
     in.seekg(from);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // the file has Windows line ends
+        lines.push_back(line);
+    }
     return lines;
 }
 
