@@ -190,7 +190,9 @@ int Acquisition::WaitFrame(CTovira& camera, std::uint64_t afterId, int timeoutMs
             continue;
         }
         if (!Streaming(camera)) {
-            const int code = lost_ ? TOVIRA_ERR_DEVICE_LOST : TOVIRA_ERR_NOT_READY;
+            // A lost camera leaves the instance streaming until the application stops it; after the stop
+            // it is simply not streaming.
+            const int code = lost_ && camera.captureState == 1 ? TOVIRA_ERR_DEVICE_LOST : TOVIRA_ERR_NOT_READY;
             guard.unlock();
             camera.RecordError(code);
             return -1;

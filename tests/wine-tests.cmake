@@ -13,8 +13,9 @@ set_tests_properties(dll_env_external_files PROPERTIES FIXTURES_SETUP external_f
 add_test(NAME external_readers COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/external-readers.py ${CMAKE_BINARY_DIR}/external)
 set_tests_properties(external_readers PROPERTIES FIXTURES_REQUIRED external_files TIMEOUT 600)
 
-# The acquisition extension: error texts under a Japanese locale, and the log switch writing into the
-# build tree.
+# The acquisition extension: waiting when the camera goes away, error texts under a Japanese locale, and
+# the log switch writing into the build tree.
+tovira_wine_test(dll_env_acquisition_unplug dll_tests EnvAcquisitionUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=6)
 tovira_wine_test(dll_env_error_text_japanese dll_tests EnvErrorTextJapanese.* LC_ALL=ja_JP.UTF-8)
 tovira_wine_test(dll_env_acquisition_log dll_tests EnvAcquisitionLog.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast
                  TOVIRA_LOG=Z:${CMAKE_BINARY_DIR}/acquisition-log.txt)

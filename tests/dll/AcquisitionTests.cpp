@@ -405,3 +405,36 @@ TEST_F(Acquisition, EndOfRecordingIsPostedAndCalledBackWithFramesAndReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// Own CTest entry: the virtual camera goes away after six frames.
+TEST(EnvAcquisitionUnplug, WaitingEndsWithTheLostCameraAndTheFramesBeforeItAreWhole) {
+    const int camera = OpenCamera(nullptr, kWidth, kHeight);
+    ASSERT_NE(camera, 0);
+    ASSERT_EQ(Tovira_SetColorMode(camera, kBits), 1);
+    ASSERT_EQ(Tovira_StartPreview(camera), 1);
+    std::vector<uint8_t> frame(kFrameBytes);
+    TOVIRAX_FRAME_META meta = EmptyMeta();
+    unsigned long long last = TOVIRAX_NEXT_FRAME;
+    int frames = 0, result = 0;
+    // Each wait has the whole safety net; the loss must end it long before.
+    while ((result = ToviraX_WaitFrame(camera, last, kPatientMs, frame.data(), int(frame.size()), 1, &meta)) == 1) {
+        if (last != TOVIRAX_NEXT_FRAME) EXPECT_GT(meta.frameId, last);
+        EXPECT_EQ(PaintedNumber(frame.data()), PaintedNumberOf(meta.frameId));
+        last = meta.frameId;
+        ASSERT_LT(++frames, 7);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(Tovira_GetLastError(camera), TOVIRA_ERR_DEVICE_LOST);
+    // Later waits fail at once the same way until the application stops the stream.
+    EXPECT_EQ(ToviraX_WaitFrame(camera, last, kPatientMs, nullptr, 0, 1, nullptr), -1);
+    EXPECT_EQ(Tovira_GetLastError(camera), TOVIRA_ERR_DEVICE_LOST);
+    Tovira_StopPreview(camera);
+    // Stopped, it is simply not streaming any more.
+    EXPECT_EQ(ToviraX_WaitFrame(camera, last, 10, nullptr, 0, 1, nullptr), -1);
+    EXPECT_EQ(Tovira_GetLastError(camera), TOVIRA_ERR_NOT_READY);
+    EXPECT_EQ(Tovira_Release(camera), 1);
+}
+
+}  // namespace
