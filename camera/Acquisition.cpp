@@ -66,7 +66,8 @@ void Acquisition::FrameProcessed(CTovira& camera, const CDibImage* output) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         const std::uint64_t id = ids_.Widen(stamp.counter);
-        const bool sameStream = processed_ > 0 && stamp.generation == lastGeneration_;
+        // Generation 0 is a single-frame read, which belongs to no stream.
+        const bool sameStream = processed_ > 0 && stamp.generation != 0 && stamp.generation == lastGeneration_;
         if (sameStream && id > lastId_ + 1) {
             // The transfer thread finished newer frames before the loop took these: they never reached
             // the application.

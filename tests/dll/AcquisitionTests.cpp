@@ -109,6 +109,27 @@ TEST_F(Acquisition, WaitReturnsEachNewFrameOnceWithItsRecordAndPixelsAndNoWindow
     EXPECT_EQ(PaintedNumber(frame.data()), PaintedNumberOf(after.frameId));
 }
 
+TEST_F(Acquisition, IdsMatchThePictureInEveryColourMode) {
+    // 8-bit transfers for modes 8, 24, 32 and 16-bit ones (the counter in every other byte) for 16, 48, 64.
+    for (int bits : {8, 16, 24, 32, 48, 64}) {
+        SCOPED_TRACE(bits);
+        ASSERT_EQ(Tovira_SetColorMode(camera, bits), 1);
+        const int stride = StrideOf(kWidth, bits);
+        std::vector<uint8_t> frame(size_t(stride) * kHeight);
+        ASSERT_EQ(Tovira_StartPreview(camera), 1);
+        TOVIRAX_FRAME_META meta = EmptyMeta();
+        unsigned long long last = TOVIRAX_NEXT_FRAME;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(ToviraX_WaitFrame(camera, last, kPatientMs, frame.data(), int(frame.size()), 1, &meta), 1);
+            EXPECT_EQ(meta.bitsPerPixel, bits);
+            EXPECT_EQ(meta.stride, stride);
+            EXPECT_EQ(FrameNumberOf(frame.data(), stride, bits), PaintedNumberOf(meta.frameId));
+            last = meta.frameId;
+        }
+        ASSERT_EQ(Tovira_StopPreview(camera), 1);
+    }
+}
+
 TEST_F(Acquisition, IdsGrowWithoutGapsExceptDroppedFramesAndCountsSurviveStopAndStart) {
     std::vector<uint8_t> frame(kFrameBytes);
     TOVIRAX_FRAME_META meta = EmptyMeta(), previous = EmptyMeta();
