@@ -260,6 +260,12 @@ int Acquisition::SetRecordNotify(int handle, HWND window, TOVIRAX_RECORD_CALLBAC
 
 void Acquisition::RecordingEnded(CTovira& camera, int framesWritten, RecordingEndReason reason) {
     static const char* const kReasons[] = {"", "duration reached", "stopped", "camera lost", "disk full"};
+    {
+        // A recording whose camera went away only ends when the application stops the stream; the
+        // camera's loss is the reason then.
+        std::lock_guard<std::mutex> guard(lock_);
+        if (reason == RecordingEndReason::Stopped && lost_) reason = RecordingEndReason::CameraLost;
+    }
     const int code = static_cast<int>(reason);
     LogLine(LogLevel::States, &camera, "recording ended: %s, %d frame(s) written",
             code >= 1 && code <= 4 ? kReasons[code] : "unknown", framesWritten);

@@ -429,12 +429,17 @@ TEST_F(Acquisition, EndOfRecordingIsPostedAndCalledBackWithFramesAndReason) {
 
 namespace {
 
-// Own CTest entry: the virtual camera goes away after six frames.
-TEST(EnvAcquisitionUnplug, WaitingEndsWithTheLostCameraAndTheFramesBeforeItAreWhole) {
+// Own CTest entry: the virtual camera goes away after six frames, while recording.
+TEST(EnvAcquisitionUnplug, WaitingAndRecordingEndWithTheLostCameraAndTheFramesBeforeItAreWhole) {
     const int camera = OpenCamera(nullptr, kWidth, kHeight);
     ASSERT_NE(camera, 0);
     ASSERT_EQ(Tovira_SetColorMode(camera, kBits), 1);
-    ASSERT_EQ(Tovira_StartPreview(camera), 1);
+    RecordNotices notices;
+    ASSERT_EQ(ToviraX_SetRecordNotify(camera, nullptr, OnRecorded, &notices), 1);
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string file = std::string(folder) + "tovira_record_lost.avi";
+    ASSERT_EQ(Tovira_Record(camera, file.c_str(), 600000, 0), 1);  // streams too
     std::vector<uint8_t> frame(kFrameBytes);
     TOVIRAX_FRAME_META meta = EmptyMeta();
     unsigned long long last = TOVIRAX_NEXT_FRAME;
@@ -455,6 +460,14 @@ TEST(EnvAcquisitionUnplug, WaitingEndsWithTheLostCameraAndTheFramesBeforeItAreWh
     // Stopped, it is simply not streaming any more.
     EXPECT_EQ(ToviraX_WaitFrame(camera, last, 10, nullptr, 0, 1, nullptr), -1);
     EXPECT_EQ(Tovira_GetLastError(camera), TOVIRA_ERR_NOT_READY);
+    // The recording ended with the stop, told as ended by the camera's loss.
+    {
+        std::lock_guard<std::mutex> guard(notices.lock);
+        ASSERT_EQ(notices.calls.size(), 1u);
+        EXPECT_EQ(notices.calls[0].second, TOVIRAX_RECORD_CAMERA_LOST);
+        EXPECT_GE(notices.calls[0].first, 0);
+    }
+    DeleteFileA(file.c_str());
     EXPECT_EQ(Tovira_Release(camera), 1);
 }
 
