@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -34,7 +35,9 @@ public:
     bool Start(int handle, TOVIRAX_FRAME_CALLBACK callback, void* user, void* const* buffers, int count,
                std::size_t bufferBytes, int rowOrder);
     // Ends the callback thread after a running callback returned; frames queued but not yet called back are
-    // discarded. Returns how many were discarded. Not from the callback thread.
+    // discarded. Returns how many were discarded. From the callback thread itself (the application
+    // releases its handle inside the callback) the thread is let go instead and ends when the callback
+    // returns.
     int Stop();
     bool Active() const;
     bool OnCallbackThread() const;
@@ -52,22 +55,27 @@ private:
         State state = State::Free;
         TOVIRAX_FRAME_META meta{};
     };
+    // Shared by the pool and its thread, so that a thread let go from inside its callback never reaches
+    // a pool that is gone.
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable wake;
+        std::vector<Slot> slots;
+        std::deque<int> queue;  // slots in the order their frames were processed
+        bool active = false;
+        bool stopping = false;
+        int handle = 0;
+        TOVIRAX_FRAME_CALLBACK callback = nullptr;
+        void* user = nullptr;
+        std::size_t bufferBytes = 0;
+        int rowOrder = 0;
+        std::thread::id threadId;
+    };
 
-    void Run();
+    static void Run(std::shared_ptr<Shared> shared);
 
-    mutable std::mutex lock_;
-    std::condition_variable wake_;
-    std::vector<Slot> slots_;
-    std::deque<int> queue_;  // slots in the order their frames were processed
-    bool active_ = false;
-    bool stopping_ = false;
-    int handle_ = 0;
-    TOVIRAX_FRAME_CALLBACK callback_ = nullptr;
-    void* user_ = nullptr;
-    std::size_t bufferBytes_ = 0;
-    int rowOrder_ = 0;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
     std::thread thread_;
-    std::thread::id threadId_;
 };
 
 }  // namespace tovira

@@ -371,6 +371,30 @@ TEST_F(AcquisitionCallback, RegistrationChecksItsArgumentsAndTheCallbackThread) 
     EXPECT_EQ(Tovira_GetLastError(camera), TOVIRA_ERR_BUFFER);
 }
 
+struct ReleaseInside {
+    std::atomic<int> calls{0};
+    std::atomic<int> released{-1};
+};
+
+void ReleasingCallback(int camera, void*, const TOVIRAX_FRAME_META*, void* user) {
+    auto& state = *static_cast<ReleaseInside*>(user);
+    if (state.calls++ == 0) state.released = Tovira_Release(camera);
+}
+
+TEST_F(AcquisitionCallback, ReleasingTheHandleInsideTheCallbackEndsEverythingCleanly) {
+    makeBuffers(2, kFrameBytes);
+    ReleaseInside state;
+    ASSERT_EQ(ToviraX_SetFrameCallback(camera, ReleasingCallback, &state, buffers.data(), 2, int(kFrameBytes), 1), 1);
+    ASSERT_EQ(Tovira_StartPreview(camera), 1);
+    const DWORD start = GetTickCount();
+    while (state.released.load() < 0 && GetTickCount() - start < DWORD(kPatientMs)) Sleep(20);
+    ASSERT_EQ(state.released.load(), 1);
+    Sleep(200);  // anything still running would come now
+    EXPECT_EQ(state.calls.load(), 1);
+    EXPECT_EQ(Tovira_GetColorMode(camera), -1);  // the handle is gone
+    camera = 0;
+}
+
 // ---- the end of a recording
 
 struct RecordNotices {
