@@ -81,7 +81,8 @@ typedef char tovirax_counters_is_32_bytes[sizeof(TOVIRAX_COUNTERS) == 32 ? 1 : -
    writes into a buffer the caller holds. Calling ToviraX_SetFrameCallback from inside fails. */
 typedef void (*TOVIRAX_FRAME_CALLBACK)(int hCamera, void* buffer, const TOVIRAX_FRAME_META* meta, void* user);
 
-/* Called on the recording thread once the file is complete. Do not stop streaming from inside. */
+/* Called on the recording thread once the file is complete. Do not stop streaming, start a recording or
+   release the handle from inside: each waits for that thread. */
 typedef void (*TOVIRAX_RECORD_CALLBACK)(int hCamera, int framesWritten, int reason, void* user);
 
 /* ---- frames ----------------------------------------------------------------------------------------- */
