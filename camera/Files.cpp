@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "camera/RecordingEnd.h"
 #include "camera/Tovira.h"
 #include "output/AviFrame.h"
 #include "output/DibImage.h"
@@ -89,12 +90,18 @@ DWORD WINAPI RecordThread(void* argument) {
             instance.framesWritten = static_cast<int>(instance.avi.FrameCount());
         }
         if (instance.recordEndTime < t) {
+            const int written = instance.framesWritten;
             FinishRecording(instance, t);
             InterlockedExchange(&instance.recording, 0);
+            tovira::NotifyRecordingEnded(instance, written, tovira::RecordingEndReason::DurationReached);
         }
     }
     // Stopped before the duration passed: finish the file anyway so it stays playable.
-    if (instance.avi.IsOpen()) FinishRecording(instance, lastFrameTime);
+    if (instance.avi.IsOpen()) {
+        const int written = instance.framesWritten;
+        FinishRecording(instance, lastFrameTime);
+        tovira::NotifyRecordingEnded(instance, written, tovira::RecordingEndReason::Stopped);
+    }
     SetEvent(instance.recordDone);
     return 0;
 }

@@ -69,6 +69,7 @@ void CTovira::FrameLoop() {
             runFlag = 0;
             if (callbackWindow) PostMessageA(callbackWindow, WM_TOVIRA_FRAME, 0, TOVIRA_ERR_DEVICE_LOST);
             RecordError(TOVIRA_ERR_DEVICE_LOST);
+            acquisition.FrameLost(*this, tovira::FrameLoss::CameraLost);
             break;
         }
         if (poll != 3) continue;
@@ -87,6 +88,7 @@ void CTovira::FrameLoop() {
         if (read != 0) {
             if (callbackWindow) PostMessageA(callbackWindow, WM_TOVIRA_FRAME, 0, TOVIRA_ERR_TRANSFER);
             RecordError(TOVIRA_ERR_TRANSFER);
+            acquisition.FrameLost(*this, tovira::FrameLoss::ReadFailed);
             continue;
         }
         RestrideRawImage(*raw);
@@ -108,6 +110,7 @@ void CTovira::FrameLoop() {
         ProcessFrame();
         newFrame = 1;
         DrawPreviewFrame(*this);
+        acquisition.FrameProcessed(*this, OutputImageFor(mode));
 
         if (callerBuffer && callerBufferSize != 0 &&
             !CopyFrameToCaller(OutputImageFor(mode), rowOrder, callerBuffer, callerBufferSize))

@@ -5,6 +5,7 @@
 
 #include "camera/Tovira.h"
 
+#include "camera/AcquisitionLog.h"
 #include "camera/Pages.h"
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
@@ -105,6 +106,7 @@ void CTovira::RecordError(int code) {
         for (int i = 19; i > 0; --i) errors[i] = errors[i - 1];
         errors[0] = code;
     }
+    tovira::LogRecordedError(this, code);
     // Posted, never sent: the library never waits for the application's window procedure. A failed post
     // (window destroyed) leaves the code in the history.
     if (notifyWindow) PostMessageA(notifyWindow, WM_TOVIRA_ERROR, 0, static_cast<LPARAM>(code));

@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "ToviraSdk_Z400KX.h"
+#include "camera/Acquisition.h"
 #include "camera/ImageParameters.h"
 #include "output/AviWriter.h"
 
@@ -186,6 +187,8 @@ public:
     // Not in the data model: the frame loop holds frameLock while it processes a frame and copies it out;
     // GetImage and SaveImage take it too, so a caller never sees half of one frame and half of another.
     std::recursive_mutex frameLock;
+    // Frame records, counts, waiting and the frame callback of the ToviraX_ functions (Acquisition.cpp).
+    tovira::Acquisition acquisition;
 
 private:
     // Set once Initialize has loaded the stored pages; only then does destruction save them, so an

@@ -131,3 +131,9 @@ endif()
 add_executable(save_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/save/SaveBench.cpp
   $<TARGET_OBJECTS:tovira_core>)
 target_link_libraries(save_bench PRIVATE tovira_core)
+
+# Acquisition-extension benchmark under Wine: the DLL through its headers; run by hand.
+add_executable(acquisition_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/acquisition/AcquisitionBench.cpp)
+target_include_directories(acquisition_bench PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_compile_definitions(acquisition_bench PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(acquisition_bench PRIVATE ToviraSdk_Z400KX)

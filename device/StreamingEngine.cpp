@@ -147,6 +147,9 @@ void CTVRSdkLib::transferLoop() {
                            ? tovira::TransferFrame(*port_, handle, tovira::kPipeFrame, readSize_, buffer, &moved)
                            : tovira::Transfer(*port_, handle, tovira::kPipeFrame, readSize_, buffer, &moved, 1);
       if (read != 0 || moved != readSize_) result = 19;
+      LARGE_INTEGER now;
+      QueryPerformanceCounter(&now);
+      ring_[slot].arrival = now.QuadPart;
       // The slot the reader holds is never entered.
       int next = slot + 1 == n ? 0 : slot + 1;
       if (next == readerIndex_.load()) next = next + 1 == n ? 0 : next + 1;
@@ -200,6 +203,7 @@ int CTVRSdkLib::ReadNewestFrame(void* destination, std::size_t destinationBytes)
   if (ring_ == nullptr || selectedGeneration_ != streamGeneration_.load()) return 2;
   if (destinationBytes < tovira::unpackedFrameBytes(geometry_, streamWide_)) return 14;
   const int r = readerIndex_.load();
+  lastStamp_ = {tovira::frameCounterOf(ring_[r].data, geometry_, streamWide_), ring_[r].arrival, selectedGeneration_, true};
   tovira::UnpackFrame(destination, ring_[r].data, geometry_, streamWide_);
   readerIndex_ = r + 1 == ringCount_ ? 0 : r + 1;
   return 0;
@@ -239,8 +243,16 @@ int CTVRSdkLib::CopySingleFrame(void* destination, std::size_t destinationBytes)
   std::lock_guard<std::mutex> guard(bufferLock_);
   if (singleFrame_ == nullptr) return 14;
   if (destinationBytes < tovira::unpackedFrameBytes(geometry_, singleWide_)) return 14;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  lastStamp_ = {tovira::frameCounterOf(singleFrame_, geometry_, singleWide_), now.QuadPart, 0, true};
   tovira::UnpackFrame(destination, singleFrame_, geometry_, singleWide_);
   return 0;
+}
+
+tovira::FrameStamp CTVRSdkLib::GetLastFrameStamp() const {
+  std::lock_guard<std::mutex> guard(bufferLock_);
+  return lastStamp_;
 }
 
 int CTVRSdkLib::PollSingleFrame() {

@@ -22,6 +22,7 @@
 
 #include "device/DriverPort.h"
 #include "device/FrameGeometry.h"
+#include "device/FrameStamp.h"
 
 #include <windows.h>
 
@@ -186,6 +187,8 @@ public:
   int PollSingleFrame();
   // 1 while the transfer thread runs (no stop requested yet).
   bool IsStreaming() const { return stopped_.load() == 0; }
+  // Counter, arrival time and stream of the frame the last ReadNewestFrame or CopySingleFrame unpacked.
+  tovira::FrameStamp GetLastFrameStamp() const;
 
 protected:
   // Base initialisation: no handles or buffers, streaming stopped, single-frame read finished. Takes the
@@ -203,6 +206,7 @@ private:
   struct RingEntry {
     HGLOBAL handle = nullptr;
     std::uint8_t* data = nullptr;
+    std::int64_t arrival = 0; // performance counter when the transfer into this slot completed
   };
 
   static DWORD WINAPI transferThreadMain(void* self);
@@ -239,6 +243,7 @@ private:
   unsigned selectedGeneration_ = 0;           // generation in which the reader's slot was selected
   bool streamWide_ = false;                   // transfer width the running stream reads with
   char streamPath_[128] = {};                 // path the transfer thread opens
+  tovira::FrameStamp lastStamp_{};            // of the frame unpacked last; under bufferLock_
 
   // Single-frame read.
   tovira::DeviceHandle singleHandle_ = nullptr;

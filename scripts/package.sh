@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the distributable zip of the SDK from a Windows build tree:
 #   bash scripts/package.sh [build dir, default build/win] [output folder, default dist]
-# The zip holds the DLL, the header, the .def, import libraries for mingw (.a) and MSVC (.lib), the two
+# The zip holds the DLL, the headers, the .def, import libraries for mingw (.a) and MSVC (.lib), the three
 # sample programs with their sources, the documentation and the licences of the bundled libraries.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,14 +16,15 @@ name=ToviraSdk_Z400KX-2.5.5.14
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 root="$stage/$name"
-mkdir -p "$root"/{bin,include,lib,samples/console,samples/viewer,docs,licenses}
+mkdir -p "$root"/{bin,include,lib,samples/console,samples/viewer,samples/grab,docs,licenses}
 
 cp "$build/bin/ToviraSdk_Z400KX.dll" "$root/bin/"
-cp "$top/include/ToviraSdk_Z400KX.h" "$root/include/"
+cp "$top/include/ToviraSdk_Z400KX.h" "$top/include/ToviraSdk_Z400KX_ext.h" "$root/include/"
 cp "$top/api/ToviraSdk_Z400KX.def" "$root/lib/"
 cp "$build/lib/libToviraSdk_Z400KX.dll.a" "$build/lib/ToviraSdk_Z400KX.lib" "$root/lib/"
 cp "$build/bin/tovira_tool.exe" "$top/apps/console/"*.cpp "$top/apps/console/"*.h "$root/samples/console/"
 cp "$build/bin/tovira_viewer.exe" "$top/apps/viewer/"*.cpp "$top/apps/viewer/"*.h "$root/samples/viewer/"
+cp "$build/bin/tovira_grab.exe" "$top/apps/grab/"*.c "$root/samples/grab/"
 cp "$top/README.md" "$root/"
 cp "$top/docs/api.md" "$root/docs/"
 if [ -d "$top/docs/screenshots" ]; then cp -r "$top/docs/screenshots" "$root/docs/"; fi

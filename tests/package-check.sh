@@ -9,9 +9,9 @@ trap 'rm -rf "$out"' EXIT
 zip=$(bash "$top/scripts/package.sh" "$build" "$out" | tail -n 1)
 list=$(unzip -Z1 "$zip")
 passed=0; failed=0
-for entry in bin/ToviraSdk_Z400KX.dll include/ToviraSdk_Z400KX.h lib/ToviraSdk_Z400KX.def \
+for entry in bin/ToviraSdk_Z400KX.dll include/ToviraSdk_Z400KX.h include/ToviraSdk_Z400KX_ext.h lib/ToviraSdk_Z400KX.def \
              lib/libToviraSdk_Z400KX.dll.a lib/ToviraSdk_Z400KX.lib samples/console/tovira_tool.exe \
-             samples/console/ToviraTool.cpp samples/viewer/tovira_viewer.exe samples/viewer/ToviraViewer.cpp \
+             samples/console/ToviraTool.cpp samples/viewer/tovira_viewer.exe samples/viewer/ToviraViewer.cpp samples/grab/tovira_grab.exe samples/grab/grab.c \
              docs/api.md README.md licenses/zlib.txt licenses/libpng.txt licenses/libjpeg-turbo.md; do
   if grep -q "/$entry\$" <<<"$list"; then passed=$((passed + 1)); else echo "missing: $entry"; failed=$((failed + 1)); fi
 done

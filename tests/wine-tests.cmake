@@ -17,3 +17,10 @@ set_tests_properties(external_readers PROPERTIES FIXTURES_REQUIRED external_file
 # against the virtual camera.
 add_test(NAME doc_examples COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/doc-examples.py ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(doc_examples PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 900)
+
+# The acquisition extension: waiting when the camera goes away, error texts under a Japanese locale, and
+# the log switch writing into the build tree.
+tovira_wine_test(dll_env_acquisition_unplug dll_tests EnvAcquisitionUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=6)
+tovira_wine_test(dll_env_error_text_japanese dll_tests EnvErrorTextJapanese.* LC_ALL=ja_JP.UTF-8)
+tovira_wine_test(dll_env_acquisition_log dll_tests EnvAcquisitionLog.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast
+                 TOVIRA_LOG=Z:${CMAKE_BINARY_DIR}/acquisition-log.txt)

@@ -19,17 +19,27 @@ namespace {
 
 constexpr size_t kExportCount = sizeof(kExportNames) / sizeof(kExportNames[0]);
 
+constexpr size_t kExtensionCount = sizeof(kExtensionExportNames) / sizeof(kExtensionExportNames[0]);
+
 TEST(ExportTable, HasTheNamesWithOrdinalsInByteOrder) {
     ASSERT_EQ(kExportCount, 118u);
     const PeTables tables = ReadPeTables(DllPath());
     ASSERT_TRUE(tables.ok) << DllPath();
-    ASSERT_EQ(tables.exports.size(), 118u);
+    // The 118 names keep ordinals 1..118; the extension's ToviraX_ names follow from 119, nothing else.
+    ASSERT_EQ(tables.exports.size(), 118u + kExtensionCount);
     std::map<std::string, uint32_t> ordinals;
     for (const PeExport& e : tables.exports) ordinals[e.name] = e.ordinal;
     for (size_t i = 0; i < kExportCount; ++i) {
         ASSERT_TRUE(ordinals.count(kExportNames[i])) << kExportNames[i];
         EXPECT_EQ(ordinals[kExportNames[i]], i + 1) << kExportNames[i];
         if (i > 0) EXPECT_LT(std::strcmp(kExportNames[i - 1], kExportNames[i]), 0);
+    }
+    for (size_t i = 0; i < kExtensionCount; ++i) {
+        const char* name = kExtensionExportNames[i];
+        ASSERT_TRUE(ordinals.count(name)) << name;
+        EXPECT_EQ(ordinals[name], 118 + i + 1) << name;
+        EXPECT_EQ(std::strncmp(name, "ToviraX_", 8), 0) << name;
+        if (i > 0) EXPECT_LT(std::strcmp(kExtensionExportNames[i - 1], name), 0);
     }
 }
 
@@ -81,6 +91,7 @@ protected:
 
 TEST_F(LoadedDll, ResolvesEveryName) {
     for (const char* name : kExportNames) EXPECT_NE(Get(name), nullptr) << name;
+    for (const char* name : kExtensionExportNames) EXPECT_NE(Get(name), nullptr) << name;
     using Version = int (*)();
     auto version = reinterpret_cast<Version>(Get("Tovira_GetDllVersion"));
     ASSERT_NE(version, nullptr);
@@ -116,6 +127,14 @@ TEST_F(LoadedDll, UnregisteredHandleGivesFailureValueAndRecordsNothing) {
         auto call = reinterpret_cast<AnyExport>(Get(name));
         ASSERT_NE(call, nullptr) << name;
         EXPECT_EQ(call(stranger, 0, 0, 0, 0, 0, 0), ExpectedFailureValue(n)) << name;
+    }
+    // The extension's calls that take a handle fail alike (ToviraX_WaitFrame with -1).
+    for (const char* name : kExtensionExportNames) {
+        const std::string n = name;
+        if (n.rfind("ToviraX_GetErrorText", 0) == 0) continue;  // no handle
+        auto call = reinterpret_cast<AnyExport>(Get(name));
+        ASSERT_NE(call, nullptr) << name;
+        EXPECT_EQ(call(stranger, 0, 0, 0, 0, 0, 0), n == "ToviraX_WaitFrame" ? -1 : 0) << name;
     }
     // The live instance's history is exactly what it was.
     EXPECT_EQ(Tovira_GetLastError(live), TOVIRA_ERR_UNSUPPORTED);

@@ -121,3 +121,10 @@ static const char* const kExportNames[] = {
     "Tovira_WriteRegisterEx",
     "Tovira_WriteSromID",
 };
+
+// The acquisition extension's names (ToviraSdk_Z400KX_ext.h), after the 118 from ordinal 119 on, in the
+// same byte order.
+static const char* const kExtensionExportNames[] = {
+    "ToviraX_GetErrorText",  "ToviraX_GetErrorTextW",   "ToviraX_GetFrameMeta", "ToviraX_ReturnBuffer",
+    "ToviraX_SetFrameCallback", "ToviraX_SetRecordNotify", "ToviraX_WaitFrame",
+};

@@ -1,0 +1,104 @@
+// The ToviraX_ exports of the acquisition extension. As with the 118 Tovira_ exports, each resolves its
+// handle and calls one operation; an unregistered handle gives the failure value and records nothing, and
+// no C++ exception leaves the library.
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "ToviraSdk_Z400KX_ext.h"
+#include "api/SdkChain.h"
+#include "camera/ErrorText.h"
+#include "camera/Tovira.h"
+
+namespace {
+
+template <typename Operation>
+int WithCamera(int handle, int failure, Operation&& operation) noexcept {
+    try {
+        CSDKDATA entry;
+        if (!SdkChain().GetEntry(handle, &entry) || !entry.pCamera) return failure;
+        return operation(*entry.pCamera);
+    } catch (...) {
+        return failure;
+    }
+}
+
+// The text of `code` in the user's language; whether the code is one the library uses.
+const wchar_t* TextOf(int code, bool* known) {
+    const tovira::TextLanguage language = tovira::UserTextLanguage();
+    const wchar_t* text = tovira::ErrorText(code, language);
+    *known = text != nullptr;
+    return text ? text : tovira::UnknownErrorText(language);
+}
+
+}  // namespace
+
+extern "C" {
+
+int ToviraX_GetFrameMeta(int h, TOVIRAX_FRAME_META* meta, TOVIRAX_COUNTERS* counters) {
+    return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.GetFrameMeta(c, meta, counters); });
+}
+
+int ToviraX_WaitFrame(int h, unsigned long long afterId, int timeoutMs, void* buffer, int bufferSize, int rowOrder,
+                      TOVIRAX_FRAME_META* meta) {
+    return WithCamera(h, -1, [&](CTovira& c) {
+        return c.acquisition.WaitFrame(c, afterId, timeoutMs, buffer, bufferSize, rowOrder, meta);
+    });
+}
+
+int ToviraX_SetFrameCallback(int h, TOVIRAX_FRAME_CALLBACK callback, void* user, void* const* buffers, int count,
+                             int bufferSize, int rowOrder) {
+    return WithCamera(h, 0, [&](CTovira& c) {
+        return c.acquisition.SetFrameCallback(c, h, callback, user, buffers, count, bufferSize, rowOrder);
+    });
+}
+
+int ToviraX_ReturnBuffer(int h, void* buffer) {
+    return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.ReturnBuffer(c, buffer); });
+}
+
+int ToviraX_SetRecordNotify(int h, HWND window, TOVIRAX_RECORD_CALLBACK callback, void* user) {
+    return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.SetRecordNotify(h, window, callback, user); });
+}
+
+int ToviraX_GetErrorTextW(int code, wchar_t* text, int length) {
+    if (!text || length < 1) return 0;
+    bool known = false;
+    const wchar_t* source = TextOf(code, &known);
+    const size_t needed = std::wcslen(source);
+    const size_t room = static_cast<size_t>(length) - 1;
+    const size_t n = needed < room ? needed : room;
+    std::wmemcpy(text, source, n);
+    text[n] = L'\0';
+    return known && n == needed ? 1 : 0;
+}
+
+int ToviraX_GetErrorText(int code, char* text, int length) {
+    if (!text || length < 1) return 0;
+    bool known = false;
+    const wchar_t* source = TextOf(code, &known);
+    const int needed = WideCharToMultiByte(CP_ACP, 0, source, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        text[0] = '\0';
+        return 0;
+    }
+    if (needed <= length) {
+        WideCharToMultiByte(CP_ACP, 0, source, -1, text, length, nullptr, nullptr);
+        return known ? 1 : 0;
+    }
+    // Cut to fit without splitting a double-byte character: convert whole characters while they fit.
+    int used = 0;
+    for (const wchar_t* p = source; *p; ++p) {
+        char piece[8];
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, p, 1, piece, sizeof piece, nullptr, nullptr);
+        if (bytes <= 0 || used + bytes > length - 1) break;
+        std::memcpy(text + used, piece, static_cast<size_t>(bytes));
+        used += bytes;
+    }
+    text[used] = '\0';
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,131 @@
+/*
+ * ToviraSdk_Z400KX_ext.h - acquisition extension of ToviraSdk_Z400KX.dll: frame metadata and counters,
+ * waiting for a frame without a window, a frame callback on a worker thread with a pool of the caller's
+ * buffers, error texts and a recording-completion notice. The 118 Tovira_ functions of
+ * ToviraSdk_Z400KX.h (included here) are unchanged; these functions are named ToviraX_.
+ *
+ * Frame ids are the sensor's frame counter (64 bits wide here; the camera's own counter is 32 bits), so
+ * within one stream a frame that never reached the application leaves a gap in the ids. Setting the
+ * environment variable TOVIRA_LOG to a file name makes the library append one line per failure, state
+ * change and dropped frame to that file (TOVIRA_LOG_LEVEL: errors, states or drops, the default).
+ */
+#ifndef TOVIRASDK_Z400KX_EXT_H
+#define TOVIRASDK_Z400KX_EXT_H
+
+#include "ToviraSdk_Z400KX.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Posted to the window of ToviraX_SetRecordNotify when a recording ends: wParam = frames written,
+   lParam = one of the TOVIRAX_RECORD_ reasons. */
+#define WM_TOVIRAX_RECORDED (WM_APP + 4) /* 0x8004 */
+
+#define TOVIRAX_RECORD_DURATION_REACHED 1
+#define TOVIRAX_RECORD_STOPPED 2
+#define TOVIRAX_RECORD_CAMERA_LOST 3
+#define TOVIRAX_RECORD_DISK_FULL 4
+
+/* ToviraX_WaitFrame: any frame processed after the call began. */
+#define TOVIRAX_NEXT_FRAME 0xFFFFFFFFFFFFFFFFull
+
+/* One processed frame. The caller sets size (at least 104) before passing it in. The counts are those
+   at the moment the frame was handed on, this frame included. */
+typedef struct TOVIRAX_FRAME_META {
+    int size;                      /* 104 */
+    int bitsPerPixel;              /* 8, 16, 24, 32, 48 or 64 */
+    unsigned long long frameId;    /* the sensor's frame counter */
+    long long timestamp;           /* QueryPerformanceCounter when the frame's transfer completed */
+    long long timestampUs;         /* the same in microseconds */
+    int width;                     /* after sub-sampling */
+    int height;
+    int stride;                    /* bytes per row in the caller's copy */
+    int exposureLines;             /* sensor exposure in lines, as sent to the camera */
+    int exposureUs;                /* the exposure in microseconds */
+    int globalGain;                /* 0..127, as sent to the camera */
+    int gainRed;
+    int gainGreen1;
+    int gainGreen2;
+    int gainBlue;
+    int frameRate;                 /* tenths of frames per second */
+    int reserved;
+    unsigned long long delivered;  /* frames handed to the application */
+    unsigned long long dropped;    /* frames replaced by a newer one before the application got them */
+    unsigned long long failed;     /* frames that could not be read or copied */
+} TOVIRAX_FRAME_META;
+
+/* The running counts of a handle; they survive stopping and starting the stream. */
+typedef struct TOVIRAX_COUNTERS {
+    int size;                      /* 32 */
+    int reserved;
+    unsigned long long delivered;
+    unsigned long long dropped;
+    unsigned long long failed;
+} TOVIRAX_COUNTERS;
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+static_assert(sizeof(TOVIRAX_FRAME_META) == 104, "TOVIRAX_FRAME_META is 104 bytes");
+static_assert(sizeof(TOVIRAX_COUNTERS) == 32, "TOVIRAX_COUNTERS is 32 bytes");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(TOVIRAX_FRAME_META) == 104, "TOVIRAX_FRAME_META is 104 bytes");
+_Static_assert(sizeof(TOVIRAX_COUNTERS) == 32, "TOVIRAX_COUNTERS is 32 bytes");
+#else
+typedef char tovirax_frame_meta_is_104_bytes[sizeof(TOVIRAX_FRAME_META) == 104 ? 1 : -1];
+typedef char tovirax_counters_is_32_bytes[sizeof(TOVIRAX_COUNTERS) == 32 ? 1 : -1];
+#endif
+
+/* Called on the library's callback thread (never the frame loop) with one of the caller's buffers, now
+   holding a frame, and its record (valid during the call). The buffer is the caller's until it hands it
+   back with ToviraX_ReturnBuffer, from any thread, inside the callback or later; the library never
+   writes into a buffer the caller holds. Calling ToviraX_SetFrameCallback from inside fails. */
+typedef void (*TOVIRAX_FRAME_CALLBACK)(int hCamera, void* buffer, const TOVIRAX_FRAME_META* meta, void* user);
+
+/* Called on the recording thread once the file is complete. Do not stop streaming, start a recording or
+   release the handle from inside: each waits for that thread. */
+typedef void (*TOVIRAX_RECORD_CALLBACK)(int hCamera, int framesWritten, int reason, void* user);
+
+/* ---- frames ----------------------------------------------------------------------------------------- */
+
+/* The record of the last frame handed on and the current counts; either pointer may be NULL.
+   0 with error 9 when a record's size is too small; 0 with error 5 when no frame was processed yet
+   (the counts are filled anyway). */
+TOVIRA_API int ToviraX_GetFrameMeta(int hCamera, TOVIRAX_FRAME_META* meta, TOVIRAX_COUNTERS* counters);
+
+/* While streaming (Tovira_StartPreview, no window needed): waits until a frame with an id above afterId
+   (TOVIRAX_NEXT_FRAME: any frame processed after the call began) has been processed, then copies it into
+   buffer (may be NULL: the record only) with its record (may be NULL). rowOrder as Tovira_GetImage.
+   Returns 1 with a frame, 0 when timeoutMs passed first (nothing recorded), -1 on failure: error 1 when
+   not streaming or the stream was stopped, 13 when the camera was lost, 5 when bufferSize is below
+   height x stride, 9 for a bad record size or a negative time-out. */
+TOVIRA_API int ToviraX_WaitFrame(int hCamera, unsigned long long afterId, int timeoutMs, void* buffer,
+                                 int bufferSize, int rowOrder, TOVIRAX_FRAME_META* meta);
+
+/* Hands the library `count` (1..64) buffers of bufferSize bytes each and registers the callback; every
+   processed frame then goes into a free buffer and to the callback. When every buffer is out the frame is
+   dropped and counted. A NULL callback unregisters: waits for a running callback, discards frames not yet
+   called back, and every buffer is the caller's again. Registering replaces an earlier registration. */
+TOVIRA_API int ToviraX_SetFrameCallback(int hCamera, TOVIRAX_FRAME_CALLBACK callback, void* user,
+                                        void* const* buffers, int count, int bufferSize, int rowOrder);
+
+/* Gives a buffer that the callback received back to the library. 0 with error 9 for a buffer the caller
+   does not hold. */
+TOVIRA_API int ToviraX_ReturnBuffer(int hCamera, void* buffer);
+
+/* ---- errors and recording ------------------------------------------------------------------------------ */
+
+/* The text of an error code, in Japanese when the system language is Japanese, else in English (the
+   A form in the process's code page). Returns 1; 0 for an unknown code (a generic text is written), a
+   NULL text or a length below 1, or when the text had to be cut to fit. */
+TOVIRA_API int ToviraX_GetErrorText(int code, char* text, int length);
+TOVIRA_API int ToviraX_GetErrorTextW(int code, wchar_t* text, int length);
+
+/* Where the end of a recording is told: WM_TOVIRAX_RECORDED posted to window and/or callback called on
+   the recording thread; both NULL switch the notice off. */
+TOVIRA_API int ToviraX_SetRecordNotify(int hCamera, HWND window, TOVIRAX_RECORD_CALLBACK callback, void* user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TOVIRASDK_Z400KX_EXT_H */
