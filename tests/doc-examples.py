@@ -34,7 +34,7 @@ SETTINGS_KEY = r"Software\Brenik\ToviraZ400KXSdk"
 FRAGMENT_TEMPLATE = r"""#include <windows.h>
 #include <stdio.h>
 #include <string.h>
-#include "ToviraSdk_Z400KX.h"
+#include "ToviraSdk_Z400KX_ext.h"
 
 static int h;
 static HWND hwnd, hwndMain;
