@@ -2,13 +2,26 @@
 
 #include <limits>
 
+#include "output/ReplaceFile.h"
+
 int CFileWriter::Open(const char* fileName) {
     Close();
+    // CreateFileA reads the name in the file functions' code page; converting it the same way first
+    // opens the same file.
+    const std::wstring wide = FileNameFromAnsi(fileName);
+    return wide.empty() ? 0 : Open(wide.c_str());
+}
+
+int CFileWriter::Open(const wchar_t* fileName) {
+    Close();
     if (!fileName || !*fileName) return 0;
-    HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    // Readers may look at a file while it is written (a recording is readable up to its last header
+    // rewrite); nobody else may write to it.
+    HANDLE file = CreateFileW(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     file_ = file;
     name_ = fileName;
@@ -43,6 +56,10 @@ bool CFileWriter::SeekEnd() {
     return SetFilePointerEx(file_, zero, nullptr, FILE_END) != 0;
 }
 
+bool CFileWriter::Truncate(uint64_t position) {
+    return Seek(position) && SetEndOfFile(file_) != 0;
+}
+
 uint64_t CFileWriter::Size() const {
     LARGE_INTEGER size{};
     if (!IsOpen() || !GetFileSizeEx(file_, &size)) return 0;
@@ -58,6 +75,6 @@ void CFileWriter::Close() {
 void CFileWriter::Discard() {
     const bool wasOpen = IsOpen();
     Close();
-    if (wasOpen && !name_.empty()) DeleteFileA(name_.c_str());
+    if (wasOpen && !name_.empty()) DeleteFileW(name_.c_str());
     name_.clear();
 }
