@@ -28,13 +28,6 @@ std::vector<AviWriter*>& OpenWriters() {
     return writers;
 }
 
-// A recording still running when the library is unloaded or the process ends is finished here. The
-// record thread may have been ended in the middle of a write; the writer then is still held and keeps
-// the headers of its last rewrite.
-struct FinishAtExit {
-    ~FinishAtExit() { AviWriter::FinishAllOpen(); }
-} finishAtExit;
-
 }  // namespace
 
 AviWriter::~AviWriter() {

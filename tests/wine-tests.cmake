@@ -14,7 +14,7 @@ add_test(NAME external_readers COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/test
 set_tests_properties(external_readers PROPERTIES FIXTURES_REQUIRED external_files TIMEOUT 600)
 
 # Recordings that end on their own: the camera unplugs while recording; the process ends without a stop.
-tovira_wine_test(dll_env_record_unplug dll_tests EnvRecordUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=40)
+tovira_wine_test(dll_env_record_unplug dll_tests EnvRecordUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor TOVIRA_VIRTUAL_UNPLUG_AFTER=30)
 tovira_wine_test(dll_env_record_exit dll_tests EnvRecordExit.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast)
 
 # A full disk: a 20 MB tmpfs mounted for the tests (they skip where mounting is not allowed).

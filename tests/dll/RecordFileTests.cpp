@@ -90,7 +90,7 @@ TEST(EnvRecordUnplug, TheFileIsCompleteWhenTheLossIsTold) {
     // Told of the loss, and nothing stopped yet: the file is finished, closed and complete.
     const AviReadBack file = ReadFinishedAvi(name);
     EXPECT_EQ(file.problem, "");
-    EXPECT_GE(file.Frames(), 1u);
+    EXPECT_GE(file.Frames(), 1u) << file.fileBytes << " bytes; errors " << ::testing::PrintToString(sink.errors);
     EXPECT_EQ(file.width, 160u);
     EXPECT_TRUE(DeleteFileW(name.c_str())) << "the file is still held open";
     EXPECT_EQ(Tovira_StopPreview(camera), 0);  // the ended transfer is reported (6), as without recording
