@@ -64,7 +64,7 @@ void AviWriter::FinishAllOpen() {
         std::unique_lock<std::mutex> held(writer->lock_, std::try_to_lock);
         if (!held.owns_lock() || !writer->file_.IsOpen()) continue;
         bool complete = true;
-        writer->finishLocked(0, complete);
+        writer->finishLocked(0, complete, false);  // nothing is allocated or moved at exit
     }
     OpenWriters().clear();
 }
@@ -112,41 +112,11 @@ void AviWriter::buildHeaders() {
     Put16(format_ + 14, 24);
 }
 
-int AviWriter::Open(const char* fileName, int width, int height, uint16_t bitCount, uint32_t expectedFrames) {
-    const std::wstring wide = FileNameFromAnsi(fileName);
-    if (wide.empty()) {
-        Reset();
-        return 0;
-    }
-    return Open(wide.c_str(), width, height, bitCount, expectedFrames);
-}
-
-int AviWriter::Open(const wchar_t* fileName, int width, int height, uint16_t bitCount,
-                    uint32_t expectedFrames) {
-    Reset();
-    std::lock_guard<std::mutex> guard(lock_);
-    if (width <= 0 || height <= 0 || static_cast<uint64_t>((3ull * width + 3) & ~3ull) * height > 0x7FFFFFF0ull)
-        return 0;
-    if (!file_.Open(fileName)) return 0;
-    width_ = width;
-    height_ = height;
-    bitCount_ = bitCount;
-    rate_ = kNominalRate;
-    buildHeaders();
-    riffLimit_ = testRiffLimit ? testRiffLimit.load() : kRiffLimit;
-    large_ = PlainFileBytes(width, height, expectedFrames) > riffLimit_;
-
-    std::vector<uint8_t> head(kHeaderBytes);
-    uint64_t moviList = 220;
-    if (large_) {
-        // Enough super index entries for the RIFFs the expected frames fill, twice over.
-        const uint64_t chunk = FrameBytes() + 8ull;
-        const uint64_t perRiff = std::max<uint64_t>(1, (riffLimit_ - 1024) / (chunk + 24));
-        const uint64_t riffs = expectedFrames / perRiff + 2;
-        superSlots_ = static_cast<uint32_t>(std::clamp<uint64_t>(2 * riffs, kMinSuperSlots, kMaxSuperSlots));
-        moviList = 520ull + 16ull * superSlots_;
-        head.assign(moviList + 12, 0);
-    }
+// Everything up to and including the "movi" identifier: 232 bytes in the plain layout; in the large
+// layout also the super index (superSlots_ entries) and the "odml" list.
+std::vector<uint8_t> AviWriter::headerBytes() {
+    const uint64_t moviList = large_ ? 520ull + 16ull * superSlots_ : 220;
+    std::vector<uint8_t> head(moviList + 12);
     uint8_t* h = head.data();
     PutId(h + 0, "RIFF");
     PutId(h + 8, "AVI ");
@@ -172,20 +142,58 @@ int AviWriter::Open(const wchar_t* fileName, int width, int height, uint16_t bit
         Put16(h + 228, 4);  // longs per entry
         h[231] = kIndexOfIndexes;
         PutId(h + 236, "00db");
-        superIndexPosition_ = 228;
         const uint64_t odml = 252ull + 16ull * superSlots_;
         PutId(h + odml, "LIST");
         Put32(h + odml + 4, 4 + 8 + 248);
         PutId(h + odml + 8, "odml");
         PutId(h + odml + 12, "dmlh");
         Put32(h + odml + 16, 248);
-        totalFramesPosition_ = odml + 20;
     }
     PutId(h + moviList, "LIST");
     PutId(h + moviList + 8, "movi");
-    if (!file_.Write(h, head.size())) {
+    return head;
+}
+
+int AviWriter::Open(const char* fileName, int width, int height, uint16_t bitCount, uint32_t expectedFrames) {
+    const std::wstring wide = FileNameFromAnsi(fileName);
+    if (wide.empty()) {
+        Reset();
+        return 0;
+    }
+    return Open(wide.c_str(), width, height, bitCount, expectedFrames);
+}
+
+int AviWriter::Open(const wchar_t* fileName, int width, int height, uint16_t bitCount,
+                    uint32_t expectedFrames) {
+    Reset();
+    std::lock_guard<std::mutex> guard(lock_);
+    if (width <= 0 || height <= 0 || static_cast<uint64_t>((3ull * width + 3) & ~3ull) * height > 0x7FFFFFF0ull)
+        return 0;
+    if (!file_.Open(fileName)) return 0;
+    width_ = width;
+    height_ = height;
+    bitCount_ = bitCount;
+    rate_ = kNominalRate;
+    buildHeaders();
+    riffLimit_ = testRiffLimit ? testRiffLimit.load() : kRiffLimit;
+    large_ = PlainFileBytes(width, height, expectedFrames) > riffLimit_;
+
+    if (large_) {
+        // Enough super index entries for the RIFFs the expected frames fill, twice over.
+        const uint64_t chunk = FrameBytes() + 8ull;
+        const uint64_t perRiff = std::max<uint64_t>(1, (riffLimit_ - 1024) / (chunk + 24));
+        const uint64_t riffs = expectedFrames / perRiff + 2;
+        superSlots_ = static_cast<uint32_t>(std::clamp<uint64_t>(2 * riffs, kMinSuperSlots, kMaxSuperSlots));
+    }
+    const std::vector<uint8_t> head = headerBytes();
+    if (!file_.Write(head.data(), head.size())) {
         file_.Discard();
         return 0;
+    }
+    const uint64_t moviList = head.size() - 12;
+    if (large_) {
+        superIndexPosition_ = 228;
+        totalFramesPosition_ = 252ull + 16ull * superSlots_ + 20;
     }
     riffs_.reserve(large_ ? superSlots_ + 1 : 1);
     Riff first;
@@ -358,8 +366,44 @@ int AviWriter::Checkpoint() {
     return ok ? 1 : 0;
 }
 
-void AviWriter::finishLocked(uint32_t rate, bool& complete) {
+// A large-layout file that ended within its first RIFF gets the plain layout after all: its frames move
+// up behind the 232 header bytes, so every file that fits one RIFF has the same layout. Frames moved
+// completely before a failed read or write stay; the rest are given up.
+bool AviWriter::compactToPlain(bool& complete) {
+    Riff& riff = riffs_.front();
+    const uint64_t chunk = FrameBytes() + 8ull, total = chunk * riff.frames;
+    const uint64_t from = riff.moviId + 4, to = kHeaderBytes;
+    std::vector<uint8_t> buffer;
+    try {
+        buffer.resize(static_cast<size_t>(std::min<uint64_t>(total, 4u << 20)));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // Forwards in blocks: each block is read before its bytes are overwritten, and the destination
+    // always lies before the source.
+    for (uint64_t done = 0; done < total;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), total - done));
+        if (!file_.Seek(from + done) || !file_.Read(buffer.data(), n) || !file_.Seek(to + done) ||
+            !file_.Write(buffer.data(), n)) {
+            riff.frames = frameCount_ = static_cast<uint32_t>(done / chunk);
+            complete = false;
+            break;
+        }
+        done += n;
+    }
+    large_ = false;
+    superSlots_ = 0;
+    superIndexPosition_ = totalFramesPosition_ = 0;
+    riff.moviId = kHeaderBytes - 4;
+    const std::vector<uint8_t> head = headerBytes();
+    return file_.Seek(0) && file_.Write(head.data(), head.size());
+}
+
+void AviWriter::finishLocked(uint32_t rate, bool& complete, bool compact) {
     if (rate == 0) rate = notedRate_;
+    if (compact && large_ && riffs_.size() == 1 && PlainFileBytes(width_, height_, frameCount_) <= riffLimit_ &&
+        !compactToPlain(complete))
+        complete = false;
     for (;;) {
         const size_t number = riffs_.size() - 1;
         if (closeRiff(number) && writeCounts() && writeRate(rate)) break;
@@ -383,7 +427,7 @@ int AviWriter::Finish(uint32_t rate) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (!file_.IsOpen()) return 0;
-        finishLocked(rate, complete);
+        finishLocked(rate, complete, true);
     }
     unregisterOpen();
     return complete && !failed_ ? 1 : 0;

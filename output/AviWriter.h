@@ -45,7 +45,8 @@ public:
     // far, should the file never be finished. 1 when the writes succeeded.
     int Checkpoint();
     // Writes the index and the fields known only at the end. `rate` is frames per second in hundredths
-    // (0: the last rate given to NoteRate, else the nominal rate stays). The file ends after the last
+    // (0: the last rate given to NoteRate, else the nominal rate stays). A file in the large layout that
+    // still fits one RIFF is turned into the plain layout (its frames move up). The file ends after the last
     // complete frame; when even the index does not fit (full disk), frames are given up from the end until
     // it does, so sizes, counts and index always describe what is in the file. Closes the file. 1 when
     // the file was finished, with every frame WriteFrame accepted.
@@ -86,6 +87,8 @@ private:
     };
 
     void buildHeaders();
+    std::vector<uint8_t> headerBytes();
+    bool compactToPlain(bool& complete);
     uint64_t chunkPosition(const Riff& riff, uint32_t frame) const;
     uint64_t dataEnd(const Riff& riff) const;
     uint64_t closedRiffBytes(const Riff& riff, size_t number) const;
@@ -94,7 +97,7 @@ private:
     bool startRiff();
     bool writeCounts();
     bool writeRate(uint32_t rate);
-    void finishLocked(uint32_t rate, bool& complete);
+    void finishLocked(uint32_t rate, bool& complete, bool compact);
     void registerOpen();
     void unregisterOpen();
 

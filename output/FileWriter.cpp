@@ -17,10 +17,10 @@ int CFileWriter::Open(const wchar_t* fileName) {
     if (!fileName || !*fileName) return 0;
     // Readers may look at a file while it is written (a recording is readable up to its last header
     // rewrite); nobody else may write to it.
-    HANDLE file = CreateFileW(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
+    HANDLE file = CreateFileW(fileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        file = CreateFileW(fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+        file = CreateFileW(fileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
     file_ = file;
@@ -37,6 +37,19 @@ bool CFileWriter::Write(const void* data, size_t size) {
         const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
         DWORD written = 0;
         if (!WriteFile(file_, bytes, chunk, &written, nullptr) || written != chunk) return false;
+        bytes += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
+bool CFileWriter::Read(void* data, size_t size) {
+    if (!IsOpen()) return false;
+    auto* bytes = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(size > (1u << 30) ? (1u << 30) : size);
+        DWORD read = 0;
+        if (!ReadFile(file_, bytes, chunk, &read, nullptr) || read != chunk) return false;
         bytes += chunk;
         size -= chunk;
     }

@@ -22,6 +22,8 @@ public:
     bool Write(const void* data, size_t size);
     // Writes a little-endian 32-bit value.
     bool Write32(uint32_t value) { return Write(&value, 4); }
+    // Reads all `size` bytes at the current position; false on any short or failed read.
+    bool Read(void* data, size_t size);
     // Moves to an absolute position, or to the end of the file.
     bool Seek(uint64_t position);
     bool SeekEnd();

@@ -61,6 +61,7 @@ TEST_F(RecordFiles, DurationsBelowOneMillisecondAreRefusedWithError9) {
     ASSERT_NE(camera, 0);
     ASSERT_EQ(Tovira_SetColorMode(camera, 24), 1);
     const std::wstring name = TempFolder(L"duration") + L"\\short.avi";
+    DeleteFileW(name.c_str());
     for (int ms : {0, -1, INT_MIN}) {
         EXPECT_EQ(Tovira_RecordW(camera, name.c_str(), ms, 0), 0) << ms;
         EXPECT_EQ(Tovira_GetLastError(camera), TOVIRA_ERR_PARAMETER) << ms;
@@ -267,6 +268,20 @@ TEST(EnvLargeAvi, ARecordingPastTheLimitContinuesInAvixRiffsAndAShortOneKeepsThe
     ASSERT_GE(d.size(), 232u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&d[220]), 4), "LIST");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&d[228]), 4), "movi");
+
+    // A long recording stopped while its file still fits one RIFF ends in the plain layout too.
+    const std::wstring stopped = folder + L"\\stopped.avi";
+    ASSERT_EQ(Tovira_RecordW(camera, stopped.c_str(), 600000, 0), 1);
+    sink.pumpFor(150);
+    EXPECT_EQ(Tovira_StopPreview(camera), 1);
+    const AviReadBack early = ReadFinishedAvi(stopped);
+    EXPECT_EQ(early.problem, "");
+    EXPECT_FALSE(early.large);
+    EXPECT_GE(early.Frames(), 1u);
+    const std::vector<uint8_t> e = ReadBytes(stopped);
+    ASSERT_GE(e.size(), 232u + 8 + 9216);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&e[228]), 4), "movi");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&e[232]), 4), "00db");
     EXPECT_EQ(Tovira_Release(camera), 1);
 }
 
