@@ -9,7 +9,8 @@
 // ("indx") and the total frame count ("odml"/"dmlh"); the first RIFF, with its "idx1", stays within the
 // limit and readable by readers that know only the first RIFF, and the frames continue in "RIFF AVIX"
 // chunks of at most the same limit. Every RIFF ends its "movi" list with a standard index ("ix00"), which
-// the super index lists.
+// the super index lists. A large-layout file that ends within its first RIFF is turned into the plain
+// layout by Finish, so every file that fits one RIFF has the plain layout.
 //
 // The writer keeps no per-frame data: every frame has the same size, so each index entry follows from
 // the frame's number and the RIFF it is in. Finish can therefore run at process exit without allocating.
