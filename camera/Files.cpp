@@ -70,12 +70,14 @@ const CDibImage* BuildFrame(CTovira& instance, AviFrameBuilder& builder) {
 // and index describe exactly those), the failure is recorded, and the recording flag is cleared.
 void EndRecording(CTovira& instance, RecordEndReason reason, DWORD lastFrameTime) {
     const uint32_t elapsed = instance.recordStarted ? lastFrameTime - instance.recordFirstTime : 0;
-    const int finished = instance.avi.Finish(AviWriter::MeasuredRate(instance.avi.FrameCount(), elapsed));
-    if (!finished && reason != RecordEndReason::kDiskFull && instance.avi.Failed()) reason = RecordEndReason::kDiskFull;
+    // Not finished with every frame: a write failed (or finishing had to give frames up for want of room).
+    const bool finished = instance.avi.Finish(AviWriter::MeasuredRate(instance.avi.FrameCount(), elapsed)) != 0;
+    if (!finished && (reason == RecordEndReason::kDurationReached || reason == RecordEndReason::kStopped))
+        reason = RecordEndReason::kDiskFull;
     instance.framesWritten = static_cast<int>(instance.avi.FrameCount());
     instance.recordFirstTime = instance.recordEndTime = 0;
     instance.recordStarted = false;
-    if (reason == RecordEndReason::kDiskFull || reason == RecordEndReason::kFileLimit)
+    if (!finished || reason == RecordEndReason::kDiskFull || reason == RecordEndReason::kFileLimit)
         instance.RecordError(TOVIRA_ERR_STORAGE);
     // A lost camera is told by the frame loop, which waits for this flag, so the file is complete
     // when the application hears of the loss.
