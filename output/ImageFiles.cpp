@@ -13,7 +13,6 @@
 
 #include "output/DibImage.h"
 #include "output/FileWriter.h"
-#include "output/ReplaceFile.h"
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/Convert.h"
 

@@ -1,6 +1,8 @@
 #include "AviCheck.h"
 
 #include <windows.h>
+#include <ole2.h>
+#include <vfw.h>
 
 #include <cstring>
 
@@ -173,4 +175,43 @@ AviReadBack ReadUnfinishedAvi(const std::wstring& name) {
     if (reader.Riff(0, 0, false) && reader.r.framesPerRiff[0] < reader.r.mainFrames)
         reader.Fail("the headers claim more frames than the first RIFF holds");
     return reader.r;
+}
+
+long WindowsReaderFrames(const std::wstring& name, long lastRead) {
+    // Loaded by name, so the test program needs no import library for it.
+    HMODULE avifil = LoadLibraryW(L"avifil32.dll");
+    if (!avifil) return -1;
+    auto init = reinterpret_cast<void(WINAPI*)()>(GetProcAddress(avifil, "AVIFileInit"));
+    auto exit = reinterpret_cast<void(WINAPI*)()>(GetProcAddress(avifil, "AVIFileExit"));
+    auto open = reinterpret_cast<HRESULT(WINAPI*)(PAVIFILE*, LPCWSTR, UINT, LPCLSID)>(
+        GetProcAddress(avifil, "AVIFileOpenW"));
+    auto getStream = reinterpret_cast<HRESULT(WINAPI*)(PAVIFILE, PAVISTREAM*, DWORD, LONG)>(
+        GetProcAddress(avifil, "AVIFileGetStream"));
+    auto length = reinterpret_cast<LONG(WINAPI*)(PAVISTREAM)>(GetProcAddress(avifil, "AVIStreamLength"));
+    auto read = reinterpret_cast<HRESULT(WINAPI*)(PAVISTREAM, LONG, LONG, LPVOID, LONG, LONG*, LONG*)>(
+        GetProcAddress(avifil, "AVIStreamRead"));
+    auto releaseStream = reinterpret_cast<ULONG(WINAPI*)(PAVISTREAM)>(GetProcAddress(avifil, "AVIStreamRelease"));
+    auto releaseFile = reinterpret_cast<ULONG(WINAPI*)(PAVIFILE)>(GetProcAddress(avifil, "AVIFileRelease"));
+    long frames = -1;
+    if (init && exit && open && getStream && length && read && releaseStream && releaseFile) {
+        init();
+        PAVIFILE file = nullptr;
+        if (open(&file, name.c_str(), OF_READ | OF_SHARE_DENY_WRITE, nullptr) == 0) {
+            PAVISTREAM stream = nullptr;
+            if (getStream(file, &stream, streamtypeVIDEO, 0) == 0) {
+                const LONG n = length(stream);
+                const LONG at = lastRead < 0 ? n - 1 : lastRead;
+                LONG bytes = 0, samples = 0;
+                if (n > 0 && at < n && read(stream, at, 1, nullptr, 0, &bytes, &samples) == 0 && bytes > 0) {
+                    std::vector<uint8_t> frame(static_cast<size_t>(bytes));
+                    if (read(stream, at, 1, frame.data(), bytes, &bytes, &samples) == 0 && samples == 1) frames = n;
+                }
+                releaseStream(stream);
+            }
+            releaseFile(file);
+        }
+        exit();
+    }
+    FreeLibrary(avifil);
+    return frames;
 }

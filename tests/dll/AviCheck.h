@@ -28,3 +28,9 @@ AviReadBack ReadFinishedAvi(const std::wstring& name);
 // A file that was never finished (the process was killed): the first RIFF as its headers describe it
 // (sizes and counts of the last rewrite) holds whole frame chunks, and the file holds at least that.
 AviReadBack ReadUnfinishedAvi(const std::wstring& name);
+
+// The frames the Windows AVI reading functions (avifil32) find in the file's video stream, after
+// reading frame `lastRead` (the last one when negative); -1 when they refuse the file or that frame.
+// Wine's reader knows only the first RIFF of a large file: it reports the stream's full length but
+// ends the process when asked for a frame past that RIFF, so large files are read up to it.
+long WindowsReaderFrames(const std::wstring& name, long lastRead = -1);

@@ -93,6 +93,7 @@ TEST(EnvRecordUnplug, TheFileIsCompleteWhenTheLossIsTold) {
     EXPECT_EQ(file.problem, "");
     EXPECT_GE(file.Frames(), 1u) << file.fileBytes << " bytes; errors " << ::testing::PrintToString(sink.errors);
     EXPECT_EQ(file.width, 160u);
+    EXPECT_EQ(WindowsReaderFrames(name), static_cast<long>(file.Frames()));
     EXPECT_TRUE(DeleteFileW(name.c_str())) << "the file is still held open";
     EXPECT_EQ(Tovira_StopPreview(camera), 0);  // the ended transfer is reported (6), as without recording
     EXPECT_EQ(Tovira_Release(camera), 1);
@@ -220,6 +221,7 @@ TEST(EnvFullDisk, ARecordingThatFillsTheDiskEndsWithACompleteFileAndError12) {
     EXPECT_EQ(file.problem, "");
     EXPECT_GE(file.Frames(), 10u);  // 20 MB hold some 80 frames of 225 KiB
     EXPECT_LE(file.fileBytes, 20u << 20);
+    EXPECT_EQ(WindowsReaderFrames(name), static_cast<long>(file.Frames()));
     // The recording ended: a new one is accepted (and fails at once for want of room, or records).
     EXPECT_TRUE(DeleteFileW(name.c_str())) << "the file is still held open";
     EXPECT_EQ(Tovira_StopPreview(camera), 1);
@@ -251,6 +253,9 @@ TEST(EnvLargeAvi, ARecordingPastTheLimitContinuesInAvixRiffsAndAShortOneKeepsThe
     EXPECT_EQ(file.mainFrames, file.framesPerRiff[0]);
     EXPECT_EQ(file.totalFrames, file.Frames());
     for (uint32_t frames : file.framesPerRiff) EXPECT_GT(frames, 0u);
+    // A reader that knows only the first RIFF (Wine's AVI functions) reads its frames up to the last.
+    EXPECT_EQ(WindowsReaderFrames(large, static_cast<long>(file.framesPerRiff[0]) - 1),
+              static_cast<long>(file.Frames()));
     // The count for the independent reader check.
     if (std::FILE* f = _wfopen((folder + L"\\large.txt").c_str(), L"w")) {
         std::fprintf(f, "%u %u\n", file.Frames(), file.framesPerRiff[0]);
@@ -264,6 +269,7 @@ TEST(EnvLargeAvi, ARecordingPastTheLimitContinuesInAvixRiffsAndAShortOneKeepsThe
     EXPECT_EQ(small.problem, "");
     EXPECT_FALSE(small.large);
     EXPECT_EQ(small.framesPerRiff.size(), 1u);
+    EXPECT_EQ(WindowsReaderFrames(plain), static_cast<long>(small.Frames()));
     const std::vector<uint8_t> d = ReadBytes(plain);
     ASSERT_GE(d.size(), 232u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&d[220]), 4), "LIST");
@@ -278,6 +284,7 @@ TEST(EnvLargeAvi, ARecordingPastTheLimitContinuesInAvixRiffsAndAShortOneKeepsThe
     EXPECT_EQ(early.problem, "");
     EXPECT_FALSE(early.large);
     EXPECT_GE(early.Frames(), 1u);
+    EXPECT_EQ(WindowsReaderFrames(stopped), static_cast<long>(early.Frames()));
     const std::vector<uint8_t> e = ReadBytes(stopped);
     ASSERT_GE(e.size(), 232u + 8 + 9216);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&e[228]), 4), "movi");
@@ -328,6 +335,7 @@ TEST(EnvRecordExit, AnExitFinishesTheFileAndAKilledProcessLeavesItReadableUpToTh
     const AviReadBack finished = ReadFinishedAvi(exited);
     EXPECT_EQ(finished.problem, "");
     EXPECT_GE(finished.Frames(), 2u);
+    EXPECT_EQ(WindowsReaderFrames(exited), static_cast<long>(finished.Frames()));
 
     ASSERT_EQ(RunChild(L"kill", killed), 3u);
     const AviReadBack unfinished = ReadUnfinishedAvi(killed);
