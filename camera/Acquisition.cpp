@@ -258,17 +258,18 @@ int Acquisition::SetRecordNotify(int handle, HWND window, TOVIRAX_RECORD_CALLBAC
     return 1;
 }
 
-void Acquisition::RecordingEnded(CTovira& camera, int framesWritten, RecordingEndReason reason) {
-    static const char* const kReasons[] = {"", "duration reached", "stopped", "camera lost", "disk full"};
+void Acquisition::RecordingEnded(CTovira& camera, int framesWritten, RecordEndReason reason) {
+    static const char* const kReasons[] = {"", "duration reached", "stopped", "camera lost", "disk full",
+                                           "file limit"};
     {
         // A recording whose camera went away only ends when the application stops the stream; the
         // camera's loss is the reason then.
         std::lock_guard<std::mutex> guard(lock_);
-        if (reason == RecordingEndReason::Stopped && lost_) reason = RecordingEndReason::CameraLost;
+        if (reason == RecordEndReason::kStopped && lost_) reason = RecordEndReason::kCameraLost;
     }
     const int code = static_cast<int>(reason);
     LogLine(LogLevel::States, &camera, "recording ended: %s, %d frame(s) written",
-            code >= 1 && code <= 4 ? kReasons[code] : "unknown", framesWritten);
+            code >= 1 && code <= 5 ? kReasons[code] : "unknown", framesWritten);
     HWND window;
     TOVIRAX_RECORD_CALLBACK callback;
     void* user;
@@ -290,7 +291,7 @@ void Acquisition::RecordingEnded(CTovira& camera, int framesWritten, RecordingEn
     }
 }
 
-void NotifyRecordingEnded(CTovira& camera, int framesWritten, RecordingEndReason reason) {
+void NotifyRecordingEnded(CTovira& camera, int framesWritten, RecordEndReason reason) {
     camera.acquisition.RecordingEnded(camera, framesWritten, reason);
 }
 

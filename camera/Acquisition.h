@@ -16,7 +16,7 @@
 #include "ToviraSdk_Z400KX_ext.h"
 #include "camera/CallbackPool.h"
 #include "camera/FrameIds.h"
-#include "camera/RecordingEnd.h"
+#include "camera/RecordEnd.h"
 
 class CTovira;
 class CDibImage;
@@ -36,7 +36,7 @@ public:
     void FrameLost(CTovira& camera, FrameLoss loss);
 
     // ---- from the recording thread
-    void RecordingEnded(CTovira& camera, int framesWritten, RecordingEndReason reason);
+    void RecordingEnded(CTovira& camera, int framesWritten, RecordEndReason reason);
 
     // ---- the ToviraX_ operations (results as the exports return them)
     int GetFrameMeta(CTovira& camera, TOVIRAX_FRAME_META* meta, TOVIRAX_COUNTERS* counters);

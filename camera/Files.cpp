@@ -3,25 +3,29 @@
 // Saving copies the output image under the frame lock (so the file holds one whole frame) and encodes
 // the copy outside it, so a slow encoder never holds up the frame loop. The record thread takes each
 // frame the frame loop finished, converts it under the frame lock into a 24-bit bottom-up frame and
-// appends it to the AVI file; a recording that ends early (stop, close, release) is finished too, so
-// the file always has its index and sizes.
+// appends it to the AVI file. However a recording ends (its time passed, a stop, a lost camera, a failed
+// write), the file is finished with the frames it holds, so it always has its index and sizes; while
+// it runs, the headers are rewritten every second so that even a killed process leaves a readable file.
 
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
-#include "camera/RecordingEnd.h"
+#include "camera/RecordEnd.h"
 #include "camera/Tovira.h"
+#include "device/ToviraZ400KXSdk.h"
 #include "output/AviFrame.h"
 #include "output/DibImage.h"
 #include "output/ImageFiles.h"
 #include "output/PreviewWindow.h"
+#include "output/ReplaceFile.h"
 
 namespace {
-
-constexpr int kNameBuffer = 1024;
 
 CDibImage* OutputImage(const CTovira& instance) {
     switch (instance.colorMode) {
@@ -45,12 +49,13 @@ bool SnapshotOutput(CTovira& instance, CDibImage& copy) {
     return true;
 }
 
-bool ToAnsi(const wchar_t* wide, char (&buffer)[kNameBuffer]) {
-    if (!wide) return false;
-    return WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, buffer, kNameBuffer, nullptr, nullptr) != 0;
-}
-
 // ---- the record thread
+
+// A killed process keeps what the headers said at their last rewrite: rewritten at least this often.
+constexpr DWORD kCheckpointMs = 1000;
+// The sensor's pixel clock with a margin: no camera delivers frames faster than its line and frame
+// lengths allow at this clock, which bounds the frames a recording can bring.
+constexpr double kFastestPixelClock = 60e6;
 
 // The frame of the current output image, converted under the frame lock so it is one whole frame; null
 // when the output image no longer matches the recording (its size or depth changed).
@@ -61,12 +66,23 @@ const CDibImage* BuildFrame(CTovira& instance, AviFrameBuilder& builder) {
     return builder.Build(*output);
 }
 
-void FinishRecording(CTovira& instance, DWORD lastFrameTime) {
+// The one place where a recording ends: the file is finished with the frames it holds (its sizes, counts
+// and index describe exactly those), the failure is recorded, and the recording flag is cleared.
+void EndRecording(CTovira& instance, RecordEndReason reason, DWORD lastFrameTime) {
     const uint32_t elapsed = instance.recordStarted ? lastFrameTime - instance.recordFirstTime : 0;
-    instance.avi.Finish(AviWriter::MeasuredRate(instance.avi.FrameCount(), elapsed));
+    // Not finished with every frame: a write failed (or finishing had to give frames up for want of room).
+    const bool finished = instance.avi.Finish(AviWriter::MeasuredRate(instance.avi.FrameCount(), elapsed)) != 0;
+    if (!finished && (reason == RecordEndReason::kDurationReached || reason == RecordEndReason::kStopped))
+        reason = RecordEndReason::kDiskFull;
+    instance.framesWritten = static_cast<int>(instance.avi.FrameCount());
     instance.recordFirstTime = instance.recordEndTime = 0;
     instance.recordStarted = false;
-    instance.framesWritten = 0;
+    if (!finished || reason == RecordEndReason::kDiskFull || reason == RecordEndReason::kFileLimit)
+        instance.RecordError(TOVIRA_ERR_STORAGE);
+    // A lost camera is told by the frame loop, which waits for this flag, so the file is complete
+    // when the application hears of the loss.
+    InterlockedExchange(&instance.recording, 0);
+    tovira::NotifyRecordingEnded(instance, instance.framesWritten, reason);
 }
 
 DWORD WINAPI RecordThread(void* argument) {
@@ -74,8 +90,14 @@ DWORD WINAPI RecordThread(void* argument) {
     const int width = instance.avi.Width(), height = instance.avi.Height();
     AviFrameBuilder work;
     work.Create(width, height);
-    DWORD lastFrameTime = 0;
-    while (instance.recording) {
+    DWORD lastFrameTime = 0, lastCheckpoint = timeGetTime();
+    RecordEndReason reason = RecordEndReason::kStopped;
+    for (;;) {
+        if (!instance.recording) break;  // stopped, closed or released
+        if (instance.recordCameraLost) {
+            reason = RecordEndReason::kCameraLost;
+            break;
+        }
         Sleep(10);
         if (!InterlockedExchange(&instance.newFrame, 0)) continue;
         const DWORD t = timeGetTime();
@@ -86,22 +108,27 @@ DWORD WINAPI RecordThread(void* argument) {
         }
         lastFrameTime = t;
         if (const CDibImage* frame = BuildFrame(instance, work)) {
-            instance.avi.WriteFrame(frame->Bits());
+            const int written = instance.avi.WriteFrame(frame->Bits());
+            if (written <= 0) {
+                reason = written < 0 ? RecordEndReason::kFileLimit : RecordEndReason::kDiskFull;
+                break;
+            }
             instance.framesWritten = static_cast<int>(instance.avi.FrameCount());
         }
+        if (t - lastCheckpoint >= kCheckpointMs) {
+            lastCheckpoint = t;
+            instance.avi.NoteRate(AviWriter::MeasuredRate(instance.avi.FrameCount(), t - instance.recordFirstTime));
+            if (!instance.avi.Checkpoint()) {
+                reason = RecordEndReason::kDiskFull;
+                break;
+            }
+        }
         if (instance.recordEndTime < t) {
-            const int written = instance.framesWritten;
-            FinishRecording(instance, t);
-            InterlockedExchange(&instance.recording, 0);
-            tovira::NotifyRecordingEnded(instance, written, tovira::RecordingEndReason::DurationReached);
+            reason = RecordEndReason::kDurationReached;
+            break;
         }
     }
-    // Stopped before the duration passed: finish the file anyway so it stays playable.
-    if (instance.avi.IsOpen()) {
-        const int written = instance.framesWritten;
-        FinishRecording(instance, lastFrameTime);
-        tovira::NotifyRecordingEnded(instance, written, tovira::RecordingEndReason::Stopped);
-    }
+    EndRecording(instance, reason, lastFrameTime);
     SetEvent(instance.recordDone);
     return 0;
 }
@@ -121,8 +148,29 @@ void CloseFinishedRecording(CTovira& instance) {
     }
 }
 
-int StartRecording(CTovira& instance, const char* fileName, int milliseconds, int showWindow) {
-    if (!fileName || !*fileName) {
+// The most frames a recording of `milliseconds` can bring: the record thread takes at most one frame per
+// 10 ms pass, and the camera delivers no faster than its frame timing at the fastest pixel clock.
+uint32_t MostFrames(CTovira& instance, int milliseconds) {
+    double frameSeconds = 0.01;
+    if (instance.device) {
+        const tovira::FrameGeometry g = instance.device->GetFrameGeometry();
+        frameSeconds = std::max(frameSeconds, static_cast<double>(g.linePitch) * g.totalLines / kFastestPixelClock);
+    }
+    const double frames = milliseconds / 1000.0 / frameSeconds + 2;
+    return frames >= 4e9 ? 4000000000u : static_cast<uint32_t>(frames);
+}
+
+// With virtual cameras only (a test set-up), TOVIRA_TEST_AVI_RIFF_LIMIT lowers the RIFF limit so that
+// tests reach the large-file layout with small frames.
+void ApplyTestRiffLimit() {
+    char cameras[64] = {}, limit[32] = {};
+    if (!GetEnvironmentVariableA("TOVIRA_VIRTUAL_CAMERAS", cameras, sizeof cameras)) return;
+    if (GetEnvironmentVariableA("TOVIRA_TEST_AVI_RIFF_LIMIT", limit, sizeof limit))
+        AviWriter::SetRiffLimitForTesting(std::strtoull(limit, nullptr, 10));
+}
+
+int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds, int showWindow) {
+    if (!fileName || !*fileName || milliseconds < 1) {
         instance.RecordError(TOVIRA_ERR_PARAMETER);
         return 0;
     }
@@ -145,12 +193,13 @@ int StartRecording(CTovira& instance, const char* fileName, int milliseconds, in
         return 0;
     }
     int opened = 0;
+    ApplyTestRiffLimit();
     {
         std::lock_guard<std::recursive_mutex> guard(instance.frameLock);
         const CDibImage* output = OutputImage(instance);
         if (output && !output->IsEmpty())
             opened = instance.avi.Open(fileName, output->Width(), output->Height(),
-                                       static_cast<uint16_t>(output->BitCount()));
+                                       static_cast<uint16_t>(output->BitCount()), MostFrames(instance, milliseconds));
     }
     if (!opened) {
         ClosePreviewWindow(instance);
@@ -162,6 +211,7 @@ int StartRecording(CTovira& instance, const char* fileName, int milliseconds, in
     instance.recordStarted = false;
     instance.framesWritten = 0;
     instance.frameLimit = milliseconds;
+    InterlockedExchange(&instance.recordCameraLost, 0);
     InterlockedExchange(&instance.newFrame, 0);
     InterlockedExchange(&instance.recording, 1);  // set before the thread starts, so it finds it set
     instance.recordDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -179,40 +229,62 @@ int StartRecording(CTovira& instance, const char* fileName, int milliseconds, in
     return 1;
 }
 
-}  // namespace
-
-int CTovira::SaveImage(const char* fileName, int fileType) {
-    if (!device || !OutputImage(*this)) {
-        RecordError(TOVIRA_ERR_NOT_READY);
+// Saving: each failure gets its reason. A null or empty name and an unknown type are bad arguments,
+// no frame yet is "not ready", and a file the system would not write (missing folder, invalid name, full
+// disk) is a storage failure.
+int SaveImageAs(CTovira& instance, const wchar_t* fileName, int fileType) {
+    if (!instance.device || !OutputImage(instance)) {
+        instance.RecordError(TOVIRA_ERR_NOT_READY);
+        return 0;
+    }
+    if (!fileName || !*fileName || static_cast<unsigned>(fileType) > kFileTiff) {
+        instance.RecordError(TOVIRA_ERR_PARAMETER);
         return 0;
     }
     CDibImage copy;
-    if (!SnapshotOutput(*this, copy)) return 0;  // nothing captured yet: nothing to write
-    return SaveImageFile(fileName, &copy, fileType);
+    if (!SnapshotOutput(instance, copy)) {
+        instance.RecordError(TOVIRA_ERR_NOT_READY);
+        return 0;
+    }
+    switch (SaveImageFile(fileName, &copy, fileType)) {
+        case SaveResult::kSaved:
+            return 1;
+        case SaveResult::kBadType:
+        case SaveResult::kBadName:
+            instance.RecordError(TOVIRA_ERR_PARAMETER);
+            return 0;
+        case SaveResult::kNoImage:
+            instance.RecordError(TOVIRA_ERR_NOT_READY);
+            return 0;
+        default:
+            instance.RecordError(TOVIRA_ERR_STORAGE);
+            return 0;
+    }
 }
 
-int CTovira::SaveImageW(const wchar_t* fileName, int fileType) {
-    if (!device || !OutputImage(*this)) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    char name[kNameBuffer];
-    if (!ToAnsi(fileName, name)) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    return SaveImage(name, fileType);
+}  // namespace
+
+void CTovira::EndRecordingForLostCamera() {
+    if (!recording) return;
+    InterlockedExchange(&recordCameraLost, 1);
+    // The record thread finishes the file and clears the flag; it waits for nothing of this thread.
+    while (recording) Sleep(5);
 }
+
+// The ANSI entry points read the name as the file functions of the ANSI code page would; the wide ones
+// use the name exactly as given.
+int CTovira::SaveImage(const char* fileName, int fileType) {
+    const std::wstring wide = FileNameFromAnsi(fileName);
+    return SaveImageAs(*this, wide.empty() ? nullptr : wide.c_str(), fileType);
+}
+
+int CTovira::SaveImageW(const wchar_t* fileName, int fileType) { return SaveImageAs(*this, fileName, fileType); }
 
 int CTovira::Record(const char* fileName, int milliseconds, int showWindow) {
-    return StartRecording(*this, fileName, milliseconds, showWindow);
+    const std::wstring wide = FileNameFromAnsi(fileName);
+    return StartRecording(*this, wide.empty() ? nullptr : wide.c_str(), milliseconds, showWindow);
 }
 
 int CTovira::RecordW(const wchar_t* fileName, int milliseconds, int showWindow) {
-    char name[kNameBuffer];
-    if (!ToAnsi(fileName, name)) {
-        RecordError(TOVIRA_ERR_STORAGE);
-        return 0;
-    }
-    return StartRecording(*this, name, milliseconds, showWindow);
+    return StartRecording(*this, fileName, milliseconds, showWindow);
 }

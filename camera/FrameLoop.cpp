@@ -67,6 +67,7 @@ void CTovira::FrameLoop() {
             // The transfer ended (camera gone): told once, then the loop ends; the state stays
             // streaming until the caller stops it.
             runFlag = 0;
+            EndRecordingForLostCamera();
             if (callbackWindow) PostMessageA(callbackWindow, WM_TOVIRA_FRAME, 0, TOVIRA_ERR_DEVICE_LOST);
             RecordError(TOVIRA_ERR_DEVICE_LOST);
             acquisition.FrameLost(*this, tovira::FrameLoss::CameraLost);

@@ -95,6 +95,8 @@ public:
     int SaveImageW(const wchar_t* fileName, int fileType);
     int Record(const char* fileName, int milliseconds, int showWindow);
     int RecordW(const wchar_t* fileName, int milliseconds, int showWindow);
+    // The frame loop found the camera gone: a running recording is finished before the loss is told.
+    void EndRecordingForLostCamera();
 
     // ---- parameters
     int SetFilterValue(int filterId, int value);
@@ -162,6 +164,7 @@ public:
     HANDLE recordThread = nullptr;
     DWORD recordThreadId = 0;
     HANDLE recordDone = nullptr;
+    volatile LONG recordCameraLost = 0;  // set by the frame loop, read by the record thread
     volatile LONG runFlag = 0;
     HANDLE frameThread = nullptr;
     DWORD frameThreadId = 0;

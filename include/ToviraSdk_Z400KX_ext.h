@@ -26,6 +26,7 @@ extern "C" {
 #define TOVIRAX_RECORD_STOPPED 2
 #define TOVIRAX_RECORD_CAMERA_LOST 3
 #define TOVIRAX_RECORD_DISK_FULL 4
+#define TOVIRAX_RECORD_FILE_LIMIT 5
 
 /* ToviraX_WaitFrame: any frame processed after the call began. */
 #define TOVIRAX_NEXT_FRAME 0xFFFFFFFFFFFFFFFFull

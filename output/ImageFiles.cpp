@@ -28,8 +28,6 @@ bool Convert(CDibImage& target, tovira::PixelKernel kernel, const CDibImage& sou
     return tovira::ApplyKernel(target.View(), kernel, source.View()) != 0;
 }
 
-void RemoveFile(const char* fileName) { DeleteFileA(fileName); }
-
 // ---- PNG
 
 struct PngState {
@@ -121,6 +119,8 @@ void TiffMessage(const char* module, const char* format, va_list arguments) {
     std::fprintf(stderr, "\n");
 }
 
+}  // namespace
+
 void InstallTiffHandlers() {
     static const bool installed = [] {
         TIFFSetErrorHandler(TiffMessage);
@@ -130,12 +130,8 @@ void InstallTiffHandlers() {
     (void)installed;
 }
 
-}  // namespace
-
-int WriteBmpFile(const CDibImage& image, const char* fileName) {
-    if (!HasPixels(&image)) return 0;
-    CFileWriter file;
-    if (!file.Open(fileName)) return 0;
+int WriteBmpFile(const CDibImage& image, CFileWriter& file) {
+    if (!HasPixels(&image) || !file.IsOpen()) return 0;
     const bool palette = image.BitCount() <= 8;
     const uint32_t offset = palette ? 1078 : 54;
     const size_t pixelBytes = image.ByteSize();
@@ -148,23 +144,15 @@ int WriteBmpFile(const CDibImage& image, const char* fileName) {
     if (palette && image.Dc()) GetDIBColorTable(image.Dc(), 0, 256, table);
     const bool ok = file.Write(header, sizeof(header)) && file.Write(&image.Header(), 40) &&
                     (!palette || file.Write(table, sizeof(table))) && file.Write(image.Bits(), pixelBytes);
-    if (!ok) {
-        file.Discard();  // a short write (full disk) leaves no truncated picture behind
-        return 0;
-    }
-    file.Close();
-    return 1;
+    return ok ? 1 : 0;
 }
 
-int WritePngFile(const char* fileName, const uint8_t* pixels, int width, int height, int stride,
-                 int bitsPerPixel) {
-    if (!fileName || !pixels || width <= 0 || height <= 0) return 0;
+int WritePngFile(std::FILE* file, const uint8_t* pixels, int width, int height, int stride, int bitsPerPixel) {
+    if (!file || !pixels || width <= 0 || height <= 0) return 0;
     switch (bitsPerPixel) {
         case 8: case 16: case 24: case 32: case 48: case 64: break;
         default: return 0;
     }
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (!file) return 0;
     PngState state;
     // The version of the library actually linked, so libpng accepts the structure.
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngErrorHandler, nullptr);
@@ -182,17 +170,13 @@ int WritePngFile(const char* fileName, const uint8_t* pixels, int width, int hei
         }
     }
     png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-    if (std::fclose(file) != 0) ok = 0;
-    if (!ok) RemoveFile(fileName);
     return ok;
 }
 
-int WriteJpegFile(const char* fileName, const CDibImage& image, int quality, int progressive) {
-    if (!fileName || !HasPixels(&image)) return 0;
+int WriteJpegFile(std::FILE* file, const CDibImage& image, int quality, int progressive) {
+    if (!file || !HasPixels(&image)) return 0;
     const int components = image.BitCount() == 8 ? 1 : image.BitCount() == 24 ? 3 : 0;
     if (!components) return 0;
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (!file) return 0;
     std::vector<JSAMPLE> row(static_cast<size_t>(image.Width()) * components);
     jpeg_compress_struct cinfo{};
     JpegErrorManager errors{};
@@ -200,13 +184,11 @@ int WriteJpegFile(const char* fileName, const CDibImage& image, int quality, int
     errors.standard.error_exit = JpegErrorExit;
     int ok = CompressJpeg(cinfo, errors, file, image, components, quality, progressive, row.data());
     jpeg_destroy_compress(&cinfo);
-    if (std::fclose(file) != 0) ok = 0;  // buffered data that could not be flushed
-    if (!ok) RemoveFile(fileName);
     return ok;
 }
 
-int WriteTiffFile(const char* fileName, const CDibImage& image) {
-    if (!fileName || !HasPixels(&image)) return 0;
+int WriteTiffFile(TIFF* tiff, const CDibImage& image) {
+    if (!tiff || !HasPixels(&image)) return 0;
     uint16_t bitsPerSample = 8, photometric = PHOTOMETRIC_MINISBLACK, samples = 1;
     tovira::PixelKernel kernel = nullptr;
     switch (image.BytesPerPixel()) {
@@ -234,9 +216,6 @@ int WriteTiffFile(const char* fileName, const CDibImage& image) {
             std::memmove(temporary.Bits() + i * rowBytes, temporary.Bits() + static_cast<size_t>(i) * temporary.Stride(),
                          rowBytes);
 
-    InstallTiffHandlers();
-    TIFF* tiff = TIFFOpen(fileName, "w");
-    if (!tiff) return 0;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.Width()));
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.Height()));
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
@@ -252,71 +231,6 @@ int WriteTiffFile(const char* fileName, const CDibImage& image) {
     }
     const tmsize_t size = static_cast<tmsize_t>(rowBytes * static_cast<size_t>(image.Height()));
     const bool written = TIFFWriteEncodedStrip(tiff, 0, temporary.Bits(), size) == size;
-    const bool closed = TIFFFlush(tiff) == 1;
-    TIFFClose(tiff);
-    if (!written || !closed) {
-        RemoveFile(fileName);
-        return 0;
-    }
-    return 1;
+    return written && TIFFFlush(tiff) == 1 ? 1 : 0;
 }
 
-int SaveImageFile(const char* fileName, const CDibImage* image, int fileType) {
-    const unsigned type = static_cast<unsigned>(fileType);
-    if (!HasPixels(image) || type > kFileTiff || !fileName || !*fileName) return 0;
-    const int quality = type == kFileJpeg70 ? 70 : type == kFileJpeg20 ? 20 : 100;
-    CDibImage temporary;
-    switch (type) {
-        case kFileBmp:
-            // BMP stores rows bottom-up, so the rows are reversed on the way out.
-            if (!temporary.CreateLike(image) || !Convert(temporary, tovira::RowsCopyFlip, *image)) return 0;
-            return WriteBmpFile(temporary, fileName);
-        case kFileRaw: {
-            CFileWriter file;
-            if (!file.Open(fileName)) return 0;
-            if (!file.Write(image->Bits(), image->ByteSize())) {
-                file.Discard();
-                return 0;
-            }
-            file.Close();
-            return 1;
-        }
-        case kFileJpeg100:
-        case kFileJpeg70:
-        case kFileJpeg20: {
-            tovira::PixelKernel kernel = nullptr;
-            int bits = 24;
-            switch (image->BitCount()) {
-                case 8: bits = 8; kernel = tovira::RowsCopyFlip; break;
-                case 16: bits = 8; kernel = tovira::Gray16To8Shift4Flip; break;
-                case 24: case 32: kernel = tovira::Bgr24CopyFlip; break;
-                case 48: case 64: kernel = tovira::Bgr48To24Shift4Flip; break;
-                default: return 0;
-            }
-            if (!temporary.Create(image->Width(), image->Height(), bits) || !Convert(temporary, kernel, *image))
-                return 0;
-            return WriteJpegFile(fileName, temporary, quality, 1);
-        }
-        case kFilePng: {
-            tovira::PixelKernel kernel = nullptr;
-            switch (image->BitCount()) {
-                case 16: kernel = tovira::Gray16Expand4; break;
-                case 32: kernel = tovira::Bgrx32ToBgra32; break;
-                case 48: kernel = tovira::Bgr48Expand4; break;
-                case 64: kernel = tovira::Bgr48ToBgra64Expand4; break;
-                default: break;
-            }
-            const CDibImage* rows = image;
-            if (kernel) {
-                if (!temporary.CreateLike(image) || !Convert(temporary, kernel, *image)) return 0;
-                rows = &temporary;
-            }
-            return WritePngFile(fileName, rows->Bits(), rows->Width(), rows->Height(), rows->Stride(),
-                                image->BitCount());
-        }
-        case kFileTiff:
-            return WriteTiffFile(fileName, *image);
-        default:
-            return 0;
-    }
-}

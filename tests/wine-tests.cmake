@@ -24,3 +24,24 @@ tovira_wine_test(dll_env_acquisition_unplug dll_tests EnvAcquisitionUnplug.* TOV
 tovira_wine_test(dll_env_error_text_japanese dll_tests EnvErrorTextJapanese.* LC_ALL=ja_JP.UTF-8)
 tovira_wine_test(dll_env_acquisition_log dll_tests EnvAcquisitionLog.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast
                  TOVIRA_LOG=Z:${CMAKE_BINARY_DIR}/acquisition-log.txt)
+
+# Recordings that end on their own: the camera unplugs while recording; the process ends without a stop.
+tovira_wine_test(dll_env_record_unplug dll_tests EnvRecordUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor TOVIRA_VIRTUAL_UNPLUG_AFTER=30)
+tovira_wine_test(dll_env_record_exit dll_tests EnvRecordExit.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast)
+
+# A full disk: a 20 MB tmpfs mounted for the tests (they skip where mounting is not allowed).
+add_test(NAME full_disk_mount COMMAND /bin/sh ${CMAKE_SOURCE_DIR}/tests/full-disk.sh mount ${CMAKE_BINARY_DIR}/full-disk)
+add_test(NAME full_disk_unmount COMMAND /bin/sh ${CMAKE_SOURCE_DIR}/tests/full-disk.sh unmount ${CMAKE_BINARY_DIR}/full-disk)
+set_tests_properties(full_disk_mount PROPERTIES FIXTURES_SETUP full_disk)
+set_tests_properties(full_disk_unmount PROPERTIES FIXTURES_CLEANUP full_disk)
+tovira_wine_test(dll_env_full_disk dll_tests EnvFullDisk.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast
+                 TOVIRA_FULL_DISK_DIR=Z:${CMAKE_BINARY_DIR}/full-disk)
+set_tests_properties(dll_env_full_disk PROPERTIES FIXTURES_REQUIRED full_disk)
+
+# The large-file layout with a lowered RIFF limit, then FFmpeg counts the frames of the whole file and of
+# its first RIFF alone.
+tovira_wine_test(dll_env_large_avi dll_tests EnvLargeAvi.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast
+                 TOVIRA_TEST_AVI_RIFF_LIMIT=300000 TOVIRA_LARGE_AVI_DIR=Z:${CMAKE_BINARY_DIR}/large-avi)
+set_tests_properties(dll_env_large_avi PROPERTIES FIXTURES_SETUP large_avi)
+add_test(NAME large_avi_reader COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/avi-frame-count.py ${CMAKE_BINARY_DIR}/large-avi/large.avi ${CMAKE_BINARY_DIR}/large-avi/large.txt)
+set_tests_properties(large_avi_reader PROPERTIES FIXTURES_REQUIRED large_avi TIMEOUT 600)

@@ -132,6 +132,72 @@ TEST(AviLayout, ZeroElapsedOrZeroRateNeverDividesByZero) {
     DeleteFileA(name.c_str());
 }
 
+// The large layout's header with a lowered RIFF limit: super index in the stream list, "odml" after it,
+// "movi" behind them; RIFFs within the limit; the file written as far as frames were accepted.
+TEST(AviLayout, LargeLayoutHeadersAndRiffsWithinTheLimit) {
+    const std::string name = TempName("large.avi");
+    AviWriter::SetRiffLimitForTesting(20000);
+    AviWriter avi;
+    ASSERT_EQ(avi.Open(name.c_str(), 32, 16, 24, 100), 1);  // 100 frames of 1544 bytes: past one RIFF
+    EXPECT_TRUE(avi.IsLarge());
+    std::vector<uint8_t> frame(avi.FrameBytes(), 0x5A);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(avi.WriteFrame(frame.data()), 1) << i;
+    ASSERT_EQ(avi.Finish(3000), 1);
+    AviWriter::SetRiffLimitForTesting(0);
+    const std::vector<uint8_t> d = ReadFile(name);
+    const uint32_t slots = 256;
+    EXPECT_EQ(Id(d, 220), "indx");
+    EXPECT_EQ(U32(d, 224), 24 + 16 * slots);
+    EXPECT_EQ(U32(d, 92), 156 + 16 * slots);  // strl: strh, strf and the super index
+    const size_t odml = 252 + 16 * slots;
+    EXPECT_EQ(Id(d, odml), "LIST");
+    EXPECT_EQ(Id(d, odml + 8), "odml");
+    EXPECT_EQ(Id(d, odml + 12), "dmlh");
+    EXPECT_EQ(U32(d, odml + 20), 40u);  // all frames
+    EXPECT_EQ(U32(d, 140), 40u);
+    EXPECT_EQ(Id(d, odml + 268 + 8), "movi");
+    EXPECT_EQ(U32(d, 16), odml + 268 - 20);  // hdrl ends where movi starts
+    // The RIFFs tile the file, none past the limit; the super index lists each one's frames.
+    uint32_t riffs = 0, frames = 0;
+    for (size_t at = 0; at < d.size(); ++riffs) {
+        ASSERT_EQ(Id(d, at), "RIFF");
+        EXPECT_EQ(Id(d, at + 8), riffs == 0 ? "AVI " : "AVIX");
+        const size_t size = U32(d, at + 4) + 8ull;
+        EXPECT_LE(size, 20000u);
+        const uint32_t inRiff = U32(d, 252 + 16 * riffs + 12);
+        EXPECT_GT(inRiff, 0u);
+        frames += inRiff;
+        at += size;
+        ASSERT_LE(at, d.size());
+    }
+    EXPECT_EQ(U32(d, 232), riffs);  // super index entries in use
+    EXPECT_GE(riffs, 3u);
+    EXPECT_EQ(frames, 40u);
+    EXPECT_EQ(U32(d, 48), U32(d, 252 + 12));  // the main header counts the first RIFF
+    DeleteFileA(name.c_str());
+}
+
+// A plain file that gets more frames than expected stops at twice the RIFF limit rather than growing
+// past what plain readers take; what it holds is finished.
+TEST(AviLayout, PlainLayoutRefusesFramesPastItsLimit) {
+    const std::string name = TempName("plainlimit.avi");
+    AviWriter::SetRiffLimitForTesting(20000);
+    AviWriter avi;
+    ASSERT_EQ(avi.Open(name.c_str(), 32, 16, 24, 2), 1);
+    EXPECT_FALSE(avi.IsLarge());
+    std::vector<uint8_t> frame(avi.FrameBytes());
+    int written = 0;
+    while (avi.WriteFrame(frame.data()) == 1) ++written;
+    EXPECT_EQ(avi.WriteFrame(frame.data()), -1);
+    ASSERT_EQ(avi.Finish(0), 1);
+    AviWriter::SetRiffLimitForTesting(0);
+    const std::vector<uint8_t> d = ReadFile(name);
+    EXPECT_LE(d.size(), 40000u);
+    EXPECT_GT(d.size() + 1544 + 16, 40000u);  // one more frame would not have fitted
+    ExpectCompleteFile(d, 32, 16, static_cast<uint32_t>(written));
+    DeleteFileA(name.c_str());
+}
+
 // Frame pixel (x, y) of the picture, bottom line first in the frame data.
 const uint8_t* FramePixel(const CDibImage& frame, int x, int y) {
     return frame.Bits() + static_cast<size_t>(frame.Height() - 1 - y) * frame.Stride() + 3 * x;
@@ -276,9 +342,11 @@ TEST_F(SavingThroughTheInstance, WholeFramesEmptyImagesAndWideNames) {
     CTovira& c = initialize();
     const std::string name = TempName("save.bmp");
     DeleteFileA(name.c_str());
-    // Nothing captured yet: the output image is empty, nothing is written.
+    // Nothing captured yet: the output image is empty, nothing is written, and the reason is recorded.
+    errors();
     EXPECT_EQ(c.SaveImage(name.c_str(), 0), 0);
     EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(errors(), std::vector<int>{TOVIRA_ERR_NOT_READY});
 
     ASSERT_EQ(c.SetColorMode(24), 1);
     ASSERT_EQ(c.SetCaptureWindowEx(3840, 0, 640, 2748, 0, 480), 1);
@@ -293,19 +361,16 @@ TEST_F(SavingThroughTheInstance, WholeFramesEmptyImagesAndWideNames) {
     EXPECT_EQ(c.SaveImage(name.c_str(), 7), 0);
     EXPECT_EQ(c.SaveImage(name.c_str(), -1), 0);
 
-    // A wide name whose conversion fills the 1024-byte buffer exactly (terminator included) works as far
-    // as the name goes; one character more records error 1.
+    // A wide name is used as given, whatever its length: one the file system refuses records 12 (there is
+    // no conversion buffer any more whose overflow recorded 1).
     errors();
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     std::wstring wide;
     for (const char* p = temp; *p; ++p) wide += static_cast<wchar_t>(*p);
-    wide.append(1023 - wide.size(), L'x');
-    c.SaveImageW(wide.c_str(), 1);  // longer than MAX_PATH: the file system may refuse; no error either way
-    EXPECT_TRUE(errors().empty());
-    wide += L'x';
+    wide.append(1100, L'x');
     EXPECT_EQ(c.SaveImageW(wide.c_str(), 1), 0);
-    EXPECT_EQ(errors(), std::vector<int>{TOVIRA_ERR_NOT_READY});
+    EXPECT_EQ(errors(), std::vector<int>{TOVIRA_ERR_STORAGE});
     const std::string shortName = TempName("wide.raw");
     std::wstring shortWide(shortName.begin(), shortName.end());
     EXPECT_EQ(c.SaveImageW(shortWide.c_str(), 1), 1);

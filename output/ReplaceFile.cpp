@@ -1,0 +1,55 @@
+#include "output/ReplaceFile.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cwchar>
+
+bool CReplacingFile::Create() {
+    Abandon();
+    if (target_.empty()) return false;
+    static std::atomic<unsigned> counter{0};
+    // Beside the target, so the final move stays within one folder (and one volume).
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        wchar_t suffix[48];
+        std::swprintf(suffix, 48, L".%lx-%x.tovira-tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                      counter.fetch_add(1));
+        temp_ = target_ + suffix;
+        HANDLE file = CreateFileW(temp_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            pending_ = true;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    temp_.clear();
+    return false;
+}
+
+bool CReplacingFile::Commit() {
+    if (!pending_) return false;
+    if (!MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Abandon();
+        return false;
+    }
+    pending_ = false;
+    return true;
+}
+
+void CReplacingFile::Abandon() {
+    if (pending_) DeleteFileW(temp_.c_str());
+    pending_ = false;
+}
+
+std::wstring FileNameFromAnsi(const char* name) {
+    if (!name || !*name) return {};
+    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const int length = MultiByteToWideChar(codePage, 0, name, -1, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (MultiByteToWideChar(codePage, 0, name, -1, wide.data(), length) != length) return {};
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
