@@ -141,11 +141,24 @@ int CTovira::PrepareCapture() {
     return 1;
 }
 
+bool CTovira::CollectLostStream() {
+    if (captureState != 1 || !device || device->IsDevicePresent(device->GetDeviceNumber())) return false;
+    // The stream ended with the camera (told as error 13 then): its threads are collected without a
+    // further report, and the instance is idle again, as one that never found its camera.
+    runFlag = 0;
+    if (frameLoopWake) SetEvent(frameLoopWake);
+    if (frameThread) WaitForSingleObject(frameThread, INFINITE);
+    device->StopStreaming();  // collects the failed transfer; StopPreview then has nothing to report
+    StopPreview();
+    return true;
+}
+
 int CTovira::StartPreview() {
     if (!device) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
+    CollectLostStream();
     if (captureState == 1) return 1;
     if (captureState == 2) {
         RecordError(TOVIRA_ERR_NOT_READY);
@@ -157,8 +170,10 @@ int CTovira::StartPreview() {
     }
     runFlag = 1;
     frameLoopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (frameLoopDone) frameThread = CreateThread(nullptr, 0, &CTovira::FrameLoopThread, this, 0, &frameThreadId);
-    if (!frameLoopDone || !frameThread || frameThreadId == 0) {
+    if (!frameLoopWake) frameLoopWake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (frameLoopWake) ResetEvent(frameLoopWake);
+    if (frameLoopDone && frameLoopWake) frameThread = CreateThread(nullptr, 0, &CTovira::FrameLoopThread, this, 0, &frameThreadId);
+    if (!frameLoopDone || !frameLoopWake || !frameThread || frameThreadId == 0) {
         StopPreview();
         RecordError(TOVIRA_ERR_THREAD);
         return 0;
@@ -178,6 +193,7 @@ int CTovira::StopPreview() {
         return 0;
     }
     runFlag = 0;
+    if (frameLoopWake) SetEvent(frameLoopWake);  // ends the loop's wait between polls at once
     if (frameLoopDone) {
         if (frameThread) WaitForSingleObject(frameLoopDone, INFINITE);
         CloseHandle(frameLoopDone);
@@ -254,6 +270,7 @@ int CTovira::Capture() {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
+    CollectLostStream();
     if (captureState == 1) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
@@ -272,6 +289,7 @@ int CTovira::SnapShot(void* buffer, int bufferSize, int rowOrderFlag) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
+    CollectLostStream();
     if (captureState == 1) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "camera/CallbackDelivery.h"
 #include "camera/Tovira.h"
 #include "output/AviFrame.h"
 #include "output/DibImage.h"
@@ -95,6 +96,7 @@ DWORD WINAPI RecordThread(void* argument) {
     }
     // Stopped before the duration passed: finish the file anyway so it stays playable.
     if (instance.avi.IsOpen()) FinishRecording(instance, lastFrameTime);
+    ResumeCallbackDelivery(instance);
     SetEvent(instance.recordDone);
     return 0;
 }
@@ -125,9 +127,7 @@ int StartRecording(CTovira& instance, const char* fileName, int milliseconds, in
         return 0;
     }
     CloseFinishedRecording(instance);
-    instance.callbackWindow = nullptr;
-    instance.callerBuffer = nullptr;
-    instance.callerBufferSize = 0;
+    CallbackSuspension suspension(instance);  // delivery resumes when the recording ends
     if (showWindow && !OpenPreviewWindow(instance)) {
         instance.RecordError(TOVIRA_ERR_WINDOW);
         return 0;
@@ -169,6 +169,7 @@ int StartRecording(CTovira& instance, const char* fileName, int milliseconds, in
         instance.RecordError(TOVIRA_ERR_THREAD);
         return 0;
     }
+    suspension.Keep();
     return 1;
 }
 

@@ -90,6 +90,10 @@ int CTVRSdkLib::GetMaxDeviceCount() const { return kMaxDevices; }
 
 int CTVRSdkLib::IsDevicePresent(int n) const { return n >= 0 && n < kMaxDevices ? devicePresent_[n] : 0; }
 
+void CTVRSdkLib::ForgetDevice(int n) {
+  if (n >= 0 && n < kMaxDevices) devicePresent_[n] = 0;
+}
+
 int CTVRSdkLib::GetDeviceNumber() const { return deviceNumber_; }
 
 int CTVRSdkLib::SelectDevice(int n) {

@@ -23,6 +23,26 @@ void UnregisterPreviewClass(CTovira& instance) {
     }
 }
 
+// A window can only be destroyed by the thread that created it. When another thread closes the preview
+// (a Release from a worker thread, say), the window's own thread is asked to destroy it: WM_CLOSE, which
+// the default window procedure answers with DestroyWindow. The window procedure is set to the system's
+// default first, so a window that outlives the call (its thread is not taking messages) never calls
+// into this library, which may be unloaded by then; the posted WM_CLOSE destroys it at the thread's next
+// message. A window whose thread has ended is already gone.
+void DestroyWindowOnItsThread(HWND window) {
+    const DWORD owner = GetWindowThreadProcessId(window, nullptr);
+    if (owner == 0) return;
+    if (owner == GetCurrentThreadId()) {
+        DestroyWindow(window);
+        return;
+    }
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+    DWORD_PTR ignored = 0;
+    constexpr UINT kWaitMs = 2000;  // a thread that takes messages answers at once
+    if (!SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kWaitMs, &ignored) && IsWindow(window))
+        PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
 // The picture to show for the colour mode, after reducing deep images to a screen format. Null when the
 // images it needs are missing.
 CDibImage* ShownImage(CTovira& instance) {
@@ -147,7 +167,7 @@ void DestroyPreviewWindow(CTovira& instance) {
         instance.previewDc = nullptr;
     }
     if (dc) ReleaseDC(window, dc);
-    if (window) DestroyWindow(window);
+    if (window) DestroyWindowOnItsThread(window);
     UnregisterPreviewClass(instance);
 }
 
