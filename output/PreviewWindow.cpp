@@ -29,18 +29,31 @@ void UnregisterPreviewClass(CTovira& instance) {
 // default first, so a window that outlives the call (its thread is not taking messages) never calls
 // into this library, which may be unloaded by then; the posted WM_CLOSE destroys it at the thread's next
 // message. A window whose thread has ended is already gone.
+//
+// A visible top-level window is hidden before it is destroyed, and under Wine on a display without a
+// window manager that hide waits up to 2 s for a manager to acknowledge it. Turning redrawing off first
+// (WM_SETREDRAW clears WS_VISIBLE without hiding) skips the hide; the area the window covered is
+// repainted afterwards instead.
 void DestroyWindowOnItsThread(HWND window) {
     const DWORD owner = GetWindowThreadProcessId(window, nullptr);
     if (owner == 0) return;
+    const bool topLevel = (GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD) == 0;
+    RECT area{};
+    GetWindowRect(window, &area);
     if (owner == GetCurrentThreadId()) {
+        if (topLevel) SendMessageA(window, WM_SETREDRAW, FALSE, 0);
         DestroyWindow(window);
-        return;
+    } else {
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+        DWORD_PTR ignored = 0;
+        constexpr UINT kWaitMs = 2000;  // a thread that takes messages answers at once
+        const bool answering =
+            !topLevel || SendMessageTimeoutA(window, WM_SETREDRAW, FALSE, 0, SMTO_ABORTIFHUNG, kWaitMs, &ignored);
+        if (!answering || !SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kWaitMs, &ignored)) {
+            if (IsWindow(window)) PostMessageA(window, WM_CLOSE, 0, 0);
+        }
     }
-    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
-    DWORD_PTR ignored = 0;
-    constexpr UINT kWaitMs = 2000;  // a thread that takes messages answers at once
-    if (!SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kWaitMs, &ignored) && IsWindow(window))
-        PostMessageA(window, WM_CLOSE, 0, 0);
+    if (topLevel) RedrawWindow(nullptr, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 // The picture to show for the colour mode, after reducing deep images to a screen format. Null when the

@@ -6,6 +6,10 @@
 //   Release after a snapshot, after a recording and after callback streaming
 //
 // Run: TOVIRA_VIRTUAL_CAMERAS=0 wine-run.sh bin/stop_bench.exe [rounds, default 5]
+//
+// The build's prefix sets the X11 driver's "Managed"="N". To see the release of the library's own
+// preview window as on a display without a window manager, run the same program in a fresh prefix that
+// lacks it (WINEPREFIX=<empty folder>, wineboot -i, then wine bin/stop_bench.exe under xvfb-run).
 
 #include <windows.h>
 
