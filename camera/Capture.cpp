@@ -142,10 +142,11 @@ int CTovira::PrepareCapture() {
 }
 
 bool CTovira::CollectLostStream() {
-    if (captureState != 1 || !device || device->IsDevicePresent(device->GetDeviceNumber())) return false;
-    // The stream ended with the camera (told as error 13 then): its threads are collected without a
-    // further report, and the instance is idle again, as one that never found its camera.
-    runFlag = 0;
+    // Streaming, but the frame loop ended on its own: the transfer failed (told as error 13 then). Its
+    // threads are collected without a further report and the instance is idle again, so the start that
+    // follows prepares afresh: it fails at the call when the camera is gone (as for an instance that never
+    // found one) and streams again when it is still there.
+    if (captureState != 1 || runFlag != 0 || !device) return false;
     if (frameLoopWake) SetEvent(frameLoopWake);
     if (frameThread) WaitForSingleObject(frameThread, INFINITE);
     device->StopStreaming();  // collects the failed transfer; StopPreview then has nothing to report

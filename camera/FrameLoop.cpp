@@ -67,10 +67,10 @@ void CTovira::FrameLoop() {
         const int poll = device->PollNewestFrame();
         if (poll == 1) {
             // The transfer ended (camera gone): told once, then the loop ends; the state stays
-            // streaming until the caller stops it. The camera leaves the device list, so every later
-            // start fails at the call as it would for a camera that was never there.
+            // streaming until the caller stops it. A camera that is gone leaves the device list, so
+            // every later start fails at the call as it would for a camera that was never there.
             runFlag = 0;
-            device->ForgetDevice(device->GetDeviceNumber());
+            device->RecheckDevice(device->GetDeviceNumber());
             if (callbackWindow) PostMessageA(callbackWindow, WM_TOVIRA_FRAME, 0, TOVIRA_ERR_DEVICE_LOST);
             RecordError(TOVIRA_ERR_DEVICE_LOST);
             break;

@@ -69,8 +69,8 @@ public:
     int CallBackPreview(HWND callbackWindow, void* buffer, int bufferSize, int rowOrder);
     int StartPreview();
     int StopPreview();
-    // After the camera went away while streaming: stops what is left of the stream without a report and
-    // returns true (the instance is idle). False, doing nothing, otherwise.
+    // After the stream ended on a failed transfer (camera lost): stops what is left of it without a report
+    // and returns true (the instance is idle). False, doing nothing, otherwise.
     bool CollectLostStream();
     int Close();
     int Capture();

@@ -46,10 +46,13 @@ void DestroyWindowOnItsThread(HWND window) {
     } else {
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
         DWORD_PTR ignored = 0;
-        constexpr UINT kWaitMs = 2000;  // a thread that takes messages answers at once
+        // A thread that takes messages answers at once; one that does not is waited for this long. Not
+        // SMTO_ABORTIFHUNG: a thread that took no messages for a while (busy with other work before it
+        // pumps again) counts as hung and would get only the posted close.
+        constexpr UINT kWaitMs = 3000;
         const bool answering =
-            !topLevel || SendMessageTimeoutA(window, WM_SETREDRAW, FALSE, 0, SMTO_ABORTIFHUNG, kWaitMs, &ignored);
-        if (!answering || !SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kWaitMs, &ignored)) {
+            !topLevel || SendMessageTimeoutA(window, WM_SETREDRAW, FALSE, 0, SMTO_NORMAL, kWaitMs, &ignored);
+        if (!answering || !SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, kWaitMs, &ignored)) {
             if (IsWindow(window)) PostMessageA(window, WM_CLOSE, 0, 0);
         }
     }

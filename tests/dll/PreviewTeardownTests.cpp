@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,6 +60,14 @@ std::vector<HWND> SdkWindowsOfThisThread() {
     return found;
 }
 
+// The library's windows on this thread that are not in `earlier`.
+std::vector<HWND> NewWindows(const std::vector<HWND>& earlier) {
+    std::vector<HWND> fresh;
+    for (HWND w : SdkWindowsOfThisThread())
+        if (std::find(earlier.begin(), earlier.end(), w) == earlier.end()) fresh.push_back(w);
+    return fresh;
+}
+
 // Pumps this thread's messages until `thread` ended (a safety limit, not a timing check).
 void PumpUntilEnded(HANDLE thread, DWORD limitMs) {
     const DWORD start = GetTickCount();
@@ -87,8 +96,9 @@ TEST_F(PreviewTeardown, ReleaseOnAnotherThreadDestroysTheWindowAndItsClassBefore
         ASSERT_TRUE(sdk.Load("ToviraTeardownCopy.dll"));
         const int h = sdk.initialize(nullptr);
         ASSERT_NE(h, 0);
+        const std::vector<HWND> earlier = SdkWindowsOfThisThread();  // other tests' instances
         ASSERT_EQ(sdk.preview(h), 1);
-        const std::vector<HWND> windows = SdkWindowsOfThisThread();
+        const std::vector<HWND> windows = NewWindows(earlier);
         ASSERT_EQ(windows.size(), 1u);
         char className[64] = {};
         GetClassNameA(windows[0], className, sizeof className);
@@ -109,7 +119,7 @@ TEST_F(PreviewTeardown, ReleaseOnAnotherThreadDestroysTheWindowAndItsClassBefore
         EXPECT_EQ(released, 1u);
 
         EXPECT_FALSE(IsWindow(windows[0]));
-        EXPECT_TRUE(SdkWindowsOfThisThread().empty());
+        EXPECT_TRUE(NewWindows(earlier).empty());
         WNDCLASSEXA info = {};
         info.cbSize = sizeof info;
         EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA(nullptr), className, &info)) << className;
@@ -126,8 +136,9 @@ TEST_F(PreviewTeardown, AWindowWhoseThreadIsBusyDuringTheReleaseGoesAtItsNextMes
     ASSERT_TRUE(sdk.Load("ToviraTeardownBusy.dll"));
     const int h = sdk.initialize(nullptr);
     ASSERT_NE(h, 0);
+    const std::vector<HWND> earlier = SdkWindowsOfThisThread();
     ASSERT_EQ(sdk.preview(h), 1);
-    const std::vector<HWND> windows = SdkWindowsOfThisThread();
+    const std::vector<HWND> windows = NewWindows(earlier);
     ASSERT_EQ(windows.size(), 1u);
 
     // This thread takes no messages while the other one releases.
