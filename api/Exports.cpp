@@ -1,6 +1,7 @@
 // The 118 exports. Each one resolves its handle and calls one operation of the camera instance; an
 // unregistered handle (or an entry without instance) gives the failure value and records nothing. No C++
-// exception leaves the library: a caught one becomes the failure value.
+// exception leaves the library: a caught one becomes the failure value. Each call holds a share of its
+// instance until it returns, so a Tovira_Release on another thread never frees an instance in use.
 
 #include <windows.h>
 
@@ -15,7 +16,8 @@ int WithCamera(int handle, int failure, Operation&& operation) noexcept {
     try {
         CSDKDATA entry;
         if (!SdkChain().GetEntry(handle, &entry) || !entry.pCamera) return failure;
-        return operation(*entry.pCamera);
+        const std::shared_ptr<CTovira> camera = std::move(entry.pCamera);
+        return operation(*camera);
     } catch (...) {
         return failure;
     }
@@ -44,9 +46,10 @@ int Tovira_Initialize(HWND notifyWindow) {
 int Tovira_Release(int handle) {
     try {
         bool found = false;
-        CTovira* camera = SdkChain().Release(handle, &found);
+        // The handle is gone at once; the instance is destroyed here, or by the last call still inside it.
+        std::shared_ptr<CTovira> camera = SdkChain().Release(handle, &found);
         if (!found) return 0;
-        delete camera;
+        camera.reset();
         return 1;
     } catch (...) {
         return 0;

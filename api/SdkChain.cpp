@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <new>
 
 #include "camera/Tovira.h"
 
@@ -15,6 +14,13 @@ bool CSdkChain::IsLive(int32_t handle) const {
     return false;
 }
 
+CSdkChain::~CSdkChain() {
+    std::lock_guard<std::recursive_mutex> guard(lock);
+    const Node* node = head;
+    for (int i = 0; node && i < count; ++i, node = node->next)
+        if (node->data.pCamera) new std::shared_ptr<CTovira>(node->data.pCamera);  // deliberately kept
+}
+
 int CSdkChain::CreateInstance() {
     std::lock_guard<std::recursive_mutex> guard(lock);
     const uint32_t tick = GetTickCount();
@@ -22,15 +28,12 @@ int CSdkChain::CreateInstance() {
     do {
         handle = static_cast<int32_t>(tick + static_cast<uint32_t>(std::rand()) + static_cast<uint32_t>(count));
     } while (handle == 0 || IsLive(handle));
-    CTovira* camera = new (std::nothrow) CTovira();
-    if (!camera) return 0;
     CSDKDATA entry;
     entry.hCamera = handle;
-    entry.pCamera = camera;
     try {
+        entry.pCamera = std::make_shared<CTovira>();
         Add(entry);
     } catch (...) {
-        delete camera;
         return 0;
     }
     return handle;
@@ -49,14 +52,13 @@ int CSdkChain::Delete(int handle) {
     return RemoveCurrent();
 }
 
-CTovira* CSdkChain::Release(int handle, bool* found) {
+std::shared_ptr<CTovira> CSdkChain::Release(int handle, bool* found) {
     std::lock_guard<std::recursive_mutex> guard(lock);
     *found = Find(handle) != 0;
     if (!*found) return nullptr;
     // The entry leaves the ring before its instance is destroyed, so no other thread can resolve the
     // handle to an instance that is being torn down.
-    CTovira* camera = head->data.pCamera;
-    head->data.pCamera = nullptr;
+    std::shared_ptr<CTovira> camera = std::move(head->data.pCamera);
     Delete(handle);
     return camera;
 }

@@ -4,13 +4,16 @@
 // head; Tovira_Release relies on that (find, then remove the head).
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 class CTovira;
 
+// The registry and every call in flight share the instance: Tovira_Release drops the registry's share at
+// once, and the instance is destroyed when the last call that resolved the handle before has left it.
 struct CSDKDATA {
     int64_t hCamera = 0;  // the handle in a 64-bit slot; only the low 32 bits are compared
-    CTovira* pCamera = nullptr;
+    std::shared_ptr<CTovira> pCamera;
 };
 
 template <typename T>
@@ -90,19 +93,26 @@ protected:
 
 class CSdkChain : public CTRing<CSDKDATA> {
 public:
+    CSdkChain() = default;
+    // Instances whose handles were never released are left alive when the library unloads: destroying
+    // them there would wait for their threads under the loader lock.
+    ~CSdkChain();
+
     // The new handle (tick count + rand() + count), or 0 when the instance cannot be allocated. A handle of
     // 0 or one equal to a live handle is drawn again, so every live handle is distinct and nonzero.
     int CreateInstance();
-    // The head entry after a successful Find; false when the handle is not registered.
+    // The head entry after a successful Find (the copy shares the instance, keeping it alive while the
+    // caller uses it); false when the handle is not registered.
     bool GetEntry(int handle, CSDKDATA* entry);
     // Find, then remove the head; 0 when the handle is not found.
     int Delete(int handle);
-    // Tovira_Release: unregisters the handle and hands back its instance for destruction (null when the
-    // handle was not registered or had no instance; *found tells which).
-    CTovira* Release(int handle, bool* found);
+    // Tovira_Release: unregisters the handle and hands back the registry's share of its instance (null when
+    // the handle was not registered or had no instance; *found tells which). Dropping it destroys the
+    // instance unless calls are still inside it; then the last of them does.
+    std::shared_ptr<CTovira> Release(int handle, bool* found);
 
     // Applications call from several threads: every ring operation runs under this lock. Instance
-    // operations run outside it.
+    // operations run outside it, each holding its own share of the instance.
     std::recursive_mutex& Lock() { return lock; }
 
 private:

@@ -141,11 +141,25 @@ int CTovira::PrepareCapture() {
     return 1;
 }
 
+bool CTovira::CollectLostStream() {
+    // Streaming, but the frame loop ended on its own: the transfer failed (told as error 13 then). Its
+    // threads are collected without a further report and the instance is idle again, so the start that
+    // follows prepares afresh: it fails at the call when the camera is gone (as for an instance that never
+    // found one) and streams again when it is still there.
+    if (captureState != 1 || runFlag != 0 || !device) return false;
+    if (frameLoopWake) SetEvent(frameLoopWake);
+    if (frameThread) WaitForSingleObject(frameThread, INFINITE);
+    device->StopStreaming();  // collects the failed transfer; StopPreview then has nothing to report
+    StopPreview();
+    return true;
+}
+
 int CTovira::StartPreview() {
     if (!device) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
+    CollectLostStream();
     if (captureState == 1) return 1;
     if (captureState == 2) {
         RecordError(TOVIRA_ERR_NOT_READY);
@@ -157,8 +171,10 @@ int CTovira::StartPreview() {
     }
     runFlag = 1;
     frameLoopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (frameLoopDone) frameThread = CreateThread(nullptr, 0, &CTovira::FrameLoopThread, this, 0, &frameThreadId);
-    if (!frameLoopDone || !frameThread || frameThreadId == 0) {
+    if (!frameLoopWake) frameLoopWake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (frameLoopWake) ResetEvent(frameLoopWake);
+    if (frameLoopDone && frameLoopWake) frameThread = CreateThread(nullptr, 0, &CTovira::FrameLoopThread, this, 0, &frameThreadId);
+    if (!frameLoopDone || !frameLoopWake || !frameThread || frameThreadId == 0) {
         StopPreview();
         RecordError(TOVIRA_ERR_THREAD);
         return 0;
@@ -178,6 +194,7 @@ int CTovira::StopPreview() {
         return 0;
     }
     runFlag = 0;
+    if (frameLoopWake) SetEvent(frameLoopWake);  // ends the loop's wait between polls at once
     if (frameLoopDone) {
         if (frameThread) WaitForSingleObject(frameLoopDone, INFINITE);
         CloseHandle(frameLoopDone);
@@ -254,6 +271,7 @@ int CTovira::Capture() {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
+    CollectLostStream();
     if (captureState == 1) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
@@ -272,6 +290,7 @@ int CTovira::SnapShot(void* buffer, int bufferSize, int rowOrderFlag) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
+    CollectLostStream();
     if (captureState == 1) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "camera/CallbackDelivery.h"
 #include "camera/RecordEnd.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
@@ -129,6 +130,7 @@ DWORD WINAPI RecordThread(void* argument) {
         }
     }
     EndRecording(instance, reason, lastFrameTime);
+    ResumeCallbackDelivery(instance);
     SetEvent(instance.recordDone);
     return 0;
 }
@@ -180,9 +182,7 @@ int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds,
         return 0;
     }
     CloseFinishedRecording(instance);
-    instance.callbackWindow = nullptr;
-    instance.callerBuffer = nullptr;
-    instance.callerBufferSize = 0;
+    CallbackSuspension suspension(instance);  // delivery resumes when the recording ends
     if (showWindow && !OpenPreviewWindow(instance)) {
         instance.RecordError(TOVIRA_ERR_WINDOW);
         return 0;
@@ -226,6 +226,7 @@ int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds,
         instance.RecordError(TOVIRA_ERR_THREAD);
         return 0;
     }
+    suspension.Keep();
     return 1;
 }
 

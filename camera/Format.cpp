@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <mutex>
 #include <vector>
 
 #include "camera/Settings.h"
@@ -149,12 +150,35 @@ int CTovira::GetCameraInfo(TOVIRA_CAMERA_INFO* info) {
 int CTovira::SetColorMode(int bitsPerPixel) {
     for (int code = 0; code < 6; ++code) {
         if (kColorModeBits[code] == bitsPerPixel) {
+            std::lock_guard<std::recursive_mutex> guard(frameLock);
+            const int previous = colorMode;
             colorMode = code;
-            return 1;
+            if (captureState == 0 || code == previous) return 1;
+            // Streaming or in capture mode, the images were prepared for the previous mode: the new
+            // mode's images are built now (and the transfer width follows), as a window change does, so
+            // the next frame arrives in the new mode instead of none arriving at all.
+            if (RebuildForColorMode()) return 1;
+            RecordError(TOVIRA_ERR_BUFFER);
+            return 0;
         }
     }
     RecordError(TOVIRA_ERR_PARAMETER);
     return 0;
+}
+
+int CTovira::RebuildForColorMode() {
+    const tovira::FrameGeometry g = device ? device->GetFrameGeometry() : tovira::FrameGeometry{};
+    if (g.activeWidth <= 0 || g.activeLines <= 0) return 0;
+    const int wide = colorMode == 1 || colorMode == 4 || colorMode == 5 ? 1 : 0;
+    if (device->GetTransferWidth() != wide) {
+        // The running transfer reads with the width it started with: stopped, switched and started
+        // again (frames of the old width in the ring are dropped with the old stream).
+        const bool streaming = device->IsStreaming();
+        if (streaming) device->StopStreaming();
+        device->SetTransferWidth(wide);
+        if (streaming && device->StartStreaming() != 0) return 0;
+    }
+    return CreateFrameImages(g.activeWidth, g.activeLines, colorMode);
 }
 
 int CTovira::GetColorMode() {

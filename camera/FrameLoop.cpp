@@ -60,14 +60,18 @@ bool CTovira::FitImagesToFrames(int mode) {
 
 void CTovira::FrameLoop() {
     while (runFlag != 0) {
-        Sleep(static_cast<DWORD>(waitTime > 0 ? waitTime : 0));
+        // The wait time between polls, cut short by a stop request: a stop never waits it out.
+        if (frameLoopWake) WaitForSingleObject(frameLoopWake, static_cast<DWORD>(waitTime > 0 ? waitTime : 0));
+        if (runFlag == 0) break;
 
         const int poll = device->PollNewestFrame();
         if (poll == 1) {
             // The transfer ended (camera gone): told once, then the loop ends; the state stays
-            // streaming until the caller stops it.
+            // streaming until the caller stops it. A camera that is gone leaves the device list, so
+            // every later start fails at the call as it would for a camera that was never there.
             runFlag = 0;
             EndRecordingForLostCamera();
+            device->RecheckDevice(device->GetDeviceNumber());
             if (callbackWindow) PostMessageA(callbackWindow, WM_TOVIRA_FRAME, 0, TOVIRA_ERR_DEVICE_LOST);
             RecordError(TOVIRA_ERR_DEVICE_LOST);
             acquisition.FrameLost(*this, tovira::FrameLoss::CameraLost);

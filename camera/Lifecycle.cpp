@@ -42,6 +42,8 @@ CTovira::~CTovira() {
     // below may be freed while they still use it.
     Close();
     if (captureState == 1) StopPreview();
+    if (frameLoopWake) CloseHandle(frameLoopWake);
+    frameLoopWake = nullptr;
     delete device;
     device = nullptr;
     for (CDibImage* CTovira::*image : kImages) {
@@ -66,6 +68,7 @@ int CTovira::Initialize(HWND window) {
         return 0;
     }
 
+    storedValuesReplaced = 0;
     LoadCaptureWindowSettings();
     if (!ValidateCaptureWindow()) {
         RecordError(TOVIRA_ERR_WINDOW_RANGE);
@@ -97,6 +100,7 @@ int CTovira::Initialize(HWND window) {
     // Colour mode, sub-sampling, wait time and clock take effect at the next preparation; the device
     // was programmed above with the earlier sub-sampling code.
     LoadCameraSettings();
+    if (storedValuesReplaced > 0) RecordError(TOVIRA_ERR_STORAGE);
     return 1;
 }
 

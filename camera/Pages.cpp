@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "camera/RegistryKey.h"
+#include "camera/StoredValue.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
 
@@ -18,35 +19,42 @@ void AnalogSubKeyName(const CTovira& camera, char (&name)[16]) {
     std::snprintf(name, sizeof name, "Gain_%02d", number);
 }
 
+// Each stored value with the range its setter accepts and the default that replaces a value outside it.
 struct AnalogValue {
     const char* name;
     int32_t CTovira::*field;
+    StoredRange range;
+    int32_t fallback;
 };
 
 struct AnalogUnsignedValue {
     const char* name;
     uint32_t CTovira::*field;
+    StoredRange range;
+    int32_t fallback;
 };
 
 constexpr AnalogValue kAnalogInts[] = {
-    {"Global", &CTovira::globalGain},    {"ColorG1", &CTovira::colorGainGreen1},
-    {"ColorR", &CTovira::colorGainRed},  {"ColorB", &CTovira::colorGainBlue},
-    {"ColorG2", &CTovira::colorGainGreen2}, {"Exposure", &CTovira::exposureLines},
+    {"Global", &CTovira::globalGain, {0, 127}, 64},          {"ColorG1", &CTovira::colorGainGreen1, {0, 127}, 64},
+    {"ColorR", &CTovira::colorGainRed, {0, 127}, 64},        {"ColorB", &CTovira::colorGainBlue, {0, 127}, 64},
+    {"ColorG2", &CTovira::colorGainGreen2, {0, 127}, 64},    {"Exposure", &CTovira::exposureLines, {0, 8192}, 2748},
 };
-constexpr AnalogUnsignedValue kAnalogUnsigned[] = {
-    {"V_Mirror", &CTovira::mirrorV}, {"H_Mirror", &CTovira::mirrorH}, {"AutoIris", &CTovira::autoIrisMode}};
+constexpr AnalogUnsignedValue kAnalogUnsigned[] = {{"V_Mirror", &CTovira::mirrorV, {0, 1}, 0},
+                                                   {"H_Mirror", &CTovira::mirrorH, {0, 1}, 0},
+                                                   {"AutoIris", &CTovira::autoIrisMode, {0, 2}, 0}};
 
 struct ImageValue {
     const char* name;
     int32_t ImageParameters::*field;
+    StoredRange range;
 };
 
 constexpr ImageValue kFilterValues[] = {
-    {"Brightness", &ImageParameters::brightness}, {"Contrast", &ImageParameters::contrast},
-    {"Hue", &ImageParameters::hue},               {"Saturation", &ImageParameters::saturation},
-    {"Sharpness", &ImageParameters::sharpness},   {"R_Gain", &ImageParameters::bayerGainRed},
-    {"G_Gain", &ImageParameters::bayerGainGreen}, {"B_Gain", &ImageParameters::bayerGainBlue},
-    {"Gamma", &ImageParameters::gamma},           {"BayerMode", &ImageParameters::bayerMode},
+    {"Brightness", &ImageParameters::brightness, {-255, 255}}, {"Contrast", &ImageParameters::contrast, {-127, 127}},
+    {"Hue", &ImageParameters::hue, {-360, 360}},               {"Saturation", &ImageParameters::saturation, {-255, 255}},
+    {"Sharpness", &ImageParameters::sharpness, {0, 30}},       {"R_Gain", &ImageParameters::bayerGainRed, {0, 400}},
+    {"G_Gain", &ImageParameters::bayerGainGreen, {0, 400}},    {"B_Gain", &ImageParameters::bayerGainBlue, {0, 400}},
+    {"Gamma", &ImageParameters::gamma, {0, 200}},              {"BayerMode", &ImageParameters::bayerMode, {0, 3}},
 };
 constexpr int kFilterDefaults[] = {0, 0, 0, 0, 0, 100, 100, 100, 100, 3};
 
@@ -71,13 +79,14 @@ void LoadAnalogPage(CTovira& camera) {
     }
     // All nine values pass through one scratch value, as the stored page always did: a value missing
     // from the sub-key repeats the one read before it.
+    // A stored value its setter would refuse is replaced by the default.
     int32_t scratch = 0;
     for (const AnalogValue& v : kAnalogInts) {
-        page.readInt(v.name, &scratch);
+        ReadStoredValue(page, v.name, v.range, v.fallback, &scratch, &camera.storedValuesReplaced);
         camera.*v.field = scratch;
     }
     for (const AnalogUnsignedValue& v : kAnalogUnsigned) {
-        page.readInt(v.name, &scratch);
+        ReadStoredValue(page, v.name, v.range, v.fallback, &scratch, &camera.storedValuesReplaced);
         camera.*v.field = static_cast<uint32_t>(scratch);
     }
 }
@@ -106,7 +115,10 @@ void LoadImageFilterPage(CTovira& camera) {
         for (int i = 0; i < 5; ++i) p.reserved[i] = 0;
         return;
     }
-    for (const ImageValue& v : kFilterValues) page.readInt(v.name, &(p.*v.field));
+    for (size_t i = 0; i < std::size(kFilterValues); ++i) {
+        const ImageValue& v = kFilterValues[i];
+        ReadStoredValue(page, v.name, v.range, kFilterDefaults[i], &(p.*v.field), &camera.storedValuesReplaced);
+    }
 }
 
 void SaveImageFilterPage(const CTovira& camera) {
@@ -125,9 +137,10 @@ void LoadGrayFilterPage(CTovira& camera) {
         for (int i = 0; i < 4; ++i) p.grayGain[i] = p.grayOffset[i] = 128;
         return;
     }
-    page.readInt("Mode", &p.grayMode);
-    for (int i = 0; i < 4; ++i) page.readInt(kGrayGainNames[i], &p.grayGain[i]);
-    for (int i = 0; i < 4; ++i) page.readInt(kGrayOffsetNames[i], &p.grayOffset[i]);
+    int* replaced = &camera.storedValuesReplaced;
+    ReadStoredValue(page, "Mode", {0, 2}, 0, &p.grayMode, replaced);
+    for (int i = 0; i < 4; ++i) ReadStoredValue(page, kGrayGainNames[i], {0, 255}, 128, &p.grayGain[i], replaced);
+    for (int i = 0; i < 4; ++i) ReadStoredValue(page, kGrayOffsetNames[i], {-255, 255}, 128, &p.grayOffset[i], replaced);
 }
 
 void SaveGrayFilterPage(const CTovira& camera) {

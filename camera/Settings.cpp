@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "camera/RegistryKey.h"
+#include "camera/StoredValue.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
 
@@ -98,11 +99,14 @@ int CTovira::LoadCameraSettings() {
         RecordError(TOVIRA_ERR_STORAGE);
         return 0;
     }
-    // No range check here: each value is checked where it is used.
-    key.readInt("Color", &colorMode);
-    key.readInt("SubSample", &subSample);
-    key.readInt("WaitTime", &waitTime);
-    key.readInt("Clock", &clockCode);
+    // A stored value its setter would refuse is replaced by the default the first run writes. Sub-sampling
+    // also accepts 16 and 17, the second readout variants that only a stored setting can select.
+    using tovira::ReadStoredValue;
+    int* replaced = &storedValuesReplaced;
+    ReadStoredValue(key, "Color", {0, 5}, 2, &colorMode, replaced);
+    ReadStoredValue(key, "SubSample", {0, 4, 16, 17}, 0, &subSample, replaced);
+    ReadStoredValue(key, "WaitTime", {0, INT32_MAX}, 10, &waitTime, replaced);
+    ReadStoredValue(key, "Clock", {0, 5}, 0, &clockCode, replaced);
     return 1;
 }
 

@@ -48,6 +48,7 @@ public:
 
     // ---- video format and windows
     int SetColorMode(int bitsPerPixel);
+    int RebuildForColorMode();  // 1/0; images and transfer width for colorMode; needs frameLock
     int GetColorMode();
     int SetSubSample(int code);
     int GetSubSample();
@@ -69,6 +70,9 @@ public:
     int CallBackPreview(HWND callbackWindow, void* buffer, int bufferSize, int rowOrder);
     int StartPreview();
     int StopPreview();
+    // After the stream ended on a failed transfer (camera lost): stops what is left of it without a report
+    // and returns true (the instance is idle). False, doing nothing, otherwise.
+    bool CollectLostStream();
     int Close();
     int Capture();
     int SnapShot(void* buffer, int bufferSize, int rowOrder);
@@ -169,12 +173,20 @@ public:
     HANDLE frameThread = nullptr;
     DWORD frameThreadId = 0;
     HANDLE frameLoopDone = nullptr;
+    HANDLE frameLoopWake = nullptr;  // manual reset; set by a stop so the loop's wait between polls ends
     HWND previewParent = nullptr;
     RECT previewRect = {0, 0, 3840, 2748};
     HWND notifyWindow = nullptr;
     HWND callbackWindow = nullptr;
     void* callerBuffer = nullptr;
     int callerBufferSize = 0, rowOrder = 0;
+    // The callback delivery a running recording paused (CallbackDelivery.h); active while it is paused.
+    struct PausedCallback {
+        HWND window = nullptr;
+        void* buffer = nullptr;
+        int bufferSize = 0, rowOrder = 0;
+        bool active = false;
+    } pausedCallback;
     TOVIRA_FRAME_INFO frameInfo = {32, 0, 0, 0, 0, 0, nullptr};
     int captureState = 0;  // 0 idle, 1 streaming, 2 capture mode
     int colorMode = 0;     // 0..5 for 8, 16, 24, 32, 48, 64 bits per pixel
@@ -186,6 +198,9 @@ public:
     DWORD lastRateUpdate = 0;
     int errors[20] = {};
     int driverSetting = 8000;
+    // Stored settings the loads replaced by their defaults (out of range or of another type); Initialize
+    // notes them once with error 12.
+    int storedValuesReplaced = 0;
 
     // Not in the data model: the frame loop holds frameLock while it processes a frame and copies it out;
     // GetImage and SaveImage take it too, so a caller never sees half of one frame and half of another.

@@ -127,6 +127,11 @@ if(WIN_BENCH_SOURCES)
   target_link_libraries(stream_bench PRIVATE tovira_core)
 endif()
 
+# Stop and release latency through the DLL, as ratios to the frame time; run by hand.
+add_executable(stop_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/stop/StopBench.cpp)
+target_include_directories(stop_bench PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_link_libraries(stop_bench PRIVATE ToviraSdk_Z400KX)
+
 # Saving benchmark under Wine: each file type next to its encoder alone; run by hand.
 add_executable(save_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/save/SaveBench.cpp
   $<TARGET_OBJECTS:tovira_core>)

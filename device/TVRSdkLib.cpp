@@ -90,6 +90,16 @@ int CTVRSdkLib::GetMaxDeviceCount() const { return kMaxDevices; }
 
 int CTVRSdkLib::IsDevicePresent(int n) const { return n >= 0 && n < kMaxDevices ? devicePresent_[n] : 0; }
 
+int CTVRSdkLib::RecheckDevice(int n) {
+  if (n < 0 || n >= kMaxDevices) return 0;
+  char path[128];
+  tovira::FormatDevicePath(path, sizeof path, baseName_, n);
+  DeviceHandle h = nullptr;
+  devicePresent_[n] = tovira::OpenDevice(*port_, &h, path);
+  tovira::CloseDevice(*port_, &h);
+  return devicePresent_[n];
+}
+
 int CTVRSdkLib::GetDeviceNumber() const { return deviceNumber_; }
 
 int CTVRSdkLib::SelectDevice(int n) {

@@ -57,6 +57,9 @@ public:
   int GetMaxDeviceCount() const;
   // 1 when the device file of number n opened at the last scan; 0 for other numbers and absent slots.
   int IsDevicePresent(int n) const;
+  // Tries to open device number n again and records its presence as the scan does (a camera that went
+  // away while streaming leaves the list). Returns the presence.
+  int RecheckDevice(int n);
   // The selected device number.
   int GetDeviceNumber() const;
   // 22 for numbers outside 0..7 (nothing changes). Otherwise stores n, builds the path, sets the

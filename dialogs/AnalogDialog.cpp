@@ -189,6 +189,8 @@ void AnalogPage::Commit(int flag) {
             SetDlgItemInt(window_, t.edit, static_cast<UINT>(value), TRUE);
         }
     }
+    // The label follows the exposure shown (its box's own notification was not taken over above).
+    if (!flag) updateExposureLabel();
     ready_ = wasReady;
 }
 

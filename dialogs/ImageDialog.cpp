@@ -86,8 +86,11 @@ void ImageFilterPage::Commit(int flag) {
         }
     }
     if (flag) {
-        for (int i = 0; i < 4; ++i)
-            if (IsChecked(window_, kBayerRadios[i])) values_.bayerMode = i;  // none checked: unchanged
+        // In the grey modes these radios are disabled and the grey page holds the Bayer choice (already
+        // in values_): the stale boxes here must not overwrite it.
+        if (flags_.whiteBalance != 0)
+            for (int i = 0; i < 4; ++i)
+                if (IsChecked(window_, kBayerRadios[i])) values_.bayerMode = i;  // none checked: unchanged
     } else {
         CheckBayerRadio(window_, values_.bayerMode);
     }

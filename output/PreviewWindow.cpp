@@ -23,6 +23,42 @@ void UnregisterPreviewClass(CTovira& instance) {
     }
 }
 
+// A window can only be destroyed by the thread that created it. When another thread closes the preview
+// (a Release from a worker thread, say), the window's own thread is asked to destroy it: WM_CLOSE, which
+// the default window procedure answers with DestroyWindow. The window procedure is set to the system's
+// default first, so a window that outlives the call (its thread is not taking messages) never calls
+// into this library, which may be unloaded by then; the posted WM_CLOSE destroys it at the thread's next
+// message. A window whose thread has ended is already gone.
+//
+// A visible top-level window is hidden before it is destroyed, and under Wine on a display without a
+// window manager that hide waits up to 2 s for a manager to acknowledge it. Turning redrawing off first
+// (WM_SETREDRAW clears WS_VISIBLE without hiding) skips the hide; the area the window covered is
+// repainted afterwards instead.
+void DestroyWindowOnItsThread(HWND window) {
+    const DWORD owner = GetWindowThreadProcessId(window, nullptr);
+    if (owner == 0) return;
+    const bool topLevel = (GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD) == 0;
+    RECT area{};
+    GetWindowRect(window, &area);
+    if (owner == GetCurrentThreadId()) {
+        if (topLevel) SendMessageA(window, WM_SETREDRAW, FALSE, 0);
+        DestroyWindow(window);
+    } else {
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+        DWORD_PTR ignored = 0;
+        // A thread that takes messages answers at once; one that does not is waited for this long. Not
+        // SMTO_ABORTIFHUNG: a thread that took no messages for a while (busy with other work before it
+        // pumps again) counts as hung and would get only the posted close.
+        constexpr UINT kWaitMs = 3000;
+        const bool answering =
+            !topLevel || SendMessageTimeoutA(window, WM_SETREDRAW, FALSE, 0, SMTO_NORMAL, kWaitMs, &ignored);
+        if (!answering || !SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, kWaitMs, &ignored)) {
+            if (IsWindow(window)) PostMessageA(window, WM_CLOSE, 0, 0);
+        }
+    }
+    if (topLevel) RedrawWindow(nullptr, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 // The picture to show for the colour mode, after reducing deep images to a screen format. Null when the
 // images it needs are missing.
 CDibImage* ShownImage(CTovira& instance) {
@@ -147,7 +183,7 @@ void DestroyPreviewWindow(CTovira& instance) {
         instance.previewDc = nullptr;
     }
     if (dc) ReleaseDC(window, dc);
-    if (window) DestroyWindow(window);
+    if (window) DestroyWindowOnItsThread(window);
     UnregisterPreviewClass(instance);
 }
 

@@ -23,10 +23,11 @@ TEST_F(CameraFormat, ColourModesAreReportedWithTheirSignificantBits) {
     EXPECT_EQ(Tovira_SetColorMode(handle, 12), 0);
     EXPECT_EQ(Tovira_GetColorMode(handle), 60);
     EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{TOVIRA_ERR_PARAMETER});
-    // A stored code outside 0..5 answers -1.
+    // A stored code outside 0..5 is replaced by the default (24 bits) and noted with error 12.
     ASSERT_TRUE(PutToviraSetting("", "Color", 9));
     ASSERT_NE(initialize(), 0);
-    EXPECT_EQ(Tovira_GetColorMode(handle), -1);
+    EXPECT_EQ(Tovira_GetColorMode(handle), 24);
+    EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{TOVIRA_ERR_STORAGE});
 }
 
 TEST_F(CameraFormat, SubSampleClockAndWaitTime) {
@@ -53,12 +54,13 @@ TEST_F(CameraFormat, SubSampleClockAndWaitTime) {
     ASSERT_TRUE(PutToviraSetting("", "SubSample", 17));
     ASSERT_NE(initialize(), 0);
     EXPECT_EQ(Tovira_GetSubSample(handle), 2);
-    // Above 20 no window passes.
+    // Any other stored code is replaced by 0 (noted with error 12), so windows pass.
     ASSERT_TRUE(PutToviraSetting("", "SubSample", 21));
     ASSERT_NE(initialize(), 0);
-    PopToviraErrors(handle);
-    EXPECT_EQ(Tovira_SetCaptureWindowEx(handle, 3840, 0, 3840, 2748, 0, 2748), 0);
-    EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{TOVIRA_ERR_WINDOW_RANGE});
+    EXPECT_EQ(Tovira_GetSubSample(handle), 0);
+    EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{TOVIRA_ERR_STORAGE});
+    EXPECT_EQ(Tovira_SetCaptureWindowEx(handle, 3840, 0, 3840, 2748, 0, 2748), 1);
+    EXPECT_EQ(PopToviraErrors(handle), std::vector<int>{});
 }
 
 TEST_F(CameraFormat, CameraInformationNeedsARecordOfThirtySixBytes) {

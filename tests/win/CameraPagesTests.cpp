@@ -1,5 +1,6 @@
 // The registry pages and camera values as stored data: defaults for missing keys, values missing from a
-// page, values of another type or size than a 4-byte REG_DWORD, and what a save writes.
+// page, values of another type or size than a 4-byte REG_DWORD or outside their setters' ranges, and what
+// a save writes.
 
 #include "CameraTestSupport.h"
 
@@ -117,28 +118,69 @@ TEST_F(CameraPages, SavedPagesAreDwordsInTheirNames) {
     EXPECT_EQ(other.mirrorV, 1u);
 }
 
-TEST_F(CameraPages, ValuesOfOtherTypesAndSizesAreReadAsAtMostFourBytes) {
+TEST_F(CameraPages, ValuesOfOtherTypesAndSizesAreReplacedByTheDefaults) {
     WriteCameraSetting("", "Size", 0);
-    // Eight bytes where four belong: the first four count, nothing beyond the field is written.
+    // Eight bytes where four belong, a two-byte value, a long string and an empty value: none is a
+    // setting, each gets the first run's default and is counted once.
     const uint8_t wide[8] = {5, 0, 0, 0, 0xEE, 0xEE, 0xEE, 0xEE};
     WriteRawSetting("", "Color", REG_QWORD, wide, sizeof wide);
-    // Two bytes: zero-extended.
     const uint8_t narrow[2] = {0x21, 0x01};
     WriteRawSetting("", "WaitTime", REG_BINARY, narrow, sizeof narrow);
-    // A long string.
     const char text[] = "a string much longer than four bytes";
     WriteRawSetting("", "Clock", REG_SZ, text, sizeof text);
-    // No data at all reads as 0.
     WriteRawSetting("", "SubSample", REG_BINARY, nullptr, 0);
     camera.subSample = 3;
+    camera.storedValuesReplaced = 0;
     EXPECT_EQ(camera.LoadCameraSettings(), 1);
-    EXPECT_EQ(camera.colorMode, 5);
-    EXPECT_EQ(camera.waitTime, 0x0121);
-    int32_t expectedClock;
-    std::memcpy(&expectedClock, text, 4);
-    EXPECT_EQ(camera.clockCode, expectedClock);
+    EXPECT_EQ(camera.colorMode, 2);
+    EXPECT_EQ(camera.waitTime, 10);
+    EXPECT_EQ(camera.clockCode, 0);
     EXPECT_EQ(camera.subSample, 0);
-    EXPECT_EQ(camera.GetLastError(), 0);
+    EXPECT_EQ(camera.storedValuesReplaced, 4);
+    EXPECT_EQ(camera.GetLastError(), 0);  // Initialize notes it, once for all values
+    // The reader underneath still takes at most four bytes of any value (the presets use it).
+    const tovira::RegistryKey key = tovira::OpenSettingsKey();
+    int32_t fields[2] = {0, 0x5A5A5A5A};
+    ASSERT_TRUE(key.readInt("Color", &fields[0]));
+    EXPECT_EQ(fields[0], 5);
+    EXPECT_EQ(fields[1], 0x5A5A5A5A);
+    ASSERT_TRUE(key.readInt("WaitTime", &fields[0]));
+    EXPECT_EQ(fields[0], 0x0121);
+}
+
+TEST_F(CameraPages, PageValuesOutsideTheirSettersRangesAreReplacedByTheDefaults) {
+    WriteCameraSetting("Gain_00", "Global", 128);
+    WriteCameraSetting("Gain_00", "Exposure", 8193);
+    WriteCameraSetting("Gain_00", "V_Mirror", 2);
+    WriteCameraSetting("Gain_00", "AutoIris", 3);
+    WriteCameraSetting("Filter", "Contrast", -128);
+    WriteCameraSetting("Filter", "Sharpness", 31);
+    WriteCameraSetting("Filter", "BayerMode", 4);
+    WriteCameraSetting("Gray", "Mode", 3);
+    WriteCameraSetting("Gray", "GainG1", 256);
+    WriteCameraSetting("Gray", "OffsetB1", -256);
+    // Edges of the ranges are kept.
+    WriteCameraSetting("Gain_00", "ColorR", 127);
+    WriteCameraSetting("Filter", "Hue", -360);
+    WriteCameraSetting("Gray", "OffsetR1", -255);
+    camera.storedValuesReplaced = 0;
+    tovira::LoadAnalogPage(camera);
+    tovira::LoadImageFilterPage(camera);
+    tovira::LoadGrayFilterPage(camera);
+    EXPECT_EQ(camera.globalGain, 64);
+    EXPECT_EQ(camera.colorGainRed, 127);
+    EXPECT_EQ(camera.exposureLines, 2748);
+    EXPECT_EQ(camera.mirrorV, 0u);
+    EXPECT_EQ(camera.autoIrisMode, 0u);
+    EXPECT_EQ(camera.image.contrast, 0);
+    EXPECT_EQ(camera.image.sharpness, 0);
+    EXPECT_EQ(camera.image.bayerMode, 3);
+    EXPECT_EQ(camera.image.hue, -360);
+    EXPECT_EQ(camera.image.grayMode, 0);
+    EXPECT_EQ(camera.image.grayGain[1], 128);
+    EXPECT_EQ(camera.image.grayOffset[3], 128);
+    EXPECT_EQ(camera.image.grayOffset[0], -255);
+    EXPECT_EQ(camera.storedValuesReplaced, 10);
 }
 
 TEST_F(CameraPages, CameraSettingsWithoutTheKeyRecord12) {

@@ -104,19 +104,22 @@ TEST(HandleRegistry, CreateDrawsDistinctNonzeroHandlesAndReleaseForgetsThem) {
     ASSERT_NE(entry.pCamera, nullptr);
 
     bool found = false;
-    CTovira* camera = chain.Release(handles[1], &found);
+    std::shared_ptr<CTovira> camera = chain.Release(handles[1], &found);
     EXPECT_TRUE(found);
     EXPECT_EQ(camera, entry.pCamera);
-    delete camera;
+    // The entry copy shares the instance: it outlives the registry's share.
+    EXPECT_EQ(camera.use_count(), 2);
+    camera.reset();
+    entry.pCamera.reset();
     EXPECT_FALSE(chain.GetEntry(handles[1], &entry));
     EXPECT_EQ(chain.Release(handles[1], &found), nullptr);
     EXPECT_FALSE(found);
     EXPECT_EQ(chain.Count(), 2);
 
     for (int h : {handles[0], handles[2]}) {
-        CTovira* c = chain.Release(h, &found);
+        std::shared_ptr<CTovira> c = chain.Release(h, &found);
         EXPECT_TRUE(found);
-        delete c;
+        EXPECT_EQ(c.use_count(), 1);
     }
     EXPECT_EQ(chain.Count(), 0);
 }
