@@ -29,22 +29,38 @@ int64_t Run(const ImageView& target, PixelKernel kernel, const ImageView& source
 
 constexpr int32_t kSignificantBits16 = 12;
 
-// The four kernel families of the tone stages, by colour mode.
+// The kernel families of the stages that are not plain tables, by colour mode.
 struct ToneKernels {
-  PixelKernel gamma, contrast, sharpen, brightness, hueSaturation;
+  PixelKernel sharpen, hueSaturation;
 };
 
 ToneKernels KernelsFor(int32_t colourMode) {
   switch (colourMode) {
     case kColourMode8:
-      return {GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8, nullptr};
+      return {SharpenGray8, nullptr};
     case kColourMode16:
-      return {GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16, nullptr};
+      return {SharpenGray16, nullptr};
     case kColourMode24:
     case kColourMode32:
-      return {GammaBgr8, ContrastBgr8, SharpenBgr8, BrightnessBgr8, HueSaturationBgr8};
+      return {SharpenBgr8, HueSaturationBgr8};
     default:
-      return {GammaBgr16, ContrastBgr16, SharpenBgr16, BrightnessBgr16, HueSaturationBgr16};
+      return {SharpenBgr16, HueSaturationBgr16};
+  }
+}
+
+// The table stages of `stages` on the output image as one composed table (nothing when none runs).
+void RunToneTables(const ImageView& output, int32_t colourMode, const ToneStages& stages) {
+  if (!stages.gamma && !stages.contrast && !stages.brightness) return;
+  if (colourMode == kColourMode8 || colourMode == kColourMode24 || colourMode == kColourMode32) {
+    uint8_t table[256];
+    ComposeToneTable8(stages, colourMode != kColourMode8, table);
+    ToneTableRecord record{table, 8};
+    Run(output, colourMode == kColourMode8 ? ToneTableGray8 : ToneTableBgr8, output, &record);
+  } else {
+    uint16_t table[1 << kSignificantBits16];
+    ComposeToneTable16(stages, kSignificantBits16, table);
+    ToneTableRecord record{table, kSignificantBits16};
+    Run(output, colourMode == kColourMode16 ? ToneTableGray16 : ToneTableBgr16, output, &record);
   }
 }
 
@@ -211,14 +227,21 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
                                kSignificantBits16};
     if (record.hue != 0 || record.saturation != 0) Run(O, kernels.hueSaturation, O, &record);
   }
-  // 6. Gamma.
-  if (ValueRecord record{ReadParameter(parameters.gamma), kSignificantBits16}; record.value != 100)
-    Run(O, kernels.gamma, O, &record);
-  // 7. Contrast.
-  if (ValueRecord record{ReadParameter(parameters.contrast), kSignificantBits16}; record.value != 0)
-    Run(O, kernels.contrast, O, &record);
+  // 6, 7 and 9 are one table per sample each; the ones that run one after the other (all three while
+  // sharpness is off, else gamma and contrast) are composed into one table and run as one pass.
+  ToneStages tones;
+  tones.gammaValue = ReadParameter(parameters.gamma);
+  tones.gamma = tones.gammaValue != 100;
+  tones.contrastValue = ReadParameter(parameters.contrast);
+  tones.contrast = tones.contrastValue != 0;
+  const int32_t sharpness = ReadParameter(parameters.sharpness);
+  if (sharpness == 0) {
+    tones.brightnessValue = ReadParameter(parameters.brightness);
+    tones.brightness = tones.brightnessValue != 0;
+  }
+  RunToneTables(O, colourMode, tones);
   // 8. Sharpness: computed from an unsharpened copy, so every pixel sees unsharpened neighbours.
-  if (ValueRecord record{ReadParameter(parameters.sharpness), kSignificantBits16}; record.value != 0) {
+  if (ValueRecord record{sharpness, kSignificantBits16}; record.value != 0) {
     const ImageView& scratch = images.sharpnessScratch;
     const size_t bytes = static_cast<size_t>(O.stride) * static_cast<size_t>(O.height);
     if (IsUsableView(scratch) && scratch.bitsPerPixel == O.bitsPerPixel && scratch.width == O.width &&
@@ -226,10 +249,12 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
       std::memcpy(scratch.pixels, O.pixels, bytes);
       Run(O, kernels.sharpen, scratch, &record);
     }
+    // 9. Brightness, after the sharpness.
+    ToneStages brightness;
+    brightness.brightnessValue = ReadParameter(parameters.brightness);
+    brightness.brightness = brightness.brightnessValue != 0;
+    RunToneTables(O, colourMode, brightness);
   }
-  // 9. Brightness.
-  if (ValueRecord record{ReadParameter(parameters.brightness), kSignificantBits16}; record.value != 0)
-    Run(O, kernels.brightness, O, &record);
 }
 
 const PipelineTrace& LastPipelineTrace() { return gTrace; }

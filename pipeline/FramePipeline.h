@@ -12,6 +12,8 @@
 //   5. hue and saturation (colour modes 24..64; hue != 0 or saturation != 0);
 //   6. gamma (!= 100); 7. contrast (!= 0); 8. sharpness (!= 0; the output image is first copied into
 //      the sharpness scratch image, which becomes the kernel's source); 9. brightness (!= 0).
+// Gamma, contrast and brightness are per-sample tables: those that follow each other without the
+// sharpness between them run as one composed table (ToneTable* kernels), with the same result.
 // Every parameter is read when its stage starts; the caller's thread may change them meanwhile.
 #pragma once
 
