@@ -66,5 +66,24 @@ TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
       }
 }
 
+TEST(VectorPaths, DefectFilterEqualsScalarOnNoisyFramesWithChainsOfReplacements) {
+  std::mt19937 rng(30);
+  const int sizes[][2] = {{5, 5}, {12, 9}, {13, 8}, {37, 21}, {257, 7}};
+  const KernelCase k{FilterDefectPixels, 16, true, "FilterDefectPixels16"};
+  for (const auto& size : sizes)
+    for (int32_t maxSample : {60, 4095, 65535})
+      for (int32_t threshold : {1, 30, 400}) {
+        TestImage frame(size[0], size[1], 16, (size[1] % 2) * 4);
+        frame.fillRandom(rng, maxSample, true);
+        // Rows of alternating outliers: every other pixel is replaced and feeds its right partner.
+        for (int x = 0; x < size[0]; x += 2) frame.set(x, size[1] / 2, 0, x % 4 ? maxSample : 0, true);
+        ColourRecord colour{static_cast<int32_t>(rng() % 4), 100, 100, 100};
+        ThresholdRecord limit{threshold};
+        ExpectPathsEqual(k, frame, frame, true, &colour, &limit,
+                         std::to_string(size[0]) + "x" + std::to_string(size[1]) + " max " +
+                             std::to_string(maxSample) + " threshold " + std::to_string(threshold));
+      }
+}
+
 }  // namespace
 }  // namespace tovira::test
