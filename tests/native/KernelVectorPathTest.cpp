@@ -85,5 +85,45 @@ TEST(VectorPaths, DefectFilterEqualsScalarOnNoisyFramesWithChainsOfReplacements)
       }
 }
 
+TEST(VectorPaths, HueSaturationEqualsScalarOnEveryColour) {
+  // All 2^24 colours once, as a 4096 x 4096 BGR image, for one hue and saturation with every sector.
+  TestImage cube(4096, 4096, 24);
+  for (int32_t i = 0; i < 4096 * 4096; ++i) {
+    uint8_t* p = cube.at(i % 4096, i / 4096);
+    p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(i >> 8), p[2] = static_cast<uint8_t>(i >> 16);
+  }
+  HueSaturationRecord record{-97, 0, 141, 12};
+  ExpectPathsEqual({HueSaturationBgr8, 24, false, "HueSaturationBgr8"}, cube, cube, true, &record, nullptr, "cube");
+}
+
+TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
+  std::mt19937 rng(31);
+  const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
+                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"},
+                                 {HueSaturationBgr16, 48, true, "HueSaturationBgr16/48"},
+                                 {HueSaturationBgr16, 64, true, "HueSaturationBgr16/64"}};
+  const int sizes[][2] = {{1, 3}, {7, 2}, {8, 1}, {23, 5}, {64, 3}};
+  std::uniform_int_distribution<int> hue(-360, 360), saturation(-255, 255);
+  for (const KernelCase& f : families)
+    for (const auto& size : sizes)
+      for (int round = 0; round < 6; ++round) {
+        // 16-bit samples also above 4095 (read as the largest 8-bit level) and with low bits set.
+        const int32_t maxSample = f.wide ? (round % 2 ? 65535 : 4095) : 255;
+        TestImage image(size[0], size[1], f.bits, round % 3 * 4);
+        image.fillRandom(rng, maxSample, f.wide);
+        for (int x = 0; x < size[0]; x += 3)  // some grey pixels
+          for (int c = 1; c < 3; ++c) image.set(x, 0, c, image.get(x, 0, 0, f.wide), f.wide);
+        HueSaturationRecord record{round == 0 ? 0 : hue(rng), 0, round == 1 ? 0 : saturation(rng), 12};
+        if (round == 2) record.saturation = -255;
+        if (round == 3) record.saturation = 255, record.hue = 360;
+        const std::string what = std::to_string(size[0]) + "x" + std::to_string(size[1]) + " hue " +
+                                 std::to_string(record.hue) + " saturation " + std::to_string(record.saturation);
+        ExpectPathsEqual(f, image, image, true, &record, nullptr, what + " in place");
+        TestImage target(size[0], size[1], f.bits, 4);
+        target.fillRandom(rng, 255, false);
+        ExpectPathsEqual(f, target, image, false, &record, nullptr, what + " to another image");
+      }
+}
+
 }  // namespace
 }  // namespace tovira::test
