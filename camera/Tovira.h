@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "ToviraSdk_Z400KX.h"
@@ -23,6 +24,7 @@
 
 class CToviraZ400KXSdk;
 class CDibImage;
+namespace tovira { class RowBandPool; }
 
 class CTovira {
 public:
@@ -186,6 +188,11 @@ public:
     // Not in the data model: the frame loop holds frameLock while it processes a frame and copies it out;
     // GetImage and SaveImage take it too, so a caller never sees half of one frame and half of another.
     std::recursive_mutex frameLock;
+    // Worker threads the frame pipeline splits each frame over, made when streaming starts and ended
+    // when it stops (none otherwise: a snapshot runs on the caller's thread). pipelineThreads: threads
+    // per frame, the frame loop included; 0 = one per processor.
+    std::shared_ptr<tovira::RowBandPool> bandPool;
+    int pipelineThreads = 0;
 
 private:
     // Set once Initialize has loaded the stored pages; only then does destruction save them, so an

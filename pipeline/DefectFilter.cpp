@@ -129,7 +129,33 @@ inline void FilterGroup16(uint8_t* frame, int32_t stride, int32_t x, int32_t y, 
   _mm_storeu_si128(reinterpret_cast<__m128i*>(row), result);
 }
 
+// 16-bit rows rowBegin, rowBegin + step, ... before rowEnd, columns xBegin .. xEnd-1.
+void FilterRows16(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin, int32_t rowEnd,
+                  int32_t step, int32_t threshold) {
+  const bool vectorOk = threshold >= 1 && threshold <= 32767;
+  const __m128i thresholdMinus1 = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
+  for (int32_t row = rowBegin; row < rowEnd; row += step) {
+    int32_t column = xBegin;
+    if (vectorOk && ActiveVectorPath() != VectorPath::kScalar) {
+      for (; column + 7 < xEnd; column += 8) FilterGroup16(frame, stride, column, row, thresholdMinus1);
+    } else if (vectorOk) {
+      for (; column + 7 < xEnd; column += 8) {
+        if (!AnyCandidate16(frame, stride, column, row, thresholdMinus1)) continue;
+        for (int32_t c = column; c < column + 8; ++c) FilterPixel16(frame, stride, c, row, threshold);
+      }
+    }
+    for (; column < xEnd; ++column) FilterPixel16(frame, stride, column, row, threshold);
+  }
+}
+
 }  // namespace
+
+void FilterDefectRows16(const ImageView& frame, int32_t threshold, int32_t parity) {
+  if (frame.pixels == nullptr || frame.bitsPerPixel != 16) return;
+  const int32_t xBegin = 2, xEnd = frame.width - 2, yBegin = 2 + (parity & 1), yEnd = frame.height - 2;
+  if (xBegin >= xEnd || yBegin >= yEnd) return;
+  FilterRows16(frame.pixels, frame.stride, xBegin, xEnd, yBegin, yEnd, 2, threshold);
+}
 
 TOVIRA_PIXEL_KERNEL(FilterDefectPixels) {
   if (q == nullptr) return 0;
@@ -145,19 +171,7 @@ TOVIRA_PIXEL_KERNEL(FilterDefectPixels) {
   const bool vectorOk = threshold >= 1 && threshold <= 32767;
 
   if (sourceBpp == 2) {
-    const __m128i thresholdMinus1 = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
-    for (int32_t row = yBegin; row < yEnd; ++row) {
-      int32_t column = xBegin;
-      if (vectorOk && ActiveVectorPath() != VectorPath::kScalar) {
-        for (; column + 7 < xEnd; column += 8) FilterGroup16(frame, stride, column, row, thresholdMinus1);
-      } else if (vectorOk) {
-        for (; column + 7 < xEnd; column += 8) {
-          if (!AnyCandidate16(frame, stride, column, row, thresholdMinus1)) continue;
-          for (int32_t c = column; c < column + 8; ++c) FilterPixel16(frame, stride, c, row, threshold);
-        }
-      }
-      for (; column < xEnd; ++column) FilterPixel16(frame, stride, column, row, threshold);
-    }
+    FilterRows16(frame, stride, xBegin, xEnd, yBegin, yEnd, 1, threshold);
     return 0;
   }
   if (sourceBpp != 1 || p == nullptr) return 0;

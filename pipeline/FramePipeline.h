@@ -125,6 +125,13 @@ constexpr int32_t kDefectThreshold = 30;
 void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
                   AnalogueState& analogue, FramePipelineHooks& hooks);
 
+// The same with the stages that allow it split into bands of rows on the threads of `pool` (none: all
+// on this thread): the demosaic interior, hue and saturation, the tone tables, the sharpness and its
+// copy, and the 16-bit defect filter (its even and odd rows are independent). The result is identical.
+class RowBandPool;
+void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
+                  AnalogueState& analogue, FramePipelineHooks& hooks, RowBandPool* pool);
+
 // Stage 1 on its own: measures `raw` (8- or 16-bit) and adjusts the exposure (mode 1) or the global
 // gain (mode 2) when the picture is clearly too dark or too bright. Returns 1 after a measurement,
 // 0 otherwise. Off (mode 0) it measures and records nothing; with no image or no open device it

@@ -10,6 +10,7 @@
 #include "pipeline/Demosaic.h"
 #include "pipeline/FramePipeline.h"
 #include "pipeline/HueSaturation.h"
+#include "pipeline/RowBandPool.h"
 #include "pipeline/Sharpen.h"
 #include "pipeline/Tone.h"
 #include "tests/native/KernelTestSupport.h"
@@ -99,8 +100,12 @@ ImageParameters RandomParameters(std::mt19937& rng, int bayerMode) {
 
 TEST(PipelineEquivalence, EveryColourModeAndBayerModeMatchesTheStagesRunOneByOne) {
   std::mt19937 rng(1313);
-  const int sizes[][2] = {{37, 23}, {64, 41}, {5, 9}, {130, 6}, {33, 70}};
+  // Heights from 32 rows on are split into bands when a pool is given (odd band edges included).
+  const int sizes[][2] = {{37, 23}, {64, 41}, {5, 9}, {130, 6}, {33, 70}, {50, 97}};
+  RowBandPool two(2), three(3);
+  RowBandPool* pools[] = {nullptr, &two, &three};
   int cases = 0;
+  for (RowBandPool* pool : pools)
   for (int32_t mode = kColourMode8; mode <= kColourMode64; ++mode)
     for (int bayer = 0; bayer < 4; ++bayer)
       for (const auto& size : sizes) {
@@ -112,16 +117,16 @@ TEST(PipelineEquivalence, EveryColourModeAndBayerModeMatchesTheStagesRunOneByOne
         ImageParameters working = parameters;
         AnalogueState analogue{};
         NoDevice hooks;
-        ProcessFrame(fast.images(), mode, working, analogue, hooks);
+        ProcessFrame(fast.images(), mode, working, analogue, hooks, pool);
         ReferenceFrame(reference, mode, parameters);
         ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes())
-            << "mode " << mode << " bayer " << bayer << " size " << size[0] << "x" << size[1] << " hue "
+            << "threads " << (pool ? pool->threads() : 0) << " mode " << mode << " bayer " << bayer << " size " << size[0] << "x" << size[1] << " hue "
             << parameters.hue << " saturation " << parameters.saturation << " gamma " << parameters.gamma
             << " contrast " << parameters.contrast << " sharpness " << parameters.sharpness << " brightness "
             << parameters.brightness;
         ++cases;
       }
-  EXPECT_EQ(6 * 4 * 5, cases);
+  EXPECT_EQ(3 * 6 * 4 * 6, cases);
 }
 
 // Every combination of the three table stages, with and without the sharpness between them.
@@ -136,11 +141,12 @@ TEST(PipelineEquivalence, ComposedToneTablesEqualTheSingleStagesInEveryCombinati
       if (mask & 8) p.sharpness = 11;
       const uint32_t seed = rng();
       std::mt19937 a(seed), b(seed);
-      Frame fast(31, 17, mode, 4, a), reference(31, 17, mode, 4, b);
+      Frame fast(31, 67, mode, 4, a), reference(31, 67, mode, 4, b);
       ImageParameters working = p;
       AnalogueState analogue{};
       NoDevice hooks;
-      ProcessFrame(fast.images(), mode, working, analogue, hooks);
+      RowBandPool pool(2);
+      ProcessFrame(fast.images(), mode, working, analogue, hooks, mask % 2 ? &pool : nullptr);
       ReferenceFrame(reference, mode, p);
       ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes()) << "mode " << mode << " mask " << mask;
     }
