@@ -5,6 +5,7 @@
 
 #include <emmintrin.h>
 
+#include "pipeline/HueSaturationRows.h"
 #include "pipeline/PixelAccess.h"
 #include "pipeline/VectorPath.h"
 
@@ -78,7 +79,7 @@ namespace {
 // The rounded hue offset of every chroma c (1..255) and offset d (0..c) as the scalar transform forms
 // it, ((d * reciprocal[c] + 0x8000) >> 16), at [c * 256 + d] (at most 255); the vector rows look it up.
 struct OffsetSteps {
-  uint8_t at[256 * 256];
+  uint8_t at[256 * 256 + 4];  // + 4: the AVX2 rows read 32 bits at every index
   OffsetSteps() : at{} {
     for (uint32_t c = 1; c < 256; ++c)
       for (uint32_t d = 0; d <= c; ++d) at[c * 256 + d] = static_cast<uint8_t>((d * kReciprocal[c] + 0x8000u) >> 16);
@@ -210,13 +211,25 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
                                _mm_set1_epi16(static_cast<int16_t>(hueSteps / 255)),
                                _mm_set1_epi16(static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256))};
   const OffsetSteps* offsets = vector ? &Offsets() : nullptr;
+  // AVX2: 8-bit samples in the same layout in source and target.
+  const bool wide = sizeof(Sample) == 1 && ActiveVectorPath() == VectorPath::kAvx2 && sourceBpp == targetBpp &&
+                    (sourceBpp == 3 || sourceBpp == 4);
+  const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
+                                            static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),
+                                            offsets ? offsets->at : nullptr};
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     int32_t j = 0;
-    if (vector) {
-      j = HueSaturationRowSse2<Sample>(s, t, rect.width(), sourceBpp, targetBpp, shift, constants, *offsets);
+    if (wide) {
+      j = hue_rows::Row8Avx2(s, t, rect.width(), sourceBpp, rowConstants);
       s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
+    }
+    if (vector) {
+      const int32_t more =
+          HueSaturationRowSse2<Sample>(s, t, rect.width() - j, sourceBpp, targetBpp, shift, constants, *offsets);
+      s += static_cast<intptr_t>(more) * sourceBpp, t += static_cast<intptr_t>(more) * targetBpp;
+      j += more;
     }
     for (; j < rect.width(); ++j, s += sourceBpp, t += targetBpp) {
       int32_t b, g, r;
