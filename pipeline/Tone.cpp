@@ -75,14 +75,17 @@ void ComposeToneTable8(const ToneStages& stages, bool colour, uint8_t table[256]
 void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint16_t* table) {
   const int32_t largest = LargestSample(significantBits);
   for (int32_t v = 0; v <= largest; ++v) table[v] = static_cast<uint16_t>(v);
-  std::vector<uint16_t> stage(static_cast<size_t>(largest) + 1);
+  // The usual 12 bits build on the stack: nothing is allocated per frame.
+  uint16_t local[4096];
+  std::vector<uint16_t> heap(largest < 4096 ? 0 : static_cast<size_t>(largest) + 1);
+  uint16_t* stage = largest < 4096 ? local : heap.data();
   // Every stage's entries lie within 0..largest, so each indexes the next table directly.
   auto apply = [&] {
     for (int32_t v = 0; v <= largest; ++v) table[v] = stage[table[v]];
   };
-  if (stages.gamma) BuildGammaTable16(stages.gammaValue, significantBits, stage.data()), apply();
-  if (stages.contrast) BuildContrastTable16(stages.contrastValue, significantBits, stage.data()), apply();
-  if (stages.brightness) BuildBrightnessTable16(stages.brightnessValue, significantBits, stage.data()), apply();
+  if (stages.gamma) BuildGammaTable16(stages.gammaValue, significantBits, stage), apply();
+  if (stages.contrast) BuildContrastTable16(stages.contrastValue, significantBits, stage), apply();
+  if (stages.brightness) BuildBrightnessTable16(stages.brightnessValue, significantBits, stage), apply();
 }
 
 namespace {
