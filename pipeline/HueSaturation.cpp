@@ -212,7 +212,7 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
                                _mm_set1_epi16(static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256))};
   const OffsetSteps* offsets = vector ? &Offsets() : nullptr;
   // AVX2: 8-bit samples in the same layout in source and target.
-  const bool wide = sizeof(Sample) == 1 && ActiveVectorPath() == VectorPath::kAvx2 && sourceBpp == targetBpp &&
+  const bool wide = sizeof(Sample) == 1 && HasAvx2Path(ActiveVectorPath()) && sourceBpp == targetBpp &&
                     (sourceBpp == 3 || sourceBpp == 4);
   const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
                                             static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),

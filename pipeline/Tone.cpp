@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "pipeline/PixelAccess.h"
+#include "pipeline/ToneRows.h"
+#include "pipeline/VectorPath.h"
 
 namespace tovira {
 
@@ -96,12 +98,14 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
                 int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
                 const uint8_t* table) {
   if (targetBpp < Channels || sourceBpp < Channels) return 0;
+  const bool wide = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     if (targetBpp == Channels && sourceBpp == Channels) {  // packed samples: one flat run per row
       const int32_t n = rect.width() * Channels;
-      for (int32_t j = 0; j < n; ++j) t[j] = table[s[j]];
+      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table)) : 0;
+      for (; j < n; ++j) t[j] = table[s[j]];
       continue;
     }
     for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)

@@ -9,6 +9,7 @@
 #include "pipeline/DefectFilter.h"
 #include "pipeline/HueSaturation.h"
 #include "pipeline/Sharpen.h"
+#include "pipeline/Tone.h"
 #include "pipeline/VectorPath.h"
 #include "tests/native/KernelTestSupport.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 // Runs `kernel` on copies of the same images once per path and expects identical bytes.
 struct PathRun {
-  std::vector<VectorPath> paths{VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAuto};
+  std::vector<VectorPath> paths{VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512, VectorPath::kAuto};
   ~PathRun() { SetVectorPath(VectorPath::kAuto); }
 };
 
@@ -123,6 +124,21 @@ TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
         target.fillRandom(rng, 255, false);
         ExpectPathsEqual(f, target, image, false, &record, nullptr, what + " to another image");
       }
+}
+
+TEST(VectorPaths, ToneTablesEqualScalarForEveryByteAndLayout) {
+  std::mt19937 rng(12);
+  uint8_t table[256];
+  for (auto& v : table) v = static_cast<uint8_t>(rng());  // any table: every entry must land in place
+  ToneTableRecord record{table, 8};
+  const KernelCase kernels[] = {{ToneTableGray8, 8, false, "ToneTableGray8"}, {ToneTableBgr8, 24, false, "ToneTableBgr8/24"},
+                                {ToneTableBgr8, 32, false, "ToneTableBgr8/32"}};
+  for (const KernelCase& k : kernels)
+    for (int w : {1, 21, 64, 65, 130, 257}) {
+      TestImage image(w, 5, k.bits, w % 2 * 4);
+      image.fillRandom(rng, 255, false);
+      ExpectPathsEqual(k, image, image, true, &record, nullptr, "width " + std::to_string(w));
+    }
 }
 
 }  // namespace
