@@ -211,9 +211,9 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
                                _mm_set1_epi16(static_cast<int16_t>(hueSteps / 255)),
                                _mm_set1_epi16(static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256))};
   const OffsetSteps* offsets = vector ? &Offsets() : nullptr;
-  // AVX2: 8-bit samples in the same layout in source and target.
-  const bool wide = sizeof(Sample) == 1 && HasAvx2Path(ActiveVectorPath()) && sourceBpp == targetBpp &&
-                    (sourceBpp == 3 || sourceBpp == 4);
+  // AVX2: the same layout in source and target.
+  const bool wide = HasAvx2Path(ActiveVectorPath()) && sourceBpp == targetBpp &&
+                    (sourceBpp == 3 * kSampleBytes || sourceBpp == 4 * kSampleBytes);
   const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
                                             static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),
                                             offsets ? offsets->at : nullptr};
@@ -222,7 +222,8 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     int32_t j = 0;
     if (wide) {
-      j = hue_rows::Row8Avx2(s, t, rect.width(), sourceBpp, rowConstants);
+      j = sizeof(Sample) == 1 ? hue_rows::Row8Avx2(s, t, rect.width(), sourceBpp, rowConstants)
+                              : hue_rows::Row16Avx2(s, t, rect.width(), sourceBpp, shift, rowConstants);
       s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
     }
     if (vector) {

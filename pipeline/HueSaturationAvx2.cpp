@@ -129,6 +129,41 @@ inline __m256i LoadLanes(const uint8_t* low, const uint8_t* high) {
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
 }
 
+// 16-bit samples: channel c of pixel k lies at bytes bpp * k + 2c, +1 of the lane's pixels, in register
+// (bpp * k + 2c) / 16 of the three (bpp 6) or four (bpp 8) registers of a lane.
+struct Masks16 {
+  alignas(32) uint8_t gather[3][4][32];   // channel, register
+  alignas(32) uint8_t scatter[3][4][32];  // channel, register
+  alignas(32) uint8_t keep[4][32];        // 0xFF on the bytes of a fourth sample
+};
+
+Masks16 MakeMasks16(int bpp) {
+  Masks16 m;
+  for (int lane = 0; lane < 2; ++lane)
+    for (int r = 0; r < 4; ++r)
+      for (int i = 0; i < 16; ++i) {
+        for (int c = 0; c < 3; ++c) {
+          const int at = bpp * (i / 2) + 2 * c + i % 2;
+          m.gather[c][r][16 * lane + i] = at / 16 == r ? static_cast<uint8_t>(at % 16) : 0x80;
+        }
+        const int at = 16 * r + i, k = at / bpp, b = at % bpp, c = b / 2;
+        for (int ch = 0; ch < 3; ++ch)
+          m.scatter[ch][r][16 * lane + i] = c == ch ? static_cast<uint8_t>(2 * k + b % 2) : 0x80;
+        m.keep[r][16 * lane + i] = c == 3 ? 0xFF : 0x00;
+      }
+  return m;
+}
+
+const Masks16& Masks16For(int bpp) {
+  static const Masks16 six = MakeMasks16(6), eight = MakeMasks16(8);
+  return bpp == 6 ? six : eight;
+}
+
+inline void StoreLanes(uint8_t* low, uint8_t* high, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(low), _mm256_castsi256_si128(v));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(high), _mm256_extracti128_si256(v, 1));
+}
+
 }  // namespace
 
 int32_t Row8Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
@@ -165,6 +200,44 @@ int32_t Row8Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const Row
                                               _mm256_andnot_si256(keep, lo)));
       _mm256_storeu_si256(at + 1, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(at + 1), keep),
                                                   _mm256_andnot_si256(keep, hi)));
+    }
+  }
+  return done;
+}
+
+int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {
+  if (bpp != 6 && bpp != 8) return 0;
+  const Masks16& m = Masks16For(bpp);
+  const int registers = bpp / 2, lane = 8 * bpp;
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m256i largest = _mm256_set1_epi16(255);
+  int32_t done = 0;
+  for (; done + 16 <= n; done += 16, s += 16 * bpp, t += 16 * bpp) {
+    __m256i in[4];
+    for (int r = 0; r < registers; ++r) in[r] = LoadLanes(s + 16 * r, s + lane + 16 * r);
+    __m256i original[3], eight[3];
+    for (int c = 0; c < 3; ++c) {
+      original[c] = _mm256_shuffle_epi8(in[0], MaskAt(m.gather[c][0]));
+      for (int r = 1; r < registers; ++r)
+        original[c] = _mm256_or_si256(original[c], _mm256_shuffle_epi8(in[r], MaskAt(m.gather[c][r])));
+      // Samples above the significant range read as the largest 8-bit level.
+      eight[c] = _mm256_min_epu16(_mm256_srl_epi16(original[c], count), largest);
+    }
+    const __m256i isGrey = _mm256_and_si256(_mm256_cmpeq_epi16(eight[0], eight[1]), _mm256_cmpeq_epi16(eight[1], eight[2]));
+    TransformSixteen(eight[0], eight[1], eight[2], k);
+    __m256i result[3];
+    for (int c = 0; c < 3; ++c) result[c] = Select(isGrey, original[c], _mm256_sll_epi16(eight[c], count));
+    for (int r = 0; r < registers; ++r) {
+      __m256i out = _mm256_or_si256(
+          _mm256_or_si256(_mm256_shuffle_epi8(result[0], MaskAt(m.scatter[0][r])),
+                          _mm256_shuffle_epi8(result[1], MaskAt(m.scatter[1][r]))),
+          _mm256_shuffle_epi8(result[2], MaskAt(m.scatter[2][r])));
+      if (bpp == 8) {  // the fourth sample of every target pixel keeps its value
+        const __m256i keep = MaskAt(m.keep[r]);
+        out = _mm256_or_si256(_mm256_andnot_si256(keep, out),
+                              _mm256_and_si256(keep, LoadLanes(t + 16 * r, t + lane + 16 * r)));
+      }
+      StoreLanes(t + 16 * r, t + lane + 16 * r, out);
     }
   }
   return done;

@@ -17,4 +17,10 @@ struct RowConstants {
 // keeps its value), in groups of sixteen; returns the pixels done (a multiple of 16).
 int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 
+// The same for 16-bit samples, bpp 6 or 8 (a fourth sample of the target keeps its value): samples
+// reduced by `shift` to 8 bits (at most 255), widened again on the way out; grey pixels keep their
+// samples.
+int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
+                  const RowConstants& k);
+
 }  // namespace tovira::hue_rows

@@ -114,10 +114,13 @@ TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
         image.fillRandom(rng, maxSample, f.wide);
         for (int x = 0; x < size[0]; x += 3)  // some grey pixels
           for (int c = 1; c < 3; ++c) image.set(x, 0, c, image.get(x, 0, 0, f.wide), f.wide);
-        HueSaturationRecord record{round == 0 ? 0 : hue(rng), 0, round == 1 ? 0 : saturation(rng), 12};
+        // 16-bit samples reduced by 4 (12 significant bits), by 8 and by 0 bits.
+        const int32_t bits = round == 4 ? 16 : round == 5 ? 8 : 12;
+        HueSaturationRecord record{round == 0 ? 0 : hue(rng), 0, round == 1 ? 0 : saturation(rng), bits};
         if (round == 2) record.saturation = -255;
         if (round == 3) record.saturation = 255, record.hue = 360;
-        const std::string what = std::to_string(size[0]) + "x" + std::to_string(size[1]) + " hue " +
+        const std::string what = std::to_string(size[0]) + "x" + std::to_string(size[1]) + " bits " +
+                                 std::to_string(bits) + " hue " +
                                  std::to_string(record.hue) + " saturation " + std::to_string(record.saturation);
         ExpectPathsEqual(f, image, image, true, &record, nullptr, what + " in place");
         TestImage target(size[0], size[1], f.bits, 4);
