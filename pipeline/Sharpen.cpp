@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "pipeline/PixelAccess.h"
+#include "pipeline/SharpenRows.h"
 #include "pipeline/VectorPath.h"
 
 namespace tovira {
@@ -18,7 +19,7 @@ constexpr int32_t kStrip = 256;  // output columns per strip of column sums (sta
 // rows are formed once for a strip of samples and then reused by the four horizontal positions that need
 // each of them. The last step of a strip is moved back to end at the strip's end (those samples get the
 // same values again). Returns false (nothing written) when the rows are too short for a step.
-constexpr int32_t kVectorStrip = 2048;  // samples per strip of vertical sums
+constexpr int32_t kVectorStrip = sharpen_rows::kStrip;  // samples per strip of vertical sums
 
 // 8-bit samples: the vertical sums (at most 1020) and the blur sums (at most 4080) fit 16 bits;
 // amount * (v - blur) lies within +-7650, where (n * 6554) >> 16, plus 1 for negative n, is n / 10
@@ -34,10 +35,15 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
   const __m128i tenth = _mm_set1_epi16(6554);
   const __m128i keep = bpp == 4 ? _mm_set1_epi32(static_cast<int32_t>(0xFF000000u)) : zero;
   alignas(16) uint16_t sums[kVectorStrip + 16];
+  const bool avx2 = HasAvx2Path(ActiveVectorPath());
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx2) {
+      sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount);
+      continue;
+    }
     for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
       // Output samples [sb, se); the strip is widened backwards when its tail is shorter than a step.
       const int32_t se = std::min(stripBegin + kVectorStrip, kEnd);
@@ -103,10 +109,15 @@ bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect&
   const __m128i bias16 = _mm_set1_epi16(static_cast<int16_t>(0x8000));
   const __m128i keep = bpp == 8 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : zero;
   alignas(16) uint32_t sums[kVectorStrip + 16];
+  const bool avx2 = HasAvx2Path(ActiveVectorPath());
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx2) {
+      sharpen_rows::Row16Avx2(rows, out, kBegin, kEnd, c, amount, largest);
+      continue;
+    }
     for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
       const int32_t se = std::min(stripBegin + kVectorStrip, kEnd);
       const int32_t sb = std::max(kBegin, std::min(stripBegin, se - 8));
