@@ -104,8 +104,15 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     if (targetBpp == Channels && sourceBpp == Channels) {  // packed samples: one flat run per row
       const int32_t n = rect.width() * Channels;
-      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table)) : 0;
+      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table, false)) : 0;
       for (; j < n; ++j) t[j] = table[s[j]];
+      continue;
+    }
+    if (Channels == 3 && targetBpp == 4 && sourceBpp == 4 && wide) {  // BGR + a fourth byte kept
+      const int32_t done = static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, rect.width() * 4, table, true)) / 4;
+      s += 4 * done, t += 4 * done;
+      for (int32_t j = done; j < rect.width(); ++j, s += 4, t += 4)
+        for (int c = 0; c < 3; ++c) t[c] = table[s[c]];
       continue;
     }
     for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)

@@ -15,7 +15,9 @@
 
 namespace tovira::tone_rows {
 
-int64_t Lookup8Avx512(uint8_t* target, const uint8_t* source, int64_t n, const uint8_t* table) {
+int64_t Lookup8Avx512(uint8_t* target, const uint8_t* source, int64_t n, const uint8_t* table, bool keepFourth) {
+  // With keepFourth, every fourth byte (bytes 3, 7, ...) of the target keeps its value.
+  const __mmask64 write = keepFourth ? 0x7777777777777777ull : ~0ull;
   const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
   const __m512i t2 = _mm512_loadu_si512(table + 128), t3 = _mm512_loadu_si512(table + 192);
   int64_t done = 0;
@@ -24,7 +26,7 @@ int64_t Lookup8Avx512(uint8_t* target, const uint8_t* source, int64_t n, const u
     const __m512i low = _mm512_permutex2var_epi8(t0, v, t1);   // entries 0..127 by the low 7 bits
     const __m512i high = _mm512_permutex2var_epi8(t2, v, t3);  // entries 128..255
     const __mmask64 top = _mm512_movepi8_mask(v);              // samples >= 128
-    _mm512_storeu_si512(target + done, _mm512_mask_blend_epi8(top, low, high));
+    _mm512_mask_storeu_epi8(target + done, write, _mm512_mask_blend_epi8(top, low, high));
   }
   return done;
 }

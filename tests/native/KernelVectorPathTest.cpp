@@ -141,6 +141,9 @@ TEST(VectorPaths, ToneTablesEqualScalarForEveryByteAndLayout) {
       TestImage image(w, 5, k.bits, w % 2 * 4);
       image.fillRandom(rng, 255, false);
       ExpectPathsEqual(k, image, image, true, &record, nullptr, "width " + std::to_string(w));
+      TestImage target(w, 5, k.bits, 4);  // a separate target: its fourth bytes stay as they are
+      target.fillRandom(rng, 255, false);
+      ExpectPathsEqual(k, target, image, false, &record, nullptr, "to another image, width " + std::to_string(w));
     }
 }
 
