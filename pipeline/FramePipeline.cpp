@@ -36,7 +36,7 @@ thread_local RowBandPool* gPool = nullptr;
 // Bands of a frame start at even rows, so a band seen as an image of its own keeps the Bayer phase of
 // the frame; with the halo rows of a stage that reads neighbours it is still even. Two bands per thread
 // even out bands that take longer than others.
-constexpr int32_t kBandsPerThread = 2;
+constexpr int32_t kBandsPerThread = 8;
 constexpr int32_t kMinBandRows = 16;
 
 int32_t BandCount(int32_t height) {

@@ -23,26 +23,36 @@ int32_t RowBandPool::DefaultThreads() {
   return std::clamp<int32_t>(n == 0 ? 1 : static_cast<int32_t>(n), 1, kMaxThreads);
 }
 
-// Takes bands until none is left.
-void RowBandPool::work() {
-  for (int32_t band; (band = nextBand_.fetch_add(1, std::memory_order_relaxed)) < bands_;)
-    job_(context_, band, bands_);
+void RowBandPool::work(uint32_t generation, Job job, void* context, int32_t bands) {
+  for (;;) {
+    uint64_t next = nextBand_.load(std::memory_order_acquire);
+    int32_t band;
+    do {
+      band = static_cast<int32_t>(next & 0xFFFFFFFFu);
+      if ((next >> 32) != generation || band >= bands) return;
+    } while (!nextBand_.compare_exchange_weak(next, next + 1, std::memory_order_acq_rel));
+    job(context, band, bands);
+    if (bandsDone_.fetch_add(1, std::memory_order_acq_rel) + 1 == bands) {
+      std::lock_guard<std::mutex> guard(lock_);  // the caller checks under the lock: no lost wake-up
+      finished_.notify_all();
+    }
+  }
 }
 
 void RowBandPool::workerMain() {
-  uint64_t seen = 0;
+  uint32_t seen = 0;
   for (;;) {
+    Job job;
+    void* context;
+    int32_t bands;
     {
       std::unique_lock<std::mutex> guard(lock_);
       wake_.wait(guard, [&] { return stopping_ || generation_ != seen; });
       if (stopping_) return;
       seen = generation_;
+      job = job_, context = context_, bands = bands_;
     }
-    work();
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      if (--busy_ == 0) finished_.notify_one();
-    }
+    work(seen, job, context, bands);
   }
 }
 
@@ -52,20 +62,21 @@ void RowBandPool::run(int32_t bands, Job job, void* context) {
     for (int32_t band = 0; band < bands; ++band) job(context, band, bands);
     return;
   }
+  uint32_t generation;
   {
     std::lock_guard<std::mutex> guard(lock_);
+    generation = ++generation_;
     job_ = job;
     context_ = context;
     bands_ = bands;
-    nextBand_.store(0, std::memory_order_relaxed);
-    busy_ = static_cast<int32_t>(workers_.size());
-    ++generation_;
+    bandsDone_.store(0, std::memory_order_relaxed);
+    nextBand_.store(static_cast<uint64_t>(generation) << 32, std::memory_order_release);
   }
   wake_.notify_all();
-  work();
-  // Every worker leaves the job before the next one can change job_, context_ or bands_.
+  work(generation, job, context, bands);
+  // Every band is done before the caller's context may go; a worker still on its way in finds none left.
   std::unique_lock<std::mutex> guard(lock_);
-  finished_.wait(guard, [&] { return busy_ == 0; });
+  finished_.wait(guard, [&] { return bandsDone_.load(std::memory_order_acquire) == bands; });
 }
 
 }  // namespace tovira

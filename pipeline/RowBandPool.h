@@ -37,19 +37,25 @@ class RowBandPool {
 
  private:
   void workerMain();
-  void work();
+  // Takes bands of job `generation` while there are any; returns when none is left or the pool has
+  // moved on to another job.
+  void work(uint32_t generation, Job job, void* context, int32_t bands);
 
   int32_t threads_;
   std::vector<std::thread> workers_;
   std::mutex lock_;
   std::condition_variable wake_, finished_;
-  uint64_t generation_ = 0;  // advanced for every job; workers wait for a new one
   bool stopping_ = false;
-  int32_t busy_ = 0;         // workers still inside the current job
+  // The current job, written under the lock before the generation moves on.
+  uint32_t generation_ = 0;
   Job job_ = nullptr;
   void* context_ = nullptr;
   int32_t bands_ = 0;
-  std::atomic<int32_t> nextBand_{0};
+  // The job's generation (high 32 bits) and its next band (low 32 bits): a worker that wakes late, with
+  // an older job in hand, cannot take a band of a newer one. The caller waits for the bands done, never
+  // for a worker that found nothing left to do.
+  std::atomic<uint64_t> nextBand_{0};
+  std::atomic<int32_t> bandsDone_{0};
 };
 
 // Rows [begin, end) of band `band` of `bands` over `rows` rows: equal shares, the remainder spread
