@@ -13,6 +13,7 @@ target_link_libraries(tovira_imagelibs INTERFACE
   ${TOVIRA_THIRDPARTY_DIR}/lib/libtiff.a
   ${TOVIRA_THIRDPARTY_DIR}/lib/libpng16.a
   ${TOVIRA_THIRDPARTY_DIR}/lib/libjpeg.a
+  ${TOVIRA_THIRDPARTY_DIR}/lib/libdeflate.a
   /usr/x86_64-w64-mingw32/lib/libz.a)
 
 # Self-contained binaries: the C++ runtime, libgcc and winpthread are linked in.
