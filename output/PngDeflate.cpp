@@ -8,8 +8,9 @@
 
 namespace {
 
-// libdeflate's level 6: files as large as zlib's default level makes them, in about a quarter of the time.
-constexpr int kCompressionLevel = 6;
+// libdeflate's levels that keep the files within about 2 % of libpng's defaults (zlib level 6) in a
+// fraction of the time: 8-bit samples come out smaller already at level 6, 16-bit samples need level 7.
+constexpr int kLevel8 = 6, kLevel16 = 7;
 
 // One row in PNG byte order: channels swapped from blue-first to red-first, 16-bit samples big-endian.
 void ToPngOrder(const uint8_t* in, uint8_t* out, int width, int bitsPerPixel) {
@@ -28,42 +29,49 @@ void ToPngOrder(const uint8_t* in, uint8_t* out, int width, int bitsPerPixel) {
         }
 }
 
-inline int Paeth(int a, int b, int c) {
-    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-}
+// Cost of a filtered row: the sum of its bytes read as signed values, made positive.
+inline uint32_t Cost(uint8_t v) { return v < 128 ? v : 256 - v; }
 
 // Filters `row` (n bytes, bpp bytes per pixel for the left neighbour; `prior` the unfiltered row above,
 // zeros for the first) into out[0] (the filter type) and out[1..n]: each of the five filters is tried and
 // the one with the smallest sum of |signed byte| kept, ties to the lower filter number, as libpng does.
-void FilterRow(const uint8_t* row, const uint8_t* prior, int n, int bpp, uint8_t* out, uint8_t* trial) {
-    auto cost = [](const uint8_t* bytes, int count) {
-        uint64_t sum = 0;
-        for (int i = 0; i < count; ++i) sum += bytes[i] < 128 ? bytes[i] : 256 - bytes[i];
-        return sum;
-    };
-    uint64_t best = cost(row, n);
+// Each filter is its own plain loop, which the compiler turns into vector code.
+__attribute__((optimize("O3"))) void FilterRow(const uint8_t* __restrict row, const uint8_t* __restrict prior,
+                                               int n, int bpp, uint8_t* __restrict out,
+                                               uint8_t* __restrict trial) {
+    uint64_t best = 0;
+    for (int i = 0; i < n; ++i) best += Cost(row[i]);
     out[0] = 0;
     std::memcpy(out + 1, row, static_cast<size_t>(n));
-    for (int type = 1; type <= 4; ++type) {
-        for (int i = 0; i < n; ++i) {
-            const int a = i >= bpp ? row[i - bpp] : 0, b = prior[i], c = i >= bpp ? prior[i - bpp] : 0;
-            int predictor = 0;
-            switch (type) {
-                case 1: predictor = a; break;
-                case 2: predictor = b; break;
-                case 3: predictor = (a + b) >> 1; break;
-                default: predictor = Paeth(a, b, c); break;
-            }
-            trial[i] = static_cast<uint8_t>(row[i] - predictor);
-        }
-        const uint64_t sum = cost(trial, n);
+    auto keep = [&](int type) {
+        uint64_t sum = 0;
+        for (int i = 0; i < n; ++i) sum += Cost(trial[i]);
         if (sum < best) {
             best = sum;
             out[0] = static_cast<uint8_t>(type);
             std::memcpy(out + 1, trial, static_cast<size_t>(n));
         }
+    };
+    const int lead = bpp < n ? bpp : n;  // the first pixel has no left neighbour (a = c = 0)
+    // Sub
+    for (int i = 0; i < lead; ++i) trial[i] = row[i];
+    for (int i = lead; i < n; ++i) trial[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
+    keep(1);
+    // Up
+    for (int i = 0; i < n; ++i) trial[i] = static_cast<uint8_t>(row[i] - prior[i]);
+    keep(2);
+    // Average
+    for (int i = 0; i < lead; ++i) trial[i] = static_cast<uint8_t>(row[i] - (prior[i] >> 1));
+    for (int i = lead; i < n; ++i) trial[i] = static_cast<uint8_t>(row[i] - ((row[i - bpp] + prior[i]) >> 1));
+    keep(3);
+    // Paeth
+    for (int i = 0; i < lead; ++i) trial[i] = static_cast<uint8_t>(row[i] - prior[i]);
+    for (int i = lead; i < n; ++i) {
+        const int a = row[i - bpp], b = prior[i], c = prior[i - bpp];
+        const int p = a + b - c, pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
+        trial[i] = static_cast<uint8_t>(row[i] - ((pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c)));
     }
+    keep(4);
 }
 
 struct CompressorDeleter {
@@ -74,7 +82,7 @@ struct CompressorDeleter {
 
 bool DeflatePngImage(const uint8_t* const* rows, int width, int height, int bitsPerPixel,
                      std::vector<uint8_t>& stream) {
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(kCompressionLevel));
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(bitsPerPixel == 16 || bitsPerPixel >= 48 ? kLevel16 : kLevel8));
     if (!compressor) return false;
     const int n = width * (bitsPerPixel / 8);
     const int bpp = bitsPerPixel / 8;
