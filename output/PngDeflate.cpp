@@ -82,7 +82,9 @@ struct CompressorDeleter {
 
 bool DeflatePngImage(const uint8_t* const* rows, int width, int height, int bitsPerPixel,
                      std::vector<uint8_t>& stream) {
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(bitsPerPixel == 16 || bitsPerPixel >= 48 ? kLevel16 : kLevel8));
+    const bool deep = bitsPerPixel == 16 || bitsPerPixel >= 48;
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(deep ? kLevel16 : kLevel8));
     if (!compressor) return false;
     const int n = width * (bitsPerPixel / 8);
     const int bpp = bitsPerPixel / 8;
