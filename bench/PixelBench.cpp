@@ -17,7 +17,12 @@
 #include "pipeline/DefectFilter.h"
 #include "pipeline/Demosaic.h"
 #include "pipeline/FramePipeline.h"
+#include "pipeline/HueSaturation.h"
 #include "pipeline/Restride.h"
+#include "pipeline/RowBandPool.h"
+#include "pipeline/VectorPath.h"
+#include "pipeline/Sharpen.h"
+#include "pipeline/Tone.h"
 
 namespace {
 
@@ -69,9 +74,21 @@ struct Frames {
   Image scratch24{kWidth, kHeight, 24}, scratch8{kWidth, kHeight, 8}, scratch16{kWidth, kHeight, 16},
       scratch32{kWidth, kHeight, 32}, scratch48{kWidth, kHeight, 48}, scratch64{kWidth, kHeight, 64};
   Image out8{kWidth, kHeight, 8}, out16{kWidth, kHeight, 16};
+  // Untouched copies of the raw frames: the defect filter and the grey stages work in place on the raw
+  // image, so every timed frame starts again from these (as every streamed frame is a new one).
+  Image fresh8{kWidth, kHeight, 8}, fresh16{kWidth, kHeight, 16};
   Frames() {
-    FillScene(raw8);
-    FillScene(raw16);
+    FillScene(fresh8);
+    FillScene(fresh16);
+    Refresh();
+  }
+  void Refresh() {
+    std::memcpy(raw8.data(), fresh8.data(), raw8.bytes());
+    std::memcpy(raw16.data(), fresh16.data(), raw16.bytes());
+  }
+  void Refresh(const Image& raw) {
+    if (&raw == &raw8) std::memcpy(raw8.data(), fresh8.data(), raw8.bytes());
+    else std::memcpy(raw16.data(), fresh16.data(), raw16.bytes());
   }
 };
 
@@ -154,16 +171,25 @@ void BM_Demosaic16To48Sse2(benchmark::State& s) { BenchDemosaicSse2(s, Shared().
 BENCHMARK(BM_Demosaic8To24Sse2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Demosaic16To48Sse2)->Unit(benchmark::kMillisecond);
 
-void BM_DefectFilter8(benchmark::State& state) {
+// The defect filter works in place: each iteration filters a fresh copy of the noisy frame (the copy
+// is not timed), never a frame it already filtered.
+void BenchDefectFilter(benchmark::State& state, Image& raw) {
   Frames& f = Shared();
   ColourRecord colour{0, 100, 100, 100};
   ThresholdRecord threshold{30};
   for (auto _ : state) {
-    ApplyKernel(f.raw8.view(), FilterDefectPixels, f.raw8.view(), nullptr, 0, 0, &colour, &threshold);
+    state.PauseTiming();
+    f.Refresh(raw);
+    state.ResumeTiming();
+    ApplyKernel(raw.view(), FilterDefectPixels, raw.view(), nullptr, 0, 0, &colour, &threshold);
     benchmark::ClobberMemory();
   }
+  f.Refresh(raw);
 }
+void BM_DefectFilter8(benchmark::State& state) { BenchDefectFilter(state, Shared().raw8); }
+void BM_DefectFilter16(benchmark::State& state) { BenchDefectFilter(state, Shared().raw16); }
 BENCHMARK(BM_DefectFilter8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DefectFilter16)->Unit(benchmark::kMillisecond);
 
 // ---- copies and conversions against memcpy of the same bytes ------------------------------------
 
@@ -239,6 +265,54 @@ CONVERSION_BENCH(RowsCopyFlip, bgr24, scratch24)
 CONVERSION_BENCH(BgrToRgb24, bgr24, scratch24)
 CONVERSION_BENCH(Bgrx32ToBgra32, bgr32, scratch32)
 
+// ---- single stages on the demosaiced frame, against OpenCV's demosaic of the same depth --------------
+
+// The stage runs in place on a demosaiced frame (the sharpness from a copy of it).
+void BenchStage(benchmark::State& state, PixelKernel kernel, Image& image, Image* source, void* p) {
+  Frames& f = Shared();
+  const bool wide = image.view().bitsPerPixel == 48;
+  Demosaic(image.view(), wide ? f.raw16.view() : f.raw8.view());
+  if (source) std::memcpy(source->data(), image.data(), image.bytes());
+  for (auto _ : state) {
+    ApplyKernel(image.view(), kernel, source ? source->view() : image.view(), nullptr, 0, 0, p);
+    benchmark::ClobberMemory();
+  }
+}
+void BM_HueSaturationBgr8(benchmark::State& s) {
+  HueSaturationRecord r{20, 0, 40, 12};
+  BenchStage(s, HueSaturationBgr8, Shared().bgr24, nullptr, &r);
+}
+void BM_HueSaturationBgr16(benchmark::State& s) {
+  HueSaturationRecord r{20, 0, 40, 12};
+  BenchStage(s, HueSaturationBgr16, Shared().bgr48, nullptr, &r);
+}
+void BM_SharpenBgr8(benchmark::State& s) {
+  ValueRecord r{8, 12};
+  BenchStage(s, SharpenBgr8, Shared().bgr24, &Shared().scratch24, &r);
+}
+void BM_SharpenBgr16(benchmark::State& s) {
+  ValueRecord r{8, 12};
+  BenchStage(s, SharpenBgr16, Shared().bgr48, &Shared().scratch48, &r);
+}
+void BM_ToneTableBgr8(benchmark::State& s) {
+  uint8_t table[256];
+  ComposeToneTable8(ToneStages{true, true, false, 80, 10, 0}, true, table);
+  ToneTableRecord r{table, 8};
+  BenchStage(s, ToneTableBgr8, Shared().bgr24, nullptr, &r);
+}
+void BM_ToneTableBgr16(benchmark::State& s) {
+  static uint16_t table[4096];
+  ComposeToneTable16(ToneStages{true, true, false, 80, 10, 0}, 12, table);
+  ToneTableRecord r{table, 12};
+  BenchStage(s, ToneTableBgr16, Shared().bgr48, nullptr, &r);
+}
+BENCHMARK(BM_HueSaturationBgr8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HueSaturationBgr16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SharpenBgr8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SharpenBgr16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToneTableBgr8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ToneTableBgr16)->Unit(benchmark::kMillisecond);
+
 // ---- the frame pipeline -------------------------------------------------------------------------
 
 class NoInstance : public FramePipelineHooks {
@@ -253,7 +327,13 @@ class NoInstance : public FramePipelineHooks {
   void reloadImageDialog() override {}
 };
 
-void BenchProcessFrame(benchmark::State& state, int32_t mode, bool active) {
+// Pools of 2 threads and of 1 (the same pool code, everything on the caller) for the thread rows.
+RowBandPool* PoolOf(int32_t threads) {
+  static RowBandPool one(1), two(2);
+  return threads == 2 ? &two : threads == 1 ? &one : nullptr;
+}
+
+void BenchProcessFrame(benchmark::State& state, int32_t mode, bool active, int32_t threads = 0) {
   Frames& f = Shared();
   Image* scratch[] = {&f.scratch8, &f.scratch16, &f.scratch24, &f.scratch32, &f.scratch48, &f.scratch64};
   FrameImages images{f.raw8.view(), f.raw16.view(), f.bgr24.view(), f.bgr32.view(),
@@ -267,10 +347,42 @@ void BenchProcessFrame(benchmark::State& state, int32_t mode, bool active) {
   AnalogueState analogue{};
   NoInstance hooks;
   for (auto _ : state) {
-    ProcessFrame(images, mode, parameters, analogue, hooks);
+    // Every frame starts from a fresh raw frame (not timed): the pipeline filters and, in the grey
+    // modes, processes the raw image in place, and a frame it already filtered is far quicker.
+    state.PauseTiming();
+    f.Refresh();
+    state.ResumeTiming();
+    ProcessFrame(images, mode, parameters, analogue, hooks, PoolOf(threads));
     benchmark::ClobberMemory();
   }
+  f.Refresh();
 }
+
+// The same on pools of 1 and 2 threads: wall time (the CPU time of the other threads does not show in
+// this thread's), so these rows are run with UseRealTime.
+#define THREAD_BENCH(bits, mode, threads)                                                                \
+  void BM_ProcessFrame##bits##ActiveThreads##threads(benchmark::State& s) {                              \
+    BenchProcessFrame(s, mode, true, threads);                                                           \
+  }                                                                                                      \
+  BENCHMARK(BM_ProcessFrame##bits##ActiveThreads##threads)->Unit(benchmark::kMillisecond)->UseRealTime();
+THREAD_BENCH(24, kColourMode24, 1)
+THREAD_BENCH(24, kColourMode24, 2)
+THREAD_BENCH(48, kColourMode48, 1)
+THREAD_BENCH(48, kColourMode48, 2)
+
+// Scalar loops of the tone and colour kernels (the reference the vector paths are tested against).
+void BM_ProcessFrame24ActiveScalar(benchmark::State& s) {
+  SetVectorPath(VectorPath::kScalar);
+  BenchProcessFrame(s, kColourMode24, true);
+  SetVectorPath(VectorPath::kAuto);
+}
+void BM_ProcessFrame48ActiveScalar(benchmark::State& s) {
+  SetVectorPath(VectorPath::kScalar);
+  BenchProcessFrame(s, kColourMode48, true);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_ProcessFrame24ActiveScalar)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessFrame48ActiveScalar)->Unit(benchmark::kMillisecond);
 
 #define PROCESS_BENCH(bits, mode)                                                                  \
   void BM_ProcessFrame##bits##Neutral(benchmark::State& s) { BenchProcessFrame(s, mode, false); } \
@@ -291,7 +403,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      if (run.run_type == Run::RT_Iteration) {
+        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        wall_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
     ConsoleReporter::ReportRuns(runs);
   }
   void printRatios() const {
@@ -307,6 +422,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_Demosaic8To24Sse2", "BM_OpenCvBayerToBgr8", "(SSE2 only)"},
         {"BM_Demosaic16To48Sse2", "BM_OpenCvBayerToBgr16", "(SSE2 only)"},
         {"BM_DefectFilter8", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_DefectFilter16", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_HueSaturationBgr8", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_HueSaturationBgr16", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_SharpenBgr8", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_SharpenBgr16", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ToneTableBgr8", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ToneTableBgr16", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ProcessFrame24Neutral", "BM_OpenCvBayerToBgr8", "target <= 2.00"},
         {"BM_ProcessFrame24Active", "BM_OpenCvBayerToBgr8", ""},
         {"BM_ProcessFrame8Neutral", "BM_OpenCvBayerToBgr8", ""},
@@ -319,6 +441,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_ProcessFrame48Active", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ProcessFrame64Neutral", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ProcessFrame64Active", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_ProcessFrame24ActiveScalar", "BM_OpenCvBayerToBgr8", "(scalar tone/colour loops)"},
+        {"BM_ProcessFrame48ActiveScalar", "BM_OpenCvBayerToBgr16", "(scalar tone/colour loops)"},
         {"BM_RestrideRows8", "BM_MemcpyRaw8", ""},
         {"BM_Gray16To8Shift4", "BM_MemcpyRaw16", ""},
         {"BM_Gray16To8Shift4Flip", "BM_MemcpyRaw16", ""},
@@ -341,10 +465,25 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (a == times_.end() || b == times_.end() || b->second <= 0) continue;
       std::printf("  %-26s / %-22s = %5.2f  %s\n", p.name + 3, p.reference + 3, a->second / b->second, p.note);
     }
+    // Speed-up of two threads over one (wall time; the benchmark names carry /real_time).
+    std::printf("\nThreads (wall time of 1 thread / wall time of 2 threads, same run)\n");
+    for (const char* bits : {"24", "48"}) {
+      const std::string one = std::string("BM_ProcessFrame") + bits + "ActiveThreads1/real_time";
+      const std::string two = std::string("BM_ProcessFrame") + bits + "ActiveThreads2/real_time";
+      const auto a = wall_.find(one), b = wall_.find(two), c = times_.find(std::string("BM_OpenCvBayerToBgr") +
+                                                                           (bits[0] == '2' ? "8" : "16"));
+      if (a == wall_.end() || b == wall_.end() || b->second <= 0) continue;
+      std::printf("  ProcessFrame%sActive  speed-up %.2f", bits, a->second / b->second);
+      if (c != times_.end() && c->second > 0)
+        std::printf("   (1 thread %.2f, 2 threads %.2f x OpenCV CPU time)", a->second / c->second,
+                    b->second / c->second);
+      std::printf("\n");
+    }
+    std::printf("Vector path of the tone and colour kernels: %s\n", VectorPathName(ActiveVectorPath()));
   }
 
  private:
-  std::map<std::string, double> times_;
+  std::map<std::string, double> times_, wall_;
 };
 
 }  // namespace

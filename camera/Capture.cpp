@@ -14,6 +14,7 @@
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
 #include "output/PreviewWindow.h"
+#include "pipeline/RowBandPool.h"
 
 namespace {
 
@@ -170,6 +171,8 @@ int CTovira::StartPreview() {
         return 0;
     }
     runFlag = 1;
+    bandPool = std::make_shared<tovira::RowBandPool>(
+        pipelineThreads > 0 ? pipelineThreads : tovira::RowBandPool::DefaultThreads());
     frameLoopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!frameLoopWake) frameLoopWake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (frameLoopWake) ResetEvent(frameLoopWake);
@@ -207,6 +210,11 @@ int CTovira::StopPreview() {
         CloseHandle(frameThread);
         frameThread = nullptr;
         frameThreadId = 0;
+    }
+    {
+        // The frame loop has ended; a snapshot that holds the frame lock finishes before the pool goes.
+        std::lock_guard<std::recursive_mutex> guard(frameLock);
+        bandPool.reset();
     }
     recording = 0;
     if (recordDone) {

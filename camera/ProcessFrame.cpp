@@ -9,6 +9,7 @@
 #include "dialogs/DialogRefresh.h"
 #include "output/DibImage.h"
 #include "pipeline/FramePipeline.h"
+#include "pipeline/RowBandPool.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ void CTovira::ProcessFrame() {
     const tovira::AnalogueState analogueBefore = analogue;
 
     InstanceHooks hooks(*this);
-    tovira::ProcessFrame(images, colorMode, parameters, analogue, hooks);
+    tovira::ProcessFrame(images, colorMode, parameters, analogue, hooks, bandPool.get());
 
     StoreChanges(before, parameters, image);
     const std::pair<int32_t tovira::AnalogueState::*, int*> analogueFields[] = {

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "ToviraSdk_Z400KX.h"
@@ -24,6 +25,7 @@
 
 class CToviraZ400KXSdk;
 class CDibImage;
+namespace tovira { class RowBandPool; }
 
 class CTovira {
 public:
@@ -207,6 +209,12 @@ public:
     std::recursive_mutex frameLock;
     // Frame records, counts, waiting and the frame callback of the ToviraX_ functions (Acquisition.cpp).
     tovira::Acquisition acquisition;
+
+    // Worker threads the frame pipeline splits each frame over, made when streaming starts and ended
+    // when it stops (none otherwise: a snapshot runs on the caller's thread). pipelineThreads: threads
+    // per frame, the frame loop included; 0 = one per processor.
+    std::shared_ptr<tovira::RowBandPool> bandPool;
+    int pipelineThreads = 0;
 
 private:
     // Set once Initialize has loaded the stored pages; only then does destruction save them, so an

@@ -13,14 +13,16 @@ target_link_libraries(tovira_imagelibs INTERFACE
   ${TOVIRA_THIRDPARTY_DIR}/lib/libtiff.a
   ${TOVIRA_THIRDPARTY_DIR}/lib/libpng16.a
   ${TOVIRA_THIRDPARTY_DIR}/lib/libjpeg.a
+  ${TOVIRA_THIRDPARTY_DIR}/lib/libdeflate.a
   /usr/x86_64-w64-mingw32/lib/libz.a)
 
 # Self-contained binaries: the C++ runtime, libgcc and winpthread are linked in.
 add_link_options(-static -static-libgcc -static-libstdc++)
 add_compile_options(-O2 -msse2)
-# The AVX2 kernels (pipeline/*Avx2.cpp, run only after a CPU check): GCC may spill 32-byte vectors with
+# The AVX2 and AVX-512 kernels (pipeline/*Avx2.cpp, *Avx512.cpp, run only after a CPU check): GCC may
+# spill 32- and 64-byte vectors with
 # aligned moves, but 64-bit Windows aligns the stack to 16 bytes only; the assembler makes them unaligned.
-file(GLOB TOVIRA_AVX2_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/pipeline/*Avx2.cpp)
+file(GLOB TOVIRA_AVX2_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/pipeline/*Avx2.cpp ${CMAKE_SOURCE_DIR}/pipeline/*Avx512.cpp)
 set_source_files_properties(${TOVIRA_AVX2_SOURCES} PROPERTIES COMPILE_OPTIONS -Wa,-muse-unaligned-vector-move)
 set(TOVIRA_SYSTEM_LIBS user32 gdi32 comctl32 comdlg32 winmm advapi32 kernel32)
 

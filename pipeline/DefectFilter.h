@@ -16,6 +16,11 @@ namespace tovira {
 // Returns the number of pixels replaced in 8-bit frames, 0 for 16-bit frames.
 TOVIRA_PIXEL_KERNEL(FilterDefectPixels);
 
+// The 16-bit filter of a whole frame on the rows of one parity only (0: rows 2, 4, ...; 1: rows 3,
+// 5, ...). A pixel's mean reads only rows of its own parity, so the two parities are independent scans:
+// running both, in either order or at the same time on two threads, gives FilterDefectPixels' result.
+void FilterDefectRows16(const ImageView& frame, int32_t threshold, int32_t parity);
+
 struct EstimatedColour {
   int32_t red;
   int32_t green;

@@ -11,6 +11,7 @@
 #include "pipeline/KernelRecords.h"
 #include "pipeline/Measure.h"
 #include "pipeline/PixelAccess.h"
+#include "pipeline/RowBandPool.h"
 #include "pipeline/Sharpen.h"
 #include "pipeline/Tone.h"
 
@@ -29,22 +30,115 @@ int64_t Run(const ImageView& target, PixelKernel kernel, const ImageView& source
 
 constexpr int32_t kSignificantBits16 = 12;
 
-// The four kernel families of the tone stages, by colour mode.
+// The pool of the ProcessFrame running on this thread (none: every stage on this thread).
+thread_local RowBandPool* gPool = nullptr;
+
+// Bands of a frame start at even rows, so a band seen as an image of its own keeps the Bayer phase of
+// the frame; with the halo rows of a stage that reads neighbours it is still even. Two bands per thread
+// even out bands that take longer than others.
+constexpr int32_t kBandsPerThread = 8;
+constexpr int32_t kMinBandRows = 16;
+
+int32_t BandCount(int32_t height) {
+  if (gPool == nullptr || gPool->threads() <= 1) return 1;
+  return std::max(1, std::min(gPool->threads() * kBandsPerThread, height / kMinBandRows));
+}
+
+void EvenBandRows(int32_t height, int32_t band, int32_t bands, int32_t& begin, int32_t& end) {
+  BandRows((height + 1) / 2, band, bands, begin, end);
+  begin *= 2;
+  end = std::min(height, end * 2);
+}
+
+// Rows [top, bottom) of an image as an image of its own.
+ImageView RowsOf(const ImageView& image, int32_t top, int32_t bottom) {
+  ImageView v = image;
+  v.pixels = image.row(top);
+  v.height = bottom - top;
+  return v;
+}
+
+// A kernel over the whole frame, band by band. A band's kernel call sees `halo` more rows on each side
+// (clipped to the frame); the kernels that read neighbours (sharpness, demosaic interior) write only
+// rows 2 .. size-3 of what they see, so with a halo of 2 each band writes exactly its own rows of the
+// frame's result. Recorded in the trace once.
+struct BandedKernel {
+  ImageView target, source;
+  PixelKernel kernel;
+  void* p;
+  int32_t halo;
+};
+
+void RunBand(void* context, int32_t band, int32_t bands) {
+  const auto& k = *static_cast<const BandedKernel*>(context);
+  int32_t begin, end;
+  EvenBandRows(k.target.height, band, bands, begin, end);
+  if (begin >= end) return;
+  const int32_t top = std::max(0, begin - k.halo), bottom = std::min(k.target.height, end + k.halo);
+  ApplyKernel(RowsOf(k.target, top, bottom), k.kernel, RowsOf(k.source, top, bottom), nullptr, 0, 0, k.p);
+}
+
+int64_t RunBanded(const ImageView& target, PixelKernel kernel, const ImageView& source, void* p, int32_t halo) {
+  const int32_t bands = BandCount(target.height);
+  if (bands <= 1 || source.height != target.height || source.width != target.width)
+    return Run(target, kernel, source, p);
+  if (gTrace.count < static_cast<int32_t>(sizeof(gTrace.kernels) / sizeof(gTrace.kernels[0])))
+    gTrace.kernels[gTrace.count++] = kernel;
+  BandedKernel job{target, source, kernel, p, halo};
+  gPool->run(bands, RunBand, &job);
+  return 1;
+}
+
+// The copy of the output image into the sharpness scratch image, band by band.
+struct BandedCopy {
+  const ImageView* from;
+  const ImageView* to;
+};
+void CopyBand(void* context, int32_t band, int32_t bands) {
+  const auto& c = *static_cast<const BandedCopy*>(context);
+  int32_t begin, end;
+  EvenBandRows(c.from->height, band, bands, begin, end);
+  if (begin < end)
+    std::memcpy(c.to->row(begin), c.from->row(begin), static_cast<size_t>(c.from->stride) * (end - begin));
+}
+
+// The 16-bit defect filter as its two independent scans, rows of even and of odd parity.
+void DefectParity(void* context, int32_t band, int32_t) {
+  FilterDefectRows16(*static_cast<const ImageView*>(context), kDefectThreshold, band);
+}
+
+// The kernel families of the stages that are not plain tables, by colour mode.
 struct ToneKernels {
-  PixelKernel gamma, contrast, sharpen, brightness, hueSaturation;
+  PixelKernel sharpen, hueSaturation;
 };
 
 ToneKernels KernelsFor(int32_t colourMode) {
   switch (colourMode) {
     case kColourMode8:
-      return {GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8, nullptr};
+      return {SharpenGray8, nullptr};
     case kColourMode16:
-      return {GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16, nullptr};
+      return {SharpenGray16, nullptr};
     case kColourMode24:
     case kColourMode32:
-      return {GammaBgr8, ContrastBgr8, SharpenBgr8, BrightnessBgr8, HueSaturationBgr8};
+      return {SharpenBgr8, HueSaturationBgr8};
     default:
-      return {GammaBgr16, ContrastBgr16, SharpenBgr16, BrightnessBgr16, HueSaturationBgr16};
+      return {SharpenBgr16, HueSaturationBgr16};
+  }
+}
+
+// The table stages of `stages` on the output image as one composed table (nothing when none runs).
+void RunToneTables(const ImageView& output, int32_t colourMode, const ToneStages& stages) {
+  if (!stages.gamma && !stages.contrast && !stages.brightness) return;
+  if (colourMode == kColourMode8 || colourMode == kColourMode24 || colourMode == kColourMode32) {
+    uint8_t table[256];
+    ComposeToneTable8(stages, colourMode != kColourMode8, table);
+    ToneTableRecord record{table, 8};
+    RunBanded(output, colourMode == kColourMode8 ? ToneTableGray8 : ToneTableBgr8, output, &record, 0);
+  } else {
+    uint16_t table[1 << kSignificantBits16];
+    ComposeToneTable16(stages, kSignificantBits16, table);
+    ToneTableRecord record{table, kSignificantBits16};
+    RunBanded(output, colourMode == kColourMode16 ? ToneTableGray16 : ToneTableBgr16, output, &record, 0);
   }
 }
 
@@ -161,13 +255,22 @@ int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters&
   }
   ColourRecord colour{ReadParameter(parameters.bayerMode), ReadParameter(parameters.bayerGainRed),
                       ReadParameter(parameters.bayerGainGreen), ReadParameter(parameters.bayerGainBlue)};
-  Run(target, sixteen ? DemosaicInterior16 : DemosaicInterior8, raw, &colour);
+  RunBanded(target, sixteen ? DemosaicInterior16 : DemosaicInterior8, raw, &colour, 2);
   Run(target, sixteen ? DemosaicBorder16 : DemosaicBorder8, raw, &colour);
   return 1;
 }
 
 void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
                   AnalogueState& analogue, FramePipelineHooks& hooks) {
+  ProcessFrame(images, colourMode, parameters, analogue, hooks, nullptr);
+}
+
+void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
+                  AnalogueState& analogue, FramePipelineHooks& hooks, RowBandPool* pool) {
+  struct PoolScope {
+    explicit PoolScope(RowBandPool* p) { gPool = p; }
+    ~PoolScope() { gPool = nullptr; }
+  } scope(pool);
   gTrace.count = 0;
   const ImageView* raw = nullptr;
   const ImageView* output = nullptr;
@@ -192,7 +295,14 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
     ColourRecord colour{ReadParameter(parameters.bayerMode), ReadParameter(parameters.bayerGainRed),
                         ReadParameter(parameters.bayerGainGreen), ReadParameter(parameters.bayerGainBlue)};
     ThresholdRecord threshold{kDefectThreshold};
-    Run(R, FilterDefectPixels, R, &colour, &threshold);
+    if (R.bitsPerPixel == 16 && gPool != nullptr && gPool->threads() > 1) {
+      if (gTrace.count < static_cast<int32_t>(sizeof(gTrace.kernels) / sizeof(gTrace.kernels[0])))
+        gTrace.kernels[gTrace.count++] = FilterDefectPixels;
+      ImageView frame = R;
+      gPool->run(2, DefectParity, &frame);
+    } else {
+      Run(R, FilterDefectPixels, R, &colour, &threshold);
+    }
   }
 
   const bool grey = colourMode == kColourMode8 || colourMode == kColourMode16;
@@ -209,27 +319,41 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
   if (!grey) {
     HueSaturationRecord record{ReadParameter(parameters.hue), 0, ReadParameter(parameters.saturation),
                                kSignificantBits16};
-    if (record.hue != 0 || record.saturation != 0) Run(O, kernels.hueSaturation, O, &record);
+    if (record.hue != 0 || record.saturation != 0) RunBanded(O, kernels.hueSaturation, O, &record, 0);
   }
-  // 6. Gamma.
-  if (ValueRecord record{ReadParameter(parameters.gamma), kSignificantBits16}; record.value != 100)
-    Run(O, kernels.gamma, O, &record);
-  // 7. Contrast.
-  if (ValueRecord record{ReadParameter(parameters.contrast), kSignificantBits16}; record.value != 0)
-    Run(O, kernels.contrast, O, &record);
+  // 6, 7 and 9 are one table per sample each; the ones that run one after the other (all three while
+  // sharpness is off, else gamma and contrast) are composed into one table and run as one pass.
+  ToneStages tones;
+  tones.gammaValue = ReadParameter(parameters.gamma);
+  tones.gamma = tones.gammaValue != 100;
+  tones.contrastValue = ReadParameter(parameters.contrast);
+  tones.contrast = tones.contrastValue != 0;
+  const int32_t sharpness = ReadParameter(parameters.sharpness);
+  if (sharpness == 0) {
+    tones.brightnessValue = ReadParameter(parameters.brightness);
+    tones.brightness = tones.brightnessValue != 0;
+  }
+  RunToneTables(O, colourMode, tones);
   // 8. Sharpness: computed from an unsharpened copy, so every pixel sees unsharpened neighbours.
-  if (ValueRecord record{ReadParameter(parameters.sharpness), kSignificantBits16}; record.value != 0) {
+  if (ValueRecord record{sharpness, kSignificantBits16}; record.value != 0) {
     const ImageView& scratch = images.sharpnessScratch;
     const size_t bytes = static_cast<size_t>(O.stride) * static_cast<size_t>(O.height);
     if (IsUsableView(scratch) && scratch.bitsPerPixel == O.bitsPerPixel && scratch.width == O.width &&
         scratch.height == O.height && scratch.stride == O.stride) {
-      std::memcpy(scratch.pixels, O.pixels, bytes);
-      Run(O, kernels.sharpen, scratch, &record);
+      if (BandCount(O.height) > 1) {
+        BandedCopy copy{&O, &scratch};
+        gPool->run(BandCount(O.height), CopyBand, &copy);
+      } else {
+        std::memcpy(scratch.pixels, O.pixels, bytes);
+      }
+      RunBanded(O, kernels.sharpen, scratch, &record, 2);
     }
+    // 9. Brightness, after the sharpness.
+    ToneStages brightness;
+    brightness.brightnessValue = ReadParameter(parameters.brightness);
+    brightness.brightness = brightness.brightnessValue != 0;
+    RunToneTables(O, colourMode, brightness);
   }
-  // 9. Brightness.
-  if (ValueRecord record{ReadParameter(parameters.brightness), kSignificantBits16}; record.value != 0)
-    Run(O, kernels.brightness, O, &record);
 }
 
 const PipelineTrace& LastPipelineTrace() { return gTrace; }

@@ -12,6 +12,8 @@
 //   5. hue and saturation (colour modes 24..64; hue != 0 or saturation != 0);
 //   6. gamma (!= 100); 7. contrast (!= 0); 8. sharpness (!= 0; the output image is first copied into
 //      the sharpness scratch image, which becomes the kernel's source); 9. brightness (!= 0).
+// Gamma, contrast and brightness are per-sample tables: those that follow each other without the
+// sharpness between them run as one composed table (ToneTable* kernels), with the same result.
 // Every parameter is read when its stage starts; the caller's thread may change them meanwhile.
 #pragma once
 
@@ -122,6 +124,13 @@ constexpr int32_t kDefectThreshold = 30;
 // the auto iris changes it. Frames with a missing raw or output image are left alone.
 void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
                   AnalogueState& analogue, FramePipelineHooks& hooks);
+
+// The same with the stages that allow it split into bands of rows on the threads of `pool` (none: all
+// on this thread): the demosaic interior, hue and saturation, the tone tables, the sharpness and its
+// copy, and the 16-bit defect filter (its even and odd rows are independent). The result is identical.
+class RowBandPool;
+void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters& parameters,
+                  AnalogueState& analogue, FramePipelineHooks& hooks, RowBandPool* pool);
 
 // Stage 1 on its own: measures `raw` (8- or 16-bit) and adjusts the exposure (mode 1) or the global
 // gain (mode 2) when the picture is clearly too dark or too bright. Returns 1 after a measurement,

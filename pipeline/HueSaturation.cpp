@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 
+#include <emmintrin.h>
+
+#include "pipeline/HueSaturationRows.h"
 #include "pipeline/PixelAccess.h"
+#include "pipeline/VectorPath.h"
 
 namespace tovira {
 namespace {
@@ -72,6 +76,123 @@ uint32_t HueSaturationPixel(int32_t red, int32_t green, int32_t blue, int32_t hu
 
 namespace {
 
+// The rounded hue offset of every chroma c (1..255) and offset d (0..c) as the scalar transform forms
+// it, ((d * reciprocal[c] + 0x8000) >> 16), at [c * 256 + d] (at most 255); the vector rows look it up.
+struct OffsetSteps {
+  uint8_t at[256 * 256 + 4];  // + 4: the AVX2 rows read 32 bits at every index
+  OffsetSteps() : at{} {
+    for (uint32_t c = 1; c < 256; ++c)
+      for (uint32_t d = 0; d <= c; ++d) at[c * 256 + d] = static_cast<uint8_t>((d * kReciprocal[c] + 0x8000u) >> 16);
+  }
+};
+const OffsetSteps& Offsets() {
+  static const OffsetSteps table;
+  return table;
+}
+
+// Eight pixels through the transform in 16-bit lanes (blue, green, red: 0..255 each), the same
+// integer steps as HueSaturationPixel. The packed sum there never carries from one channel into the
+// next (each channel stays within 0..255: a falling ramp is at most the amplitude it falls from, and
+// the grey level plus the amplitude is at most 255), so each channel is computed on its own: grey level,
+// plus the amplitude where the sector's mask has the channel, plus or minus the ramp where the sector
+// ramps it. Grey pixels (chroma 0) come out unchanged by the caller's blend.
+struct HueConstants {
+  __m128i steps;       // hue shift mod 255
+  __m128i sectors;     // hue shift / 255
+  __m128i saturation;  // saturation + 256 (1..511), the saturation table's factor
+};
+
+inline void TransformEight(__m128i& blue, __m128i& green, __m128i& red, const HueConstants& k,
+                           const OffsetSteps& offsets) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i hi = _mm_max_epi16(_mm_max_epi16(red, green), blue);
+  const __m128i lo = _mm_min_epi16(_mm_min_epi16(red, green), blue);
+  const __m128i chroma = _mm_sub_epi16(hi, lo), sum = _mm_add_epi16(hi, lo);
+  const __m128i blueTop = _mm_and_si128(_mm_cmpgt_epi16(blue, red), _mm_cmpgt_epi16(blue, green));
+  const __m128i greenOver = _mm_cmpgt_epi16(green, red);  // not red >= green
+  auto select = [](__m128i mask, __m128i a, __m128i b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); };
+  __m128i sector = select(blueTop, _mm_set1_epi16(5), select(greenOver, _mm_set1_epi16(3), _mm_set1_epi16(1)));
+  __m128i d = select(blueTop, _mm_sub_epi16(red, green),
+                     select(greenOver, _mm_sub_epi16(blue, red), _mm_sub_epi16(green, blue)));
+  const __m128i negative = _mm_cmpgt_epi16(zero, d);
+  sector = _mm_add_epi16(sector, negative);  // -1 where negative
+  d = _mm_add_epi16(d, _mm_and_si128(negative, chroma));
+
+  // Saturation table [chroma] = min((chroma * factor + 128) >> 8, 255), from the 32-bit product.
+  const __m128i productLow = _mm_mullo_epi16(chroma, k.saturation);
+  const __m128i productHigh = _mm_mulhi_epu16(chroma, k.saturation);
+  __m128i saturated = _mm_srli_epi16(_mm_add_epi16(_mm_srli_epi16(productLow, 1), _mm_set1_epi16(64)), 7);
+  saturated = _mm_or_si128(saturated, _mm_cmpgt_epi16(productHigh, zero));  // >= 65536: all ones, limited below
+  saturated = _mm_min_epi16(_mm_and_si128(saturated, _mm_set1_epi16(0x1FF)), _mm_set1_epi16(255));
+  const __m128i limit = _mm_min_epi16(sum, _mm_sub_epi16(_mm_set1_epi16(511), sum));
+  const __m128i newChroma = _mm_min_epi16(limit, saturated);
+  const __m128i grey = _mm_srli_epi16(_mm_sub_epi16(sum, newChroma), 1);
+  const __m128i amplitude = _mm_sub_epi16(_mm_srli_epi16(_mm_add_epi16(sum, newChroma), 1), grey);
+
+  // Offset within the sector from the table (eight scalar reads).
+  alignas(16) uint16_t index[8], offset[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_or_si128(_mm_slli_epi16(chroma, 8), d));
+  for (int i = 0; i < 8; ++i) offset[i] = offsets.at[index[i]];
+  __m128i t = _mm_add_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(offset)), k.steps);
+  const __m128i wraps = _mm_cmpgt_epi16(t, _mm_set1_epi16(254));
+  __m128i s = _mm_sub_epi16(_mm_add_epi16(sector, k.sectors), wraps);  // + 1 where t > 254
+  s = _mm_sub_epi16(s, _mm_and_si128(_mm_cmpgt_epi16(s, _mm_set1_epi16(5)), _mm_set1_epi16(6)));
+  t = _mm_sub_epi16(t, _mm_and_si128(wraps, _mm_set1_epi16(255)));
+  const __m128i ramp = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(amplitude, t), _mm_set1_epi16(128)), 8);
+
+  __m128i is[6];
+  for (int i = 0; i < 6; ++i) is[i] = _mm_cmpeq_epi16(s, _mm_set1_epi16(static_cast<int16_t>(i)));
+  auto channel = [&](__m128i m0, __m128i m1, __m128i m2, __m128i falls, __m128i rises) {
+    __m128i v = _mm_add_epi16(grey, _mm_and_si128(_mm_or_si128(_mm_or_si128(m0, m1), m2), amplitude));
+    v = _mm_add_epi16(v, _mm_and_si128(rises, ramp));
+    return _mm_sub_epi16(v, _mm_and_si128(falls, ramp));
+  };
+  const __m128i isGrey = _mm_cmpeq_epi16(chroma, zero);
+  const __m128i newRed = channel(is[0], is[1], is[2], is[2], is[5]);
+  const __m128i newGreen = channel(is[2], is[3], is[4], is[4], is[1]);
+  const __m128i newBlue = channel(is[4], is[5], is[0], is[0], is[3]);
+  red = select(isGrey, red, newRed);
+  green = select(isGrey, green, newGreen);
+  blue = select(isGrey, blue, newBlue);
+}
+
+// A row of n pixels in groups of eight; returns the pixels done (a multiple of eight). The samples are
+// gathered into channel rows and scattered back by plain loops; 16-bit samples are reduced to 8 bits
+// on the way in and widened on the way out, except grey pixels, which keep their samples.
+template <class Sample>
+int32_t HueSaturationRowSse2(const uint8_t* s, uint8_t* t, int32_t n, int32_t sourceBpp, int32_t targetBpp,
+                             int32_t shift, const HueConstants& k, const OffsetSteps& offsets) {
+  int32_t done = 0;
+  alignas(16) uint16_t in[3][8], out[3][8];
+  for (; done + 8 <= n; done += 8, s += 8 * sourceBpp, t += 8 * targetBpp) {
+    for (int i = 0; i < 8; ++i)
+      for (int c = 0; c < 3; ++c) {
+        if constexpr (sizeof(Sample) == 1) in[c][i] = s[i * sourceBpp + c];
+        else in[c][i] = static_cast<uint16_t>(std::min(Load16(s + i * sourceBpp + 2 * c) >> shift, 255));
+      }
+    __m128i blue = _mm_load_si128(reinterpret_cast<const __m128i*>(in[0]));
+    __m128i green = _mm_load_si128(reinterpret_cast<const __m128i*>(in[1]));
+    __m128i red = _mm_load_si128(reinterpret_cast<const __m128i*>(in[2]));
+    TransformEight(blue, green, red, k, offsets);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out[0]), blue);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out[1]), green);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out[2]), red);
+    for (int i = 0; i < 8; ++i) {
+      const bool greyPixel = in[0][i] == in[1][i] && in[1][i] == in[2][i];
+      for (int c = 0; c < 3; ++c) {
+        if constexpr (sizeof(Sample) == 1) {
+          t[i * targetBpp + c] = static_cast<uint8_t>(out[c][i]);
+        } else if (greyPixel) {
+          if (t != s) Store16(t + i * targetBpp + 2 * c, Load16(s + i * sourceBpp + 2 * c));
+        } else {
+          Store16(t + i * targetBpp + 2 * c, static_cast<uint16_t>(out[c][i] << shift));
+        }
+      }
+    }
+  }
+  return done;
+}
+
 template <class Sample>
 int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x,
                       int32_t y, int32_t targetBpp, int32_t sourceBpp, int32_t targetStride,
@@ -85,10 +206,33 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
   const int32_t hueSteps = HueShiftSteps(record.hue);
   const int32_t bits = Clamp(record.significantBits, 8, 16);
   const int32_t shift = sizeof(Sample) == 1 ? 0 : bits - 8;
+  const bool vector = ActiveVectorPath() != VectorPath::kScalar;
+  const HueConstants constants{_mm_set1_epi16(static_cast<int16_t>(hueSteps % 255)),
+                               _mm_set1_epi16(static_cast<int16_t>(hueSteps / 255)),
+                               _mm_set1_epi16(static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256))};
+  const OffsetSteps* offsets = vector ? &Offsets() : nullptr;
+  // AVX2: the same layout in source and target.
+  const bool wide = HasAvx2Path(ActiveVectorPath()) && sourceBpp == targetBpp &&
+                    (sourceBpp == 3 * kSampleBytes || sourceBpp == 4 * kSampleBytes);
+  const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
+                                            static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),
+                                            offsets ? offsets->at : nullptr};
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
-    for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp) {
+    int32_t j = 0;
+    if (wide) {
+      j = sizeof(Sample) == 1 ? hue_rows::Row8Avx2(s, t, rect.width(), sourceBpp, rowConstants)
+                              : hue_rows::Row16Avx2(s, t, rect.width(), sourceBpp, shift, rowConstants);
+      s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
+    }
+    if (vector) {
+      const int32_t more =
+          HueSaturationRowSse2<Sample>(s, t, rect.width() - j, sourceBpp, targetBpp, shift, constants, *offsets);
+      s += static_cast<intptr_t>(more) * sourceBpp, t += static_cast<intptr_t>(more) * targetBpp;
+      j += more;
+    }
+    for (; j < rect.width(); ++j, s += sourceBpp, t += targetBpp) {
       int32_t b, g, r;
       if constexpr (sizeof(Sample) == 1) {
         b = s[0], g = s[1], r = s[2];

@@ -5,18 +5,25 @@
 #include <algorithm>
 
 #include "pipeline/PixelAccess.h"
+#include "pipeline/SharpenRows.h"
+#include "pipeline/VectorPath.h"
 
 namespace tovira {
 namespace {
 
 constexpr int32_t kStrip = 256;  // output columns per strip of column sums (stack buffer)
 
-// SSE2 rows for 8-bit samples when source and target have the same packed layout (one byte per channel,
-// `bpp` bytes per pixel, a fourth byte kept as it is): every byte k of a row is one sample, and its blur
-// partners are the bytes k - 2 bpp .. k + bpp of the rows row-2 .. row+1. Sixteen bytes per step; the
-// last step of a row is moved back to end at the row's end (those bytes get the same values again).
+// SSE2 rows when source and target have the same packed layout (grey, BGR, or BGR with a fourth channel
+// that is kept): every sample k of a row (a byte, or a 16-bit sample) is blurred with the samples
+// k - 2C .. k + C (C samples per pixel) of rows row-2 .. row+1. Per row, the vertical sums of the four
+// rows are formed once for a strip of samples and then reused by the four horizontal positions that need
+// each of them. The last step of a strip is moved back to end at the strip's end (those samples get the
+// same values again). Returns false (nothing written) when the rows are too short for a step.
+constexpr int32_t kVectorStrip = sharpen_rows::kStrip;  // samples per strip of vertical sums
+
+// 8-bit samples: the vertical sums (at most 1020) and the blur sums (at most 4080) fit 16 bits;
 // amount * (v - blur) lies within +-7650, where (n * 6554) >> 16, plus 1 for negative n, is n / 10
-// truncated. Returns false (nothing written) when the rows are too short for a step.
+// truncated.
 bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                       int32_t bpp, int32_t targetStride, int32_t sourceStride, int32_t amount,
                       int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd) {
@@ -27,34 +34,134 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
   const __m128i amountV = _mm_set1_epi16(static_cast<int16_t>(amount));
   const __m128i tenth = _mm_set1_epi16(6554);
   const __m128i keep = bpp == 4 ? _mm_set1_epi32(static_cast<int32_t>(0xFF000000u)) : zero;
-  const intptr_t offsets[4] = {-2 * bpp, -bpp, 0, bpp};
-  const int32_t lastStep = kEnd - 16;
+  alignas(16) uint16_t sums[kVectorStrip + 16];
+  const bool avx2 = HasAvx2Path(ActiveVectorPath());
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
-    for (int32_t k = kBegin;; k += 16) {
-      if (k > lastStep) k = lastStep;
-      __m128i sumLo = zero, sumHi = zero;
-      for (const uint8_t* r : rows)
-        for (intptr_t o : offsets) {
-          const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + k + o));
-          sumLo = _mm_add_epi16(sumLo, _mm_unpacklo_epi8(b, zero));
-          sumHi = _mm_add_epi16(sumHi, _mm_unpackhi_epi8(b, zero));
+    if (avx2) {
+      sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount);
+      continue;
+    }
+    for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
+      // Output samples [sb, se); the strip is widened backwards when its tail is shorter than a step.
+      const int32_t se = std::min(stripBegin + kVectorStrip, kEnd);
+      const int32_t sb = std::max(kBegin, std::min(stripBegin, se - 16));
+      // Vertical sums for samples [sb - 2 bpp, se + bpp): sums[i] belongs to sample sb - 2 bpp + i.
+      const int32_t first = sb - 2 * bpp, count = se - sb + 3 * bpp;
+      for (int32_t i = 0;; i += 16) {
+        if (i > count - 16) i = count - 16;
+        __m128i lo = zero, hi = zero;
+        for (const uint8_t* r : rows) {
+          const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + first + i));
+          lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(b, zero));
+          hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(b, zero));
         }
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2] + k));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 8), hi);
+        if (i == count - 16) break;
+      }
+      auto blurSum = [&](int32_t i) {  // sums of the four columns of output sample sb + i
+        const uint16_t* at = sums + i;
+        const __m128i a = _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + bpp)));
+        const __m128i b = _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * bpp)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 3 * bpp)));
+        return _mm_add_epi16(a, b);
+      };
       auto half = [&](__m128i value, __m128i sum) {
         const __m128i n = _mm_mullo_epi16(_mm_sub_epi16(value, _mm_srli_epi16(sum, 4)), amountV);
         const __m128i q = _mm_sub_epi16(_mm_mulhi_epi16(n, tenth), _mm_srai_epi16(n, 15));
         return _mm_add_epi16(value, q);
       };
-      __m128i result = _mm_packus_epi16(half(_mm_unpacklo_epi8(v, zero), sumLo),
-                                        half(_mm_unpackhi_epi8(v, zero), sumHi));
-      __m128i* at = reinterpret_cast<__m128i*>(out + k);
-      if (bpp == 4)
-        result = _mm_or_si128(_mm_and_si128(_mm_loadu_si128(at), keep), _mm_andnot_si128(keep, result));
-      _mm_storeu_si128(at, result);
-      if (k == lastStep) break;
+      const int32_t lastStep = se - 16;
+      for (int32_t k = sb;; k += 16) {
+        if (k > lastStep) k = lastStep;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2] + k));
+        __m128i result = _mm_packus_epi16(half(_mm_unpacklo_epi8(v, zero), blurSum(k - sb)),
+                                          half(_mm_unpackhi_epi8(v, zero), blurSum(k - sb + 8)));
+        __m128i* at = reinterpret_cast<__m128i*>(out + k);
+        if (bpp == 4)
+          result = _mm_or_si128(_mm_and_si128(_mm_loadu_si128(at), keep), _mm_andnot_si128(keep, result));
+        _mm_storeu_si128(at, result);
+        if (k == lastStep) break;
+      }
+    }
+  }
+  return true;
+}
+
+// 16-bit samples (any value 0..65535): vertical and blur sums in 32 bits; amount * (v - blur) lies
+// within +-2^21, so in single precision the product is exact and the quotient by 10 is near enough
+// that truncation gives the integer quotient (a fraction is at least 0.1 from an integer, the rounding
+// error below 0.01). C = bpp / 2 samples per pixel.
+bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+                       int32_t bpp, int32_t targetStride, int32_t sourceStride, int32_t amount, int32_t largest,
+                       int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd) {
+  const int32_t c = bpp / 2;
+  const int32_t kBegin = colBegin * c, kEnd = colEnd * c;  // in samples
+  if (kEnd - kBegin < 8) return false;
+  const intptr_t targetShift = static_cast<intptr_t>(x - rect.left) * bpp;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128 amountF = _mm_set1_ps(static_cast<float>(amount)), ten = _mm_set1_ps(10.0f);
+  const __m128i largestV = _mm_set1_epi32(largest), bias32 = _mm_set1_epi32(32768);
+  const __m128i bias16 = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+  const __m128i keep = bpp == 8 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : zero;
+  alignas(16) uint32_t sums[kVectorStrip + 16];
+  const bool avx2 = HasAvx2Path(ActiveVectorPath());
+  for (int32_t row = rowBegin; row < rowEnd; ++row) {
+    const uint8_t* rows[4];
+    for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
+    uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx2) {
+      sharpen_rows::Row16Avx2(rows, out, kBegin, kEnd, c, amount, largest);
+      continue;
+    }
+    for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
+      const int32_t se = std::min(stripBegin + kVectorStrip, kEnd);
+      const int32_t sb = std::max(kBegin, std::min(stripBegin, se - 8));
+      const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
+      for (int32_t i = 0;; i += 8) {
+        if (i > count - 8) i = count - 8;
+        __m128i lo = zero, hi = zero;
+        for (const uint8_t* r : rows) {
+          const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * (first + i)));
+          lo = _mm_add_epi32(lo, _mm_unpacklo_epi16(b, zero));
+          hi = _mm_add_epi32(hi, _mm_unpackhi_epi16(b, zero));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 4), hi);
+        if (i == count - 8) break;
+      }
+      auto quarter = [&](__m128i value, int32_t i) {  // four samples: value in 32-bit lanes
+        const uint32_t* at = sums + i;
+        const __m128i sum = _mm_add_epi32(
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + c))),
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * c)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 3 * c))));
+        const __m128i difference = _mm_sub_epi32(value, _mm_srli_epi32(sum, 4));
+        const __m128i q = _mm_cvttps_epi32(_mm_div_ps(_mm_mul_ps(_mm_cvtepi32_ps(difference), amountF), ten));
+        __m128i r = _mm_add_epi32(value, q);
+        r = _mm_and_si128(r, _mm_cmpgt_epi32(r, _mm_set1_epi32(-1)));                 // below 0 -> 0
+        const __m128i over = _mm_cmpgt_epi32(r, largestV);                             // above -> largest
+        return _mm_or_si128(_mm_and_si128(over, largestV), _mm_andnot_si128(over, r));
+      };
+      const int32_t lastStep = se - 8;
+      for (int32_t k = sb;; k += 8) {
+        if (k > lastStep) k = lastStep;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2] + 2 * k));
+        const __m128i lo = quarter(_mm_unpacklo_epi16(v, zero), k - sb);
+        const __m128i hi = quarter(_mm_unpackhi_epi16(v, zero), k - sb + 4);
+        // Unsigned 32 -> 16 bits with the signed pack: values 0..65535 moved down by 32768 and back.
+        __m128i result = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(lo, bias32), _mm_sub_epi32(hi, bias32)), bias16);
+        __m128i* at = reinterpret_cast<__m128i*>(out + 2 * k);
+        if (bpp == 8)
+          result = _mm_or_si128(_mm_and_si128(_mm_loadu_si128(at), keep), _mm_andnot_si128(keep, result));
+        _mm_storeu_si128(at, result);
+        if (k == lastStep) break;
+      }
     }
   }
   return true;
@@ -77,13 +184,20 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
   const int32_t rowBegin = rect.top + 2, rowEnd = rect.bottom - 2;
   const int32_t colBegin = rect.left + 2, colEnd = rect.right - 2;
   if (rowBegin >= rowEnd || colBegin >= colEnd) return 1;
-  if constexpr (sizeof(Sample) == 1) {
-    // Packed layouts (grey 1, BGR 3, BGR + fourth byte 4 bytes per pixel) of a separate target.
-    const bool packed = targetBpp == sourceBpp && (sourceBpp == Channels || (Channels == 3 && sourceBpp == 4));
-    if (packed && target != source &&
-        SharpenRows8Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, rowBegin,
-                         rowEnd, colBegin, colEnd))
-      return 1;
+  // Packed layouts (grey, BGR, BGR + fourth channel) of a separate target take the vector rows.
+  const int32_t sampleBpp = sourceBpp / kSampleBytes;
+  const bool packed = targetBpp == sourceBpp && sourceBpp % kSampleBytes == 0 &&
+                      (sampleBpp == Channels || (Channels == 3 && sampleBpp == 4));
+  if (packed && target != source && ActiveVectorPath() != VectorPath::kScalar) {
+    if constexpr (sizeof(Sample) == 1) {
+      if (SharpenRows8Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, rowBegin,
+                           rowEnd, colBegin, colEnd))
+        return 1;
+    } else {
+      if (SharpenRows16Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, largest,
+                            rowBegin, rowEnd, colBegin, colEnd))
+        return 1;
+    }
   }
 
   int32_t columnSums[(kStrip + 3) * Channels];

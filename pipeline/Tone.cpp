@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "pipeline/PixelAccess.h"
+#include "pipeline/ToneRows.h"
+#include "pipeline/VectorPath.h"
 
 namespace tovira {
 
@@ -46,6 +48,48 @@ float BrightnessFactor(int32_t brightness) {
   return static_cast<float>(f);
 }
 
+void BuildBrightnessTable8(int32_t brightness, uint8_t table[256]) {
+  const float factor = BrightnessFactor(brightness);
+  for (int v = 0; v < 256; ++v)
+    table[v] = static_cast<uint8_t>(Clamp<float>(static_cast<float>(v) * factor, 0.0f, 255.0f));
+}
+
+void BuildBrightnessTable16(int32_t brightness, int32_t significantBits, uint16_t* table) {
+  const int32_t largest = LargestSample(significantBits);
+  const float factor = BrightnessFactor(brightness);
+  for (int32_t v = 0; v <= largest; ++v) {
+    const float scaled = static_cast<float>(v) * factor;
+    table[v] = static_cast<uint16_t>(Clamp<float>(scaled, 0.0f, static_cast<float>(largest)));
+  }
+}
+
+void ComposeToneTable8(const ToneStages& stages, bool colour, uint8_t table[256]) {
+  for (int v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>(v);
+  uint8_t stage[256];
+  auto apply = [&] {
+    for (int v = 0; v < 256; ++v) table[v] = stage[table[v]];
+  };
+  if (stages.gamma) BuildGammaTable8(stages.gammaValue, colour, stage), apply();
+  if (stages.contrast) BuildContrastTable8(stages.contrastValue, stage), apply();
+  if (stages.brightness) BuildBrightnessTable8(stages.brightnessValue, stage), apply();
+}
+
+void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint16_t* table) {
+  const int32_t largest = LargestSample(significantBits);
+  for (int32_t v = 0; v <= largest; ++v) table[v] = static_cast<uint16_t>(v);
+  // The usual 12 bits build on the stack: nothing is allocated per frame.
+  uint16_t local[4096];
+  std::vector<uint16_t> heap(largest < 4096 ? 0 : static_cast<size_t>(largest) + 1);
+  uint16_t* stage = largest < 4096 ? local : heap.data();
+  // Every stage's entries lie within 0..largest, so each indexes the next table directly.
+  auto apply = [&] {
+    for (int32_t v = 0; v <= largest; ++v) table[v] = stage[table[v]];
+  };
+  if (stages.gamma) BuildGammaTable16(stages.gammaValue, significantBits, stage), apply();
+  if (stages.contrast) BuildContrastTable16(stages.contrastValue, significantBits, stage), apply();
+  if (stages.brightness) BuildBrightnessTable16(stages.brightnessValue, significantBits, stage), apply();
+}
+
 namespace {
 
 // Table lookup over 1 (grey) or 3 (blue, green, red) channels of each pixel.
@@ -54,11 +98,21 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
                 int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
                 const uint8_t* table) {
   if (targetBpp < Channels || sourceBpp < Channels) return 0;
+  const bool wide = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
-    if (Channels == 1 && targetBpp == 1 && sourceBpp == 1) {
-      for (int32_t j = 0; j < rect.width(); ++j) t[j] = table[s[j]];
+    if (targetBpp == Channels && sourceBpp == Channels) {  // packed samples: one flat run per row
+      const int32_t n = rect.width() * Channels;
+      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table, false)) : 0;
+      for (; j < n; ++j) t[j] = table[s[j]];
+      continue;
+    }
+    if (Channels == 3 && targetBpp == 4 && sourceBpp == 4 && wide) {  // BGR + a fourth byte kept
+      const int32_t done = static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, rect.width() * 4, table, true)) / 4;
+      s += 4 * done, t += 4 * done;
+      for (int32_t j = done; j < rect.width(); ++j, s += 4, t += 4)
+        for (int c = 0; c < 3; ++c) t[c] = table[s[c]];
       continue;
     }
     for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
@@ -75,6 +129,14 @@ int64_t Lookup16(uint8_t* target, const uint8_t* source, const KernelRect& rect,
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
+    if (targetBpp == 2 * Channels && sourceBpp == 2 * Channels) {  // packed samples: one flat run
+      const int32_t n = rect.width() * Channels;
+      for (int32_t j = 0; j < n; ++j) {
+        const int32_t v = Load16(s + 2 * j);
+        Store16(t + 2 * j, table[v > largest ? largest : v]);
+      }
+      continue;
+    }
     for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
       for (int c = 0; c < Channels; ++c) {
         // Samples above the significant range read the table's last entry.
@@ -134,19 +196,19 @@ int64_t Brightness16(uint8_t* target, const uint8_t* source, const KernelRect& r
                      int32_t sourceStride, const void* p) {
   if (p == nullptr) return 0;
   Table16 table(Record(p)->significantBits);
-  const float factor = BrightnessFactor(Record(p)->value);
-  for (int32_t v = 0; v <= table.largest(); ++v) {
-    const float scaled = static_cast<float>(v) * factor;
-    table.data()[v] = static_cast<uint16_t>(Clamp<float>(scaled, 0.0f, static_cast<float>(table.largest())));
-  }
+  BuildBrightnessTable16(Record(p)->value, Record(p)->significantBits, table.data());
   return Lookup16<Channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
                             sourceStride, table.data(), table.largest());
 }
 
-void BuildBrightnessTable8(int32_t brightness, uint8_t table[256]) {
-  const float factor = BrightnessFactor(brightness);
-  for (int v = 0; v < 256; ++v)
-    table[v] = static_cast<uint8_t>(Clamp<float>(static_cast<float>(v) * factor, 0.0f, 255.0f));
+template <int Channels>
+int64_t ToneTable16(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
+                    int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
+                    const void* p) {
+  const auto* record = static_cast<const ToneTableRecord*>(p);
+  if (record == nullptr || record->table == nullptr) return 0;
+  return Lookup16<Channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
+                            static_cast<const uint16_t*>(record->table), LargestSample(record->significantBits));
 }
 
 }  // namespace
@@ -179,5 +241,20 @@ TOVIRA_TABLE16_KERNEL(ContrastGray16, 1, Contrast16)
 TOVIRA_TABLE16_KERNEL(ContrastBgr16, 3, Contrast16)
 TOVIRA_TABLE16_KERNEL(BrightnessGray16, 1, Brightness16)
 TOVIRA_TABLE16_KERNEL(BrightnessBgr16, 3, Brightness16)
+TOVIRA_TABLE16_KERNEL(ToneTableGray16, 1, ToneTable16)
+TOVIRA_TABLE16_KERNEL(ToneTableBgr16, 3, ToneTable16)
+
+TOVIRA_PIXEL_KERNEL(ToneTableGray8) {
+  const auto* record = static_cast<const ToneTableRecord*>(p);
+  if (record == nullptr || record->table == nullptr) return 0;
+  return Lookup8<1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
+                    static_cast<const uint8_t*>(record->table));
+}
+TOVIRA_PIXEL_KERNEL(ToneTableBgr8) {
+  const auto* record = static_cast<const ToneTableRecord*>(p);
+  if (record == nullptr || record->table == nullptr) return 0;
+  return Lookup8<3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
+                    static_cast<const uint8_t*>(record->table));
+}
 
 }  // namespace tovira

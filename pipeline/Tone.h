@@ -33,6 +33,29 @@ TOVIRA_PIXEL_KERNEL(BrightnessGray16);
 TOVIRA_PIXEL_KERNEL(BrightnessBgr8);
 TOVIRA_PIXEL_KERNEL(BrightnessBgr16);
 
+// Gamma, contrast and brightness are each one table per sample, so consecutive stages of them compose
+// into one table with the same result: table[v] = brightness[contrast[gamma[v]]] for the stages that
+// run (in that order). p = ToneTableRecord. The 16-bit kernels read samples above the record's largest
+// value as the largest value, as every single stage does.
+struct ToneTableRecord {
+  const void* table;        // 256 bytes (8-bit families) or largest + 1 16-bit entries
+  int32_t significantBits;  // 16-bit families: the largest value is (1 << bits) - 1
+};
+TOVIRA_PIXEL_KERNEL(ToneTableGray8);
+TOVIRA_PIXEL_KERNEL(ToneTableGray16);
+TOVIRA_PIXEL_KERNEL(ToneTableBgr8);
+TOVIRA_PIXEL_KERNEL(ToneTableBgr16);
+
+// Which of the three table stages run, and with which values (a stage at its neutral value is left out).
+struct ToneStages {
+  bool gamma = false, contrast = false, brightness = false;
+  int32_t gammaValue = 100, contrastValue = 0, brightnessValue = 0;
+};
+// The composed table of the stages for the 8-bit families (`colour`: Bgr8, whose gamma exponent is kept
+// within 0.001..99.999) and the 16-bit families (2^bits entries).
+void ComposeToneTable8(const ToneStages& stages, bool colour, uint8_t table[256]);
+void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint16_t* table);
+
 // Table builders (exposed for the kernels' tests and for the benchmarks).
 double GammaExponent(int32_t gamma);
 void BuildGammaTable8(int32_t gamma, bool limitExponent, uint8_t table[256]);
@@ -40,5 +63,7 @@ void BuildGammaTable16(int32_t gamma, int32_t significantBits, uint16_t* table);
 void BuildContrastTable8(int32_t contrast, uint8_t table[256]);
 void BuildContrastTable16(int32_t contrast, int32_t significantBits, uint16_t* table);
 float BrightnessFactor(int32_t brightness);
+void BuildBrightnessTable8(int32_t brightness, uint8_t table[256]);
+void BuildBrightnessTable16(int32_t brightness, int32_t significantBits, uint16_t* table);
 
 }  // namespace tovira

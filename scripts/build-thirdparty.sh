@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Cross-builds the image libraries the DLL links statically (libpng 1.6, libjpeg-turbo 2.1 with the jpeg-8
-# API, libtiff 4.5 without codecs) from Debian's source packages into .cache/thirdparty. zlib comes from
-# Debian's libz-mingw-w64-dev. A finished build leaves a stamp and is not rebuilt.
+# API, libtiff 4.5 without codecs, libdeflate 1.14 for the PNG writer's compression) from Debian's source
+# packages into .cache/thirdparty. zlib comes from Debian's libz-mingw-w64-dev. A finished build leaves a
+# stamp and is not rebuilt.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cache="$top/.cache/thirdparty"
 prefix="$cache/install"
 stamp="$prefix/.built-v1"
-[ -f "$stamp" ] && exit 0
+# libdeflate (the PNG writer's deflate) has a stamp of its own, so an existing cache only adds it.
+deflateStamp="$prefix/.built-libdeflate-v1"
+[ -f "$stamp" ] && [ -f "$deflateStamp" ] && exit 0
 
 if ! grep -rqs '^deb-src .*bookworm main\|^Types: deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
   # The entry must name the same keyring as the binary entries, or apt refuses the whole list.
@@ -22,7 +25,7 @@ fi
 
 mkdir -p "$cache/src" "$prefix"
 cd "$cache/src"
-for pkg in libpng1.6 libjpeg-turbo tiff; do
+for pkg in libpng1.6 libjpeg-turbo tiff libdeflate; do
   if ! ls -d "$pkg"-*/ >/dev/null 2>&1 && ! ls -d "${pkg%1.6}"*-*/ >/dev/null 2>&1; then
     apt-get source -qq --download-only "$pkg" >/dev/null 2>&1
     dsc=$(ls "${pkg}"_*.dsc | head -n 1)
@@ -30,11 +33,27 @@ for pkg in libpng1.6 libjpeg-turbo tiff; do
   fi
 done
 
+src() { ls -d "$cache/src/$1"-*/ | head -n 1; }
+
+# libdeflate 1.14 builds with a plain Makefile; its library is the C files of lib/ and lib/x86/.
+if [ ! -f "$deflateStamp" ]; then
+  deflateSource=$(src libdeflate)
+  rm -rf "$cache/build/deflate" && mkdir -p "$cache/build/deflate" "$prefix/include" "$prefix/lib" "$prefix/licenses"
+  for c in "$deflateSource"lib/*.c "$deflateSource"lib/x86/*.c; do
+    x86_64-w64-mingw32-gcc-posix -O2 -DNDEBUG -I"$deflateSource" -c "$c" \
+      -o "$cache/build/deflate/$(basename "$(dirname "$c")")_$(basename "${c%.c}").o"
+  done
+  rm -f "$prefix/lib/libdeflate.a"
+  x86_64-w64-mingw32-ar rcs "$prefix/lib/libdeflate.a" "$cache/build/deflate"/*.o
+  cp "$deflateSource/libdeflate.h" "$prefix/include/"
+  cp "$deflateSource/COPYING" "$prefix/licenses/libdeflate.txt"
+  touch "$deflateStamp"
+fi
+[ -f "$stamp" ] && exit 0
+
 toolchain="$top/cmake/mingw-w64.cmake"
 common=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
         -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DCMAKE_C_FLAGS="-O2")
-
-src() { ls -d "$cache/src/$1"-*/ | head -n 1; }
 
 cmake -S "$(src libpng1.6)" -B "$cache/build/png" "${common[@]}" \
   -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DPNG_HARDWARE_OPTIMIZATIONS=ON \

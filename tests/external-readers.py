@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Opens the files the SDK wrote (tests/dll/EnvExternalFilesTests.cpp) with readers that share no code
-with it, ImageMagick and FFmpeg, and compares their pixels with the frame the SDK returned.
+with it, ImageMagick, FFmpeg and pngcheck, and compares their pixels with the frame the SDK returned.
 
 usage: external-readers.py <folder>
 """
@@ -91,6 +91,14 @@ def main(folder):
         if bits in (32, 64):
             alpha = decode(base + ".png", "rgba", 16 if deep else 8)[3::4]
             check(set(alpha) == {65535 if deep else 255}, "mode %d PNG alpha is opaque" % bits)
+        # The same PNG through pngcheck (structure, CRCs, zlib stream) and FFmpeg (pixels).
+        checked = subprocess.run(["pngcheck", "-q", base + ".png"], capture_output=True, text=True)
+        check(checked.returncode == 0, "mode %d PNG passes pngcheck: %s" % (bits, checked.stdout.strip()))
+        formats = {8: "gray", 16: "gray16le", 24: "rgb24", 32: "rgb24", 48: "rgb48le", 64: "rgb48le"}
+        out = subprocess.run(["ffmpeg", "-v", "error", "-i", base + ".png", "-f", "rawvideo", "-pix_fmt",
+                              formats[bits], "-"], capture_output=True).stdout
+        ffmpeg = list(struct.unpack("<%dH" % (len(out) // 2), out)) if deep else list(out)
+        check(ffmpeg == png, "mode %d PNG pixels (FFmpeg)" % bits)
 
         # TIFF: exact; a fourth sample is not read as part of the colour.
         tif = decode(base + ".tif", kind, 16 if deep else 8)

@@ -12,7 +12,7 @@ passed=0; failed=0
 for entry in bin/ToviraSdk_Z400KX.dll include/ToviraSdk_Z400KX.h include/ToviraSdk_Z400KX_ext.h lib/ToviraSdk_Z400KX.def \
              lib/libToviraSdk_Z400KX.dll.a lib/ToviraSdk_Z400KX.lib samples/console/tovira_tool.exe \
              samples/console/ToviraTool.cpp samples/viewer/tovira_viewer.exe samples/viewer/ToviraViewer.cpp samples/grab/tovira_grab.exe samples/grab/grab.c \
-             docs/api.md README.md licenses/zlib.txt licenses/libpng.txt licenses/libjpeg-turbo.md; do
+             docs/api.md README.md licenses/zlib.txt licenses/libpng.txt licenses/libjpeg-turbo.md licenses/libdeflate.txt; do
   if grep -q "/$entry\$" <<<"$list"; then passed=$((passed + 1)); else echo "missing: $entry"; failed=$((failed + 1)); fi
 done
 if ls "$top"/.cache/thirdparty/install/licenses/libtiff* >/dev/null 2>&1 && grep -q '/licenses/libtiff' <<<"$list"; then

@@ -1,7 +1,9 @@
-// Streaming benchmark under Wine: delivered frames per second of a callback preview against the virtual
-// camera, and the time per frame of its steps (unpacking with the re-stride, ProcessFrame, drawing),
-// each reported as a ratio to a plain copy of the same bytes measured in the same run. With sensor
-// pacing the delivered rate is set against the rate the programmed sensor gives.
+// Streaming benchmark under Wine: new frames delivered per second by a callback preview against the
+// virtual camera (a frame counts once, by the number in the picture's frame-number strip), and the time
+// per frame of its steps (unpacking with the re-stride, ProcessFrame on a fresh frame, drawing), each
+// reported as a ratio to a plain copy of the same bytes measured in the same run. With sensor pacing the
+// delivered rate is set against the rate the programmed sensor gives, and for the full frame with every
+// parameter active the CPU time per frame against the frame interval, on 1 and 2 pipeline threads.
 //
 // Run: wine-run.sh bin/stream_bench.exe [seconds per streaming run, default 4]
 
@@ -32,17 +34,56 @@ double MillisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Median of `runs` timings of `work`, in milliseconds.
-template <class F>
-double MedianMs(int runs, F&& work) {
+// Median of `runs` timings of `work`, in milliseconds; `prepare` runs untimed before each.
+template <class P, class F>
+double MedianMs(int runs, P&& prepare, F&& work) {
     std::vector<double> t;
     for (int i = 0; i < runs; ++i) {
+        prepare();
         const auto start = Clock::now();
         work();
         t.push_back(MillisSince(start));
     }
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
+}
+template <class F>
+double MedianMs(int runs, F&& work) {
+    return MedianMs(runs, [] {}, work);
+}
+
+// The number in the frame-number strip of the virtual camera's picture (cells of 8 x 8 pixels along the
+// top of the picture, cell k bright when bit k is set), read from a bottom-up callback buffer. Each new
+// frame has a new number, so a repeated number is a frame delivered again.
+uint32_t FrameNumberIn(const uint8_t* buffer, int width, int height, int bits) {
+    const int bytesPerPixel = bits / 8;
+    const int stride = (width * bytesPerPixel + 3) & ~3;
+    const uint8_t* row = buffer + size_t(height - 1 - 4) * stride;  // picture row 4, the cells' middle
+    uint32_t number = 0;
+    for (int k = 0; k < 24 && 8 * k + 4 < width; ++k) {
+        const uint8_t* pixel = row + size_t(8 * k + 4) * bytesPerPixel;
+        const int level = bits == 48 || bits == 16 ? (pixel[0] | pixel[1] << 8) >> 4 : pixel[0];
+        if (level > 128) number |= 1u << k;
+    }
+    return number;
+}
+
+// Every image parameter away from its neutral value (filter ids 1..5 and 11).
+void SetEveryParameterActive(CTovira& camera) {
+    const int values[][2] = {{1, 10}, {2, 10}, {3, 20}, {4, 40}, {5, 8}, {11, 80}};
+    for (const auto& v : values) camera.SetFilterValue(v[0], v[1]);
+}
+
+double FileTimeMs(const FILETIME& f) { return ((uint64_t(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e4; }
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return FileTimeMs(kernel) + FileTimeMs(user);
+}
+double ThreadCpuMs(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    if (!thread || !GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+    return FileTimeMs(kernel) + FileTimeMs(user);
 }
 
 LRESULT CALLBACK SinkProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
@@ -77,15 +118,25 @@ Camera Open(tovira::Pace pace, int bits, int subSample) {
     return c;
 }
 
-// Streams into a callback buffer for `seconds` and returns delivered frames per second.
-double DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
+struct Delivery {
+    double newRate = 0;        // frames per second with a number not seen before
+    double messageRate = 0;    // frame messages per second, repeats included
+    double cpuMsPerFrame = 0;  // process CPU time per new frame (every thread, the virtual camera's too)
+    double loopMsPerFrame = 0; // CPU time of the frame-loop thread per new frame
+};
+
+// Streams into a callback buffer for `seconds`. Only frames whose number differs from the last one
+// counted are new; a message that shows a frame again (or a buffer the loop has not changed) is not.
+Delivery DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
     const int divisor = camera.subSample == 1 ? 2 : camera.subSample == 2 ? 4 : 1;
     const int w = camera.effectiveWidth / divisor, h = camera.effectiveHeight / divisor;
     std::vector<uint8_t> buffer(size_t((w * bits / 8 + 3) & ~3) * h);
-    if (!camera.CallBackPreview(sink, buffer.data(), int(buffer.size()), 0)) return -1;
-    int frames = 0;
+    Delivery d;
+    if (!camera.CallBackPreview(sink, buffer.data(), int(buffer.size()), 0)) return d;
+    int frames = 0, messages = 0;
+    uint32_t last = 0xFFFFFFFFu;
     Clock::time_point first{};
-    double span = 0;
+    double span = 0, cpuFirst = 0, cpuSpan = 0, loopFirst = 0, loopSpan = 0;
     const auto start = Clock::now();
     while (MillisSince(start) < seconds * 1000) {
         MSG msg;
@@ -94,16 +145,33 @@ double DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
             continue;
         }
         if (msg.hwnd == sink && msg.message == WM_TOVIRA_FRAME && msg.wParam) {
-            // Counted from the first frame, so the start-up does not enter the rate.
-            if (frames == 0) first = Clock::now();
-            else span = MillisSince(first);
+            const uint32_t number = FrameNumberIn(buffer.data(), w, h, bits);
+            // Counted from the first new frame, so the start-up does not enter the rate.
+            if (frames > 0) ++messages;
+            if (number == last) continue;
+            last = number;
+            if (frames == 0) {
+                first = Clock::now();
+                cpuFirst = ProcessCpuMs();
+                loopFirst = ThreadCpuMs(camera.frameThread);
+            } else {
+                span = MillisSince(first);
+                cpuSpan = ProcessCpuMs() - cpuFirst;
+                loopSpan = ThreadCpuMs(camera.frameThread) - loopFirst;
+            }
             ++frames;
             continue;
         }
         DispatchMessageA(&msg);
     }
     camera.Close();
-    return span > 0 ? (frames - 1) * 1000.0 / span : 0;
+    if (span > 0 && frames > 1) {
+        d.newRate = (frames - 1) * 1000.0 / span;
+        d.messageRate = messages * 1000.0 / span;
+        d.cpuMsPerFrame = cpuSpan / (frames - 1);
+        d.loopMsPerFrame = loopSpan / (frames - 1);
+    }
+    return d;
 }
 
 void StageTimes(int bits, int runs) {
@@ -130,7 +198,12 @@ void StageTimes(int bits, int runs) {
         device.CopySingleFrame(raw->Bits(), raw->ByteSize());
         camera.RestrideRawImage(*raw);
     });
-    const double process = MedianMs(runs, [&] { camera.ProcessFrame(); });
+    // Every timed frame is a fresh one (the defect filter works in place on the raw image).
+    const auto freshFrame = [&] {
+        device.CopySingleFrame(raw->Bits(), raw->ByteSize());
+        camera.RestrideRawImage(*raw);
+    };
+    const double process = MedianMs(runs, freshFrame, [&] { camera.ProcessFrame(); });
 
     // Drawing into the library's own window (client = frame size, so one StretchBlt; larger than the
     // virtual screen here, so the window shows only part of it) and into a child window that scales.
@@ -171,20 +244,35 @@ int main(int argc, char** argv) {
     std::printf("Time per frame by step (ratio to a plain memcpy of the same image):\n");
     for (int bits : {8, 24, 48}) StageTimes(bits, 5);
 
-    std::printf("Delivered rate, pace fast (callback preview into the library's own window):\n");
+    std::printf("Delivered rate of new frames, pace fast (callback preview into the library's own window):\n");
     for (int bits : {8, 24, 48}) {
         Camera c = Open(tovira::Pace::Fast, bits, 0);
-        const double rate = DeliveredRate(*c.instance, sink, seconds, bits);
-        std::printf("  %2d bpp  %6.2f frames/s\n", bits, rate);
+        const Delivery d = DeliveredRate(*c.instance, sink, seconds, bits);
+        std::printf("  %2d bpp  %6.2f new frames/s  (%6.2f frame messages/s)\n", bits, d.newRate, d.messageRate);
     }
 
-    std::printf("Delivered rate, pace sensor, 8 bpp (ratio to the sensor's own rate):\n");
+    std::printf("Delivered rate of new frames, pace sensor, 8 bpp (ratio to the sensor's own rate):\n");
     for (int subSample : {0, 1}) {
         Camera c = Open(tovira::Pace::Sensor, 8, subSample);
-        const double rate = DeliveredRate(*c.instance, sink, seconds, 8);
+        const Delivery d = DeliveredRate(*c.instance, sink, seconds, 8);
         const double sensorRate = 1e6 / c.driver->camera(0)->frameTimeMicros();
-        std::printf("  sub-sampling %d  delivered %6.2f frames/s  sensor %6.2f frames/s  ratio %.3f\n", subSample,
-                    rate, sensorRate, rate / sensorRate);
+        std::printf("  sub-sampling %d  delivered %6.2f new frames/s (%6.2f messages/s)  sensor %6.2f frames/s  "
+                    "ratio %.3f\n", subSample, d.newRate, d.messageRate, sensorRate, d.newRate / sensorRate);
+    }
+
+    // Full frame, 24 bpp, every parameter active, at sensor pace: the rate against the sensor's, and the
+    // process's CPU time per frame against the frame interval, with the pipeline on 1 and 2 threads.
+    std::printf("Pace sensor, 24 bpp full frame, every parameter active:\n");
+    for (int threads : {1, 2}) {
+        Camera c = Open(tovira::Pace::Sensor, 24, 0);
+        c.instance->pipelineThreads = threads;
+        SetEveryParameterActive(*c.instance);
+        const Delivery d = DeliveredRate(*c.instance, sink, seconds * 2, 24);
+        const double frameMs = c.driver->camera(0)->frameTimeMicros() / 1000.0;
+        std::printf("  %d thread%s  delivered %5.2f new frames/s  ratio to sensor %.3f   per frame interval: "
+                    "frame loop %.2f of a core, whole process (virtual camera included) %.2f of a core\n",
+                    threads, threads == 1 ? " " : "s", d.newRate, d.newRate * frameMs / 1000.0,
+                    d.loopMsPerFrame / frameMs, d.cpuMsPerFrame / frameMs);
     }
     tovira::InstallDriverPort(nullptr);
     DestroyWindow(sink);

@@ -91,12 +91,13 @@ TEST(Pipeline, EveryActiveStageRunsInOrderForEachFamily) {
     Kernels expected;
   };
   const Case cases[] = {
-      {kColourMode8, {FilterDefectPixels, GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8}},
-      {kColourMode16, {FilterDefectPixels, GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16}},
-      {kColourMode32, {FilterDefectPixels, DemosaicInterior8, DemosaicBorder8, HueSaturationBgr8, GammaBgr8,
-                       ContrastBgr8, SharpenBgr8, BrightnessBgr8}},
-      {kColourMode64, {FilterDefectPixels, DemosaicInterior16, DemosaicBorder16, HueSaturationBgr16, GammaBgr16,
-                       ContrastBgr16, SharpenBgr16, BrightnessBgr16}},
+      // Gamma and contrast run as one composed table before the sharpness, brightness as one after it.
+      {kColourMode8, {FilterDefectPixels, ToneTableGray8, SharpenGray8, ToneTableGray8}},
+      {kColourMode16, {FilterDefectPixels, ToneTableGray16, SharpenGray16, ToneTableGray16}},
+      {kColourMode32, {FilterDefectPixels, DemosaicInterior8, DemosaicBorder8, HueSaturationBgr8, ToneTableBgr8,
+                       SharpenBgr8, ToneTableBgr8}},
+      {kColourMode64, {FilterDefectPixels, DemosaicInterior16, DemosaicBorder16, HueSaturationBgr16, ToneTableBgr16,
+                       SharpenBgr16, ToneTableBgr16}},
   };
   for (const Case& c : cases) {
     Camera cam(c.mode);
@@ -113,6 +114,12 @@ TEST(Pipeline, EveryActiveStageRunsInOrderForEachFamily) {
   cam.parameters.saturation = -20;
   cam.run();
   EXPECT_EQ((Kernels{FilterDefectPixels, DemosaicInterior16, DemosaicBorder16, HueSaturationBgr16}), cam.trace());
+  // Without the sharpness the three table stages are one pass.
+  Camera tones(kColourMode24);
+  tones.parameters.gamma = 90;
+  tones.parameters.brightness = 4;
+  tones.run();
+  EXPECT_EQ((Kernels{FilterDefectPixels, DemosaicInterior8, DemosaicBorder8, ToneTableBgr8}), tones.trace());
 }
 
 TEST(Pipeline, SharpnessReadsAnUnsharpenedCopy) {

@@ -1,12 +1,17 @@
 // Saving one full frame (3840 x 2748) per file type and colour mode, next to the encoder alone (the
 // writer fed an already converted image) and a plain copy of the frame as the reference of this run.
-// Run under Wine: save_bench.exe [folder]. Prints milliseconds and ratios.
+// Run under Wine: save_bench.exe [folder]. Prints milliseconds and ratios. save_bench.exe <folder> png
+// compares the SDK's PNG writer with libpng's defaults (time and file size) on the same frames.
 
 #include <windows.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include <png.h>
 
 #include "output/DibImage.h"
 #include "output/ImageFiles.h"
@@ -54,12 +59,74 @@ void Fill(CDibImage& image) {
     }
 }
 
+// The reference for the PNG writer: libpng with its default filtering and zlib compression, as the
+// SDK wrote PNG files before they were compressed with libdeflate.
+bool WritePngLibpngDefaults(const char* name, const CDibImage& image) {
+    std::FILE* file = std::fopen(name, "wb");
+    if (!file) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows(static_cast<size_t>(image.Height()));
+    for (int i = 0; i < image.Height(); ++i) rows[i] = const_cast<png_bytep>(image.Bits()) + size_t(i) * image.Stride();
+    bool ok = false;
+    if (!setjmp(png_jmpbuf(png))) {
+        const int bits = image.BitCount();
+        const int depth = (bits == 16 || bits >= 48) ? 16 : 8;
+        const int type = bits <= 16 ? PNG_COLOR_TYPE_GRAY : (bits == 24 || bits == 48) ? PNG_COLOR_TYPE_RGB
+                                                                                         : PNG_COLOR_TYPE_RGB_ALPHA;
+        png_init_io(png, file);
+        png_set_IHDR(png, info, image.Width(), image.Height(), depth, type, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+        png_write_info(png, info);
+        png_set_bgr(png);
+        if (depth == 16) png_set_swap(png);
+        png_write_image(png, rows.data());
+        png_write_end(png, info);
+        ok = true;
+    }
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return ok;
+}
+
+long long FileBytes(const std::string& name) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The SDK's PNG writer against libpng's defaults on the same frame: time and file size, one run each.
+void ComparePng(const std::string& folder) {
+    std::printf("%-6s %14s %14s %10s %14s %14s %10s\n", "bits", "SDK PNG ms", "libpng ms", "time", "SDK bytes",
+                "libpng bytes", "size");
+    for (int bits : {8, 16, 24, 32, 48, 64}) {
+        CDibImage image;
+        if (!image.Create(3840, 2748, bits)) return;
+        Fill(image);
+        const std::string ours = folder + "\\save_bench_sdk.png", theirs = folder + "\\save_bench_libpng.png";
+        const double sdk = Best(1, [&] {
+            WritePngFile(ours.c_str(), image.Bits(), image.Width(), image.Height(), image.Stride(), bits);
+        });
+        const double reference = Best(1, [&] { WritePngLibpngDefaults(theirs.c_str(), image); });
+        const long long a = FileBytes(ours), b = FileBytes(theirs);
+        std::printf("%-6d %14.1f %14.1f %10.3f %14lld %14lld %10.4f\n", bits, sdk, reference, sdk / reference, a, b,
+                    double(a) / double(b));
+        std::fflush(stdout);
+        DeleteFileA(ours.c_str());
+        DeleteFileA(theirs.c_str());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const std::string folder = argc > 1 ? argv[1] : temp;
+    if (argc > 2 && std::strcmp(argv[2], "png") == 0) {  // save_bench.exe <folder> png: the PNG comparison
+        ComparePng(folder);
+        return 0;
+    }
     const int width = 3840, height = 2748;
     const int depths[6] = {8, 16, 24, 32, 48, 64};
     const char* types[7] = {"bmp", "raw", "jpeg100", "jpeg70", "jpeg20", "png", "tiff"};

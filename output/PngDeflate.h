@@ -1,0 +1,14 @@
+// The image data of a PNG file: rows in PNG order (red, green, blue, alpha; 16-bit samples high byte
+// first), each filtered with the filter that libpng's default heuristic picks (the smallest sum of the
+// filtered bytes read as signed values), compressed into one zlib stream by libdeflate. The caller puts
+// the stream into IDAT chunks.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// rows: storage rows of `width` pixels at `bitsPerPixel` (8, 16, 24, 32, 48 or 64; blue first,
+// little-endian 16-bit samples). Returns false when libdeflate cannot be set up; throws std::bad_alloc
+// when memory runs out.
+bool DeflatePngImage(const uint8_t* const* rows, int width, int height, int bitsPerPixel,
+                     std::vector<uint8_t>& stream);

@@ -1,0 +1,250 @@
+// AVX2 body of the hue/saturation transform for 8-bit BGR and BGR + fourth byte pixels (see
+// HueSaturation.cpp for the integer steps, which this file repeats on sixteen pixels at a time). This
+// file is compiled for AVX2 through the target pragma below and its function runs only after
+// CpuHasAvx2(); nothing else with external linkage is defined here, and no inline function or template
+// of another header is used, so no AVX2 code can stand in for an SSE2 copy at link time.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "pipeline/HueSaturationRows.h"
+
+#if defined(__GNUC__)
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+namespace tovira::hue_rows {
+namespace {
+
+// pshufb masks, per 128-bit lane of eight pixels. Channel c of pixel k lies at byte bpp * k + c of the
+// lane's pixels; the `low` register holds bytes 0..15 of them and the `high` register bytes
+// shift..shift+15 (shift 8 for 3 bytes per pixel, 16 for 4). Gathering puts channel c of pixel k into
+// 16-bit element k; scattering puts it back from registers packed as blue/green bytes and red bytes.
+struct Masks {
+  alignas(32) uint8_t gatherLow[3][32], gatherHigh[3][32];
+  alignas(32) uint8_t scatter[4][32];  // [0]: bytes 0..15 from blue/green, [1]: from red, [2], [3]: bytes 16..31
+};
+
+Masks MakeMasks(int bpp) {
+  Masks m;
+  const int shift = bpp == 3 ? 8 : 16;
+  for (int lane = 0; lane < 2; ++lane)
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < 16; ++i) {
+        const int k = i / 2, at = bpp * k + c;
+        const bool value = i % 2 == 0;
+        m.gatherLow[c][16 * lane + i] = value && at < 16 ? static_cast<uint8_t>(at) : 0x80;
+        m.gatherHigh[c][16 * lane + i] = value && at >= 16 ? static_cast<uint8_t>(at - shift) : 0x80;
+      }
+  // Output byte o (0..31) of the lane: pixel o / bpp, channel o % bpp (the fourth byte is not written).
+  // Packed sources: blue/green register bytes 0..7 blue of pixels 0..7, 8..15 green; red register
+  // bytes 0..7 red.
+  for (int lane = 0; lane < 2; ++lane)
+    for (int o = 0; o < 32; ++o) {
+      const int k = o / bpp, c = o % bpp;
+      uint8_t fromBlueGreen = 0x80, fromRed = 0x80;
+      if (k < 8 && c < 3) {
+        if (c == 2) fromRed = static_cast<uint8_t>(k);
+        else fromBlueGreen = static_cast<uint8_t>(8 * c + k);
+      }
+      const int half = o < 16 ? 0 : 2;
+      m.scatter[half][16 * lane + o % 16] = fromBlueGreen;
+      m.scatter[half + 1][16 * lane + o % 16] = fromRed;
+    }
+  return m;
+}
+
+const Masks& MasksFor(int bpp) {
+  static const Masks three = MakeMasks(3), four = MakeMasks(4);
+  return bpp == 3 ? three : four;
+}
+
+inline __m256i Select(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
+
+// Sixteen pixels (blue, green, red 0..255 in 16-bit elements) through the transform.
+inline void TransformSixteen(__m256i& blue, __m256i& green, __m256i& red, const RowConstants& k) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i hi = _mm256_max_epi16(_mm256_max_epi16(red, green), blue);
+  const __m256i lo = _mm256_min_epi16(_mm256_min_epi16(red, green), blue);
+  const __m256i chroma = _mm256_sub_epi16(hi, lo), sum = _mm256_add_epi16(hi, lo);
+  const __m256i blueTop = _mm256_and_si256(_mm256_cmpgt_epi16(blue, red), _mm256_cmpgt_epi16(blue, green));
+  const __m256i greenOver = _mm256_cmpgt_epi16(green, red);
+  __m256i sector = Select(blueTop, _mm256_set1_epi16(5), Select(greenOver, _mm256_set1_epi16(3), _mm256_set1_epi16(1)));
+  __m256i d = Select(blueTop, _mm256_sub_epi16(red, green),
+                     Select(greenOver, _mm256_sub_epi16(blue, red), _mm256_sub_epi16(green, blue)));
+  const __m256i negative = _mm256_cmpgt_epi16(zero, d);
+  sector = _mm256_add_epi16(sector, negative);
+  d = _mm256_add_epi16(d, _mm256_and_si256(negative, chroma));
+
+  const __m256i factor = _mm256_set1_epi16(k.saturation);
+  const __m256i productLow = _mm256_mullo_epi16(chroma, factor);
+  const __m256i productHigh = _mm256_mulhi_epu16(chroma, factor);
+  __m256i saturated = _mm256_srli_epi16(_mm256_add_epi16(_mm256_srli_epi16(productLow, 1), _mm256_set1_epi16(64)), 7);
+  saturated = _mm256_or_si256(saturated, _mm256_cmpgt_epi16(productHigh, zero));
+  saturated = _mm256_min_epi16(_mm256_and_si256(saturated, _mm256_set1_epi16(0x1FF)), _mm256_set1_epi16(255));
+  const __m256i limit = _mm256_min_epi16(sum, _mm256_sub_epi16(_mm256_set1_epi16(511), sum));
+  const __m256i newChroma = _mm256_min_epi16(limit, saturated);
+  const __m256i grey = _mm256_srli_epi16(_mm256_sub_epi16(sum, newChroma), 1);
+  const __m256i amplitude = _mm256_sub_epi16(_mm256_srli_epi16(_mm256_add_epi16(sum, newChroma), 1), grey);
+
+  // Offsets from the table: two gathers of eight 32-bit reads, the low byte of each.
+  const __m256i index = _mm256_or_si256(_mm256_slli_epi16(chroma, 8), d);
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  const auto* table = reinterpret_cast<const int*>(k.offsets);
+  const __m256i first = _mm256_and_si256(
+      _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(index)), 1), byte);
+  const __m256i second = _mm256_and_si256(
+      _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(index, 1)), 1), byte);
+  const __m256i offset = _mm256_permute4x64_epi64(_mm256_packus_epi32(first, second), 0xD8);
+
+  __m256i t = _mm256_add_epi16(offset, _mm256_set1_epi16(k.steps));
+  const __m256i wraps = _mm256_cmpgt_epi16(t, _mm256_set1_epi16(254));
+  __m256i s = _mm256_sub_epi16(_mm256_add_epi16(sector, _mm256_set1_epi16(k.sectors)), wraps);
+  s = _mm256_sub_epi16(s, _mm256_and_si256(_mm256_cmpgt_epi16(s, _mm256_set1_epi16(5)), _mm256_set1_epi16(6)));
+  t = _mm256_sub_epi16(t, _mm256_and_si256(wraps, _mm256_set1_epi16(255)));
+  const __m256i ramp =
+      _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(amplitude, t), _mm256_set1_epi16(128)), 8);
+
+  __m256i is[6];
+  for (int i = 0; i < 6; ++i) is[i] = _mm256_cmpeq_epi16(s, _mm256_set1_epi16(static_cast<int16_t>(i)));
+  auto channel = [&](__m256i m0, __m256i m1, __m256i m2, __m256i falls, __m256i rises) {
+    __m256i v = _mm256_add_epi16(grey, _mm256_and_si256(_mm256_or_si256(_mm256_or_si256(m0, m1), m2), amplitude));
+    v = _mm256_add_epi16(v, _mm256_and_si256(rises, ramp));
+    return _mm256_sub_epi16(v, _mm256_and_si256(falls, ramp));
+  };
+  const __m256i isGrey = _mm256_cmpeq_epi16(chroma, zero);
+  const __m256i newRed = channel(is[0], is[1], is[2], is[2], is[5]);
+  const __m256i newGreen = channel(is[2], is[3], is[4], is[4], is[1]);
+  const __m256i newBlue = channel(is[4], is[5], is[0], is[0], is[3]);
+  red = Select(isGrey, red, newRed);
+  green = Select(isGrey, green, newGreen);
+  blue = Select(isGrey, blue, newBlue);
+}
+
+inline __m256i MaskAt(const uint8_t* bytes) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes)); }
+
+inline __m256i LoadLanes(const uint8_t* low, const uint8_t* high) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
+}
+
+// 16-bit samples: channel c of pixel k lies at bytes bpp * k + 2c, +1 of the lane's pixels, in register
+// (bpp * k + 2c) / 16 of the three (bpp 6) or four (bpp 8) registers of a lane.
+struct Masks16 {
+  alignas(32) uint8_t gather[3][4][32];   // channel, register
+  alignas(32) uint8_t scatter[3][4][32];  // channel, register
+  alignas(32) uint8_t keep[4][32];        // 0xFF on the bytes of a fourth sample
+};
+
+Masks16 MakeMasks16(int bpp) {
+  Masks16 m;
+  for (int lane = 0; lane < 2; ++lane)
+    for (int r = 0; r < 4; ++r)
+      for (int i = 0; i < 16; ++i) {
+        for (int c = 0; c < 3; ++c) {
+          const int at = bpp * (i / 2) + 2 * c + i % 2;
+          m.gather[c][r][16 * lane + i] = at / 16 == r ? static_cast<uint8_t>(at % 16) : 0x80;
+        }
+        const int at = 16 * r + i, k = at / bpp, b = at % bpp, c = b / 2;
+        for (int ch = 0; ch < 3; ++ch)
+          m.scatter[ch][r][16 * lane + i] = c == ch ? static_cast<uint8_t>(2 * k + b % 2) : 0x80;
+        m.keep[r][16 * lane + i] = c == 3 ? 0xFF : 0x00;
+      }
+  return m;
+}
+
+const Masks16& Masks16For(int bpp) {
+  static const Masks16 six = MakeMasks16(6), eight = MakeMasks16(8);
+  return bpp == 6 ? six : eight;
+}
+
+inline void StoreLanes(uint8_t* low, uint8_t* high, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(low), _mm256_castsi256_si128(v));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(high), _mm256_extracti128_si256(v, 1));
+}
+
+}  // namespace
+
+int32_t Row8Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
+  if (bpp != 3 && bpp != 4) return 0;
+  const Masks& m = MasksFor(bpp);
+  const int shift = bpp == 3 ? 8 : 16, lane = 8 * bpp;
+  int32_t done = 0;
+  for (; done + 16 <= n; done += 16, s += 16 * bpp, t += 16 * bpp) {
+    const __m256i low = LoadLanes(s, s + lane), high = LoadLanes(s + shift, s + lane + shift);
+    __m256i channels[3];
+    for (int c = 0; c < 3; ++c)
+      channels[c] = _mm256_or_si256(_mm256_shuffle_epi8(low, MaskAt(m.gatherLow[c])),
+                                    _mm256_shuffle_epi8(high, MaskAt(m.gatherHigh[c])));
+    TransformSixteen(channels[0], channels[1], channels[2], k);
+    const __m256i blueGreen = _mm256_packus_epi16(channels[0], channels[1]);  // per lane: 8 blue, 8 green
+    const __m256i redRed = _mm256_packus_epi16(channels[2], channels[2]);
+    const __m256i first = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, MaskAt(m.scatter[0])),
+                                          _mm256_shuffle_epi8(redRed, MaskAt(m.scatter[1])));
+    const __m256i second = _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, MaskAt(m.scatter[2])),
+                                           _mm256_shuffle_epi8(redRed, MaskAt(m.scatter[3])));
+    if (bpp == 3) {
+      // 24 bytes per lane: 16 from `first`, 8 from `second`.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(t), _mm256_castsi256_si128(first));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(t + 16), _mm256_castsi256_si128(second));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(t + 24), _mm256_extracti128_si256(first, 1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(t + 40), _mm256_extracti128_si256(second, 1));
+    } else {
+      // 32 bytes per lane; the fourth byte of every target pixel keeps its value.
+      const __m256i keep = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+      const __m256i lo = _mm256_permute2x128_si256(first, second, 0x20);   // pixels 0..7
+      const __m256i hi = _mm256_permute2x128_si256(first, second, 0x31);   // pixels 8..15
+      auto* at = reinterpret_cast<__m256i*>(t);
+      _mm256_storeu_si256(at, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(at), keep),
+                                              _mm256_andnot_si256(keep, lo)));
+      _mm256_storeu_si256(at + 1, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(at + 1), keep),
+                                                  _mm256_andnot_si256(keep, hi)));
+    }
+  }
+  return done;
+}
+
+int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {
+  if (bpp != 6 && bpp != 8) return 0;
+  const Masks16& m = Masks16For(bpp);
+  const int registers = bpp / 2, lane = 8 * bpp;
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m256i largest = _mm256_set1_epi16(255);
+  int32_t done = 0;
+  for (; done + 16 <= n; done += 16, s += 16 * bpp, t += 16 * bpp) {
+    __m256i in[4];
+    for (int r = 0; r < registers; ++r) in[r] = LoadLanes(s + 16 * r, s + lane + 16 * r);
+    __m256i original[3], eight[3];
+    for (int c = 0; c < 3; ++c) {
+      original[c] = _mm256_shuffle_epi8(in[0], MaskAt(m.gather[c][0]));
+      for (int r = 1; r < registers; ++r)
+        original[c] = _mm256_or_si256(original[c], _mm256_shuffle_epi8(in[r], MaskAt(m.gather[c][r])));
+      // Samples above the significant range read as the largest 8-bit level.
+      eight[c] = _mm256_min_epu16(_mm256_srl_epi16(original[c], count), largest);
+    }
+    const __m256i isGrey = _mm256_and_si256(_mm256_cmpeq_epi16(eight[0], eight[1]), _mm256_cmpeq_epi16(eight[1], eight[2]));
+    TransformSixteen(eight[0], eight[1], eight[2], k);
+    __m256i result[3];
+    for (int c = 0; c < 3; ++c) result[c] = Select(isGrey, original[c], _mm256_sll_epi16(eight[c], count));
+    for (int r = 0; r < registers; ++r) {
+      __m256i out = _mm256_or_si256(
+          _mm256_or_si256(_mm256_shuffle_epi8(result[0], MaskAt(m.scatter[0][r])),
+                          _mm256_shuffle_epi8(result[1], MaskAt(m.scatter[1][r]))),
+          _mm256_shuffle_epi8(result[2], MaskAt(m.scatter[2][r])));
+      if (bpp == 8) {  // the fourth sample of every target pixel keeps its value
+        const __m256i keep = MaskAt(m.keep[r]);
+        out = _mm256_or_si256(_mm256_andnot_si256(keep, out),
+                              _mm256_and_si256(keep, LoadLanes(t + 16 * r, t + lane + 16 * r)));
+      }
+      StoreLanes(t + 16 * r, t + lane + 16 * r, out);
+    }
+  }
+  return done;
+}
+
+}  // namespace tovira::hue_rows
+
+#if defined(__GNUC__)
+#pragma GCC pop_options
+#endif

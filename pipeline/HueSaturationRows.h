@@ -1,0 +1,26 @@
+// Internal interface between the hue/saturation kernels (HueSaturation.cpp) and their AVX2 body
+// (HueSaturationAvx2.cpp, compiled for AVX2 and only called when the CPU has it). Not for other callers.
+#pragma once
+
+#include <cstdint>
+
+namespace tovira::hue_rows {
+
+struct RowConstants {
+  int16_t steps;           // hue shift mod 255
+  int16_t sectors;         // hue shift / 255
+  int16_t saturation;      // saturation + 256 (1..511)
+  const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d], readable 3 bytes past
+};
+
+// A row of n pixels of 8-bit samples, bpp 3 or 4 in source and target alike (a fourth byte of the target
+// keeps its value), in groups of sixteen; returns the pixels done (a multiple of 16).
+int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
+
+// The same for 16-bit samples, bpp 6 or 8 (a fourth sample of the target keeps its value): samples
+// reduced by `shift` to 8 bits (at most 255), widened again on the way out; grey pixels keep their
+// samples.
+int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
+                  const RowConstants& k);
+
+}  // namespace tovira::hue_rows

@@ -1,0 +1,20 @@
+// Internal interface between the sharpness kernels (Sharpen.cpp) and their AVX2 rows (SharpenAvx2.cpp,
+// compiled for AVX2 and only called when the CPU has it). Not for other callers.
+#pragma once
+
+#include <cstdint>
+
+namespace tovira::sharpen_rows {
+
+constexpr int32_t kStrip = 2048;  // samples per strip of vertical sums
+
+// One output row of packed samples from the source rows row-2 .. row+1 (rows[0..3], from column 0):
+// samples kBegin .. kEnd-1 of the row (at least 16 for 8-bit, 8 for 16-bit samples) are written to
+// out (the target row, indexed like the source rows). `channels` samples per pixel (1, 3 or 4: a fourth
+// sample of the target keeps its value).
+void Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+              int32_t amount);
+void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+               int32_t amount, int32_t largest);
+
+}  // namespace tovira::sharpen_rows

@@ -1,0 +1,151 @@
+// The vector bodies of the tone and colour kernels against their scalar loops, which stay the reference:
+// random images of odd and even sizes, padded strides, fourth channels, the full range of 16-bit samples,
+// every path this CPU can run.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "pipeline/DefectFilter.h"
+#include "pipeline/HueSaturation.h"
+#include "pipeline/Sharpen.h"
+#include "pipeline/Tone.h"
+#include "pipeline/VectorPath.h"
+#include "tests/native/KernelTestSupport.h"
+
+namespace tovira::test {
+namespace {
+
+// Runs `kernel` on copies of the same images once per path and expects identical bytes.
+struct PathRun {
+  std::vector<VectorPath> paths{VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512, VectorPath::kAuto};
+  ~PathRun() { SetVectorPath(VectorPath::kAuto); }
+};
+
+struct KernelCase {
+  PixelKernel kernel;
+  uint16_t bits;
+  bool wide;
+  const char* name;
+};
+
+void ExpectPathsEqual(const KernelCase& k, TestImage target, const TestImage& source, bool inPlace, void* p,
+                      void* q, const std::string& what) {
+  PathRun run;
+  SetVectorPath(VectorPath::kScalar);
+  TestImage expected = target;
+  TestImage expectedSource = source;
+  int64_t expectedResult = inPlace ? ApplyKernel(expected.view(), k.kernel, expected.view(), nullptr, 0, 0, p, q)
+                                   : ApplyKernel(expected.view(), k.kernel, source.view(), nullptr, 0, 0, p, q);
+  for (VectorPath path : run.paths) {
+    SetVectorPath(path);
+    TestImage out = target;
+    const int64_t result = inPlace ? ApplyKernel(out.view(), k.kernel, out.view(), nullptr, 0, 0, p, q)
+                                   : ApplyKernel(out.view(), k.kernel, source.view(), nullptr, 0, 0, p, q);
+    ASSERT_EQ(expectedResult, result) << k.name << " " << what << " path " << VectorPathName(ActiveVectorPath());
+    ASSERT_EQ(expected.bytes(), out.bytes()) << k.name << " " << what << " path " << VectorPathName(ActiveVectorPath());
+  }
+}
+
+TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
+  std::mt19937 rng(5);
+  const KernelCase families[] = {{SharpenGray8, 8, false, "SharpenGray8"},   {SharpenGray16, 16, true, "SharpenGray16"},
+                                 {SharpenBgr8, 24, false, "SharpenBgr8/24"}, {SharpenBgr8, 32, false, "SharpenBgr8/32"},
+                                 {SharpenBgr16, 48, true, "SharpenBgr16/48"}, {SharpenBgr16, 64, true, "SharpenBgr16/64"}};
+  const int sizes[][2] = {{5, 5}, {9, 7}, {21, 13}, {64, 9}, {701, 6}, {1100, 5}, {2051, 5}};
+  std::uniform_int_distribution<int> amount(1, 30);
+  for (const KernelCase& f : families)
+    for (const auto& size : sizes)
+      for (int32_t maxSample : {f.wide ? 4095 : 255, f.wide ? 65535 : 255}) {
+        TestImage source(size[0], size[1], f.bits, (size[0] % 3) * 4);
+        source.fillRandom(rng, maxSample, f.wide);
+        TestImage target = source;
+        target.fillRandom(rng, maxSample, f.wide);  // the fourth channel and the frame must stay as they are
+        ValueRecord record{amount(rng), maxSample > 4095 ? 16 : 12};
+        ExpectPathsEqual(f, target, source, false, &record, nullptr,
+                         std::to_string(size[0]) + "x" + std::to_string(size[1]) + " max " + std::to_string(maxSample));
+      }
+}
+
+TEST(VectorPaths, DefectFilterEqualsScalarOnNoisyFramesWithChainsOfReplacements) {
+  std::mt19937 rng(30);
+  const int sizes[][2] = {{5, 5}, {12, 9}, {13, 8}, {37, 21}, {257, 7}};
+  const KernelCase k{FilterDefectPixels, 16, true, "FilterDefectPixels16"};
+  for (const auto& size : sizes)
+    for (int32_t maxSample : {60, 4095, 65535})
+      for (int32_t threshold : {1, 30, 400}) {
+        TestImage frame(size[0], size[1], 16, (size[1] % 2) * 4);
+        frame.fillRandom(rng, maxSample, true);
+        // Rows of alternating outliers: every other pixel is replaced and feeds its right partner.
+        for (int x = 0; x < size[0]; x += 2) frame.set(x, size[1] / 2, 0, x % 4 ? maxSample : 0, true);
+        ColourRecord colour{static_cast<int32_t>(rng() % 4), 100, 100, 100};
+        ThresholdRecord limit{threshold};
+        ExpectPathsEqual(k, frame, frame, true, &colour, &limit,
+                         std::to_string(size[0]) + "x" + std::to_string(size[1]) + " max " +
+                             std::to_string(maxSample) + " threshold " + std::to_string(threshold));
+      }
+}
+
+TEST(VectorPaths, HueSaturationEqualsScalarOnEveryColour) {
+  // All 2^24 colours once, as a 4096 x 4096 BGR image, for one hue and saturation with every sector.
+  TestImage cube(4096, 4096, 24);
+  for (int32_t i = 0; i < 4096 * 4096; ++i) {
+    uint8_t* p = cube.at(i % 4096, i / 4096);
+    p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(i >> 8), p[2] = static_cast<uint8_t>(i >> 16);
+  }
+  HueSaturationRecord record{-97, 0, 141, 12};
+  ExpectPathsEqual({HueSaturationBgr8, 24, false, "HueSaturationBgr8"}, cube, cube, true, &record, nullptr, "cube");
+}
+
+TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
+  std::mt19937 rng(31);
+  const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
+                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"},
+                                 {HueSaturationBgr16, 48, true, "HueSaturationBgr16/48"},
+                                 {HueSaturationBgr16, 64, true, "HueSaturationBgr16/64"}};
+  const int sizes[][2] = {{1, 3}, {7, 2}, {8, 1}, {23, 5}, {64, 3}};
+  std::uniform_int_distribution<int> hue(-360, 360), saturation(-255, 255);
+  for (const KernelCase& f : families)
+    for (const auto& size : sizes)
+      for (int round = 0; round < 6; ++round) {
+        // 16-bit samples also above 4095 (read as the largest 8-bit level) and with low bits set.
+        const int32_t maxSample = f.wide ? (round % 2 ? 65535 : 4095) : 255;
+        TestImage image(size[0], size[1], f.bits, round % 3 * 4);
+        image.fillRandom(rng, maxSample, f.wide);
+        for (int x = 0; x < size[0]; x += 3)  // some grey pixels
+          for (int c = 1; c < 3; ++c) image.set(x, 0, c, image.get(x, 0, 0, f.wide), f.wide);
+        // 16-bit samples reduced by 4 (12 significant bits), by 8 and by 0 bits.
+        const int32_t bits = round == 4 ? 16 : round == 5 ? 8 : 12;
+        HueSaturationRecord record{round == 0 ? 0 : hue(rng), 0, round == 1 ? 0 : saturation(rng), bits};
+        if (round == 2) record.saturation = -255;
+        if (round == 3) record.saturation = 255, record.hue = 360;
+        const std::string what = std::to_string(size[0]) + "x" + std::to_string(size[1]) + " bits " +
+                                 std::to_string(bits) + " hue " +
+                                 std::to_string(record.hue) + " saturation " + std::to_string(record.saturation);
+        ExpectPathsEqual(f, image, image, true, &record, nullptr, what + " in place");
+        TestImage target(size[0], size[1], f.bits, 4);
+        target.fillRandom(rng, 255, false);
+        ExpectPathsEqual(f, target, image, false, &record, nullptr, what + " to another image");
+      }
+}
+
+TEST(VectorPaths, ToneTablesEqualScalarForEveryByteAndLayout) {
+  std::mt19937 rng(12);
+  uint8_t table[256];
+  for (auto& v : table) v = static_cast<uint8_t>(rng());  // any table: every entry must land in place
+  ToneTableRecord record{table, 8};
+  const KernelCase kernels[] = {{ToneTableGray8, 8, false, "ToneTableGray8"}, {ToneTableBgr8, 24, false, "ToneTableBgr8/24"},
+                                {ToneTableBgr8, 32, false, "ToneTableBgr8/32"}};
+  for (const KernelCase& k : kernels)
+    for (int w : {1, 21, 64, 65, 130, 257}) {
+      TestImage image(w, 5, k.bits, w % 2 * 4);
+      image.fillRandom(rng, 255, false);
+      ExpectPathsEqual(k, image, image, true, &record, nullptr, "width " + std::to_string(w));
+      TestImage target(w, 5, k.bits, 4);  // a separate target: its fourth bytes stay as they are
+      target.fillRandom(rng, 255, false);
+      ExpectPathsEqual(k, target, image, false, &record, nullptr, "to another image, width " + std::to_string(w));
+    }
+}
+
+}  // namespace
+}  // namespace tovira::test

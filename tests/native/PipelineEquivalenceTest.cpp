@@ -1,0 +1,156 @@
+// The frame pipeline's fast paths (composed tone tables, vector kernels, row bands on worker threads)
+// against the stages run one by one through the single kernels, which stay the reference: random frames
+// of odd and even sizes with padded strides, every Bayer mode and every colour mode, byte for byte.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "pipeline/DefectFilter.h"
+#include "pipeline/Demosaic.h"
+#include "pipeline/FramePipeline.h"
+#include "pipeline/HueSaturation.h"
+#include "pipeline/RowBandPool.h"
+#include "pipeline/Sharpen.h"
+#include "pipeline/Tone.h"
+#include "tests/native/KernelTestSupport.h"
+
+namespace tovira::test {
+namespace {
+
+class NoDevice : public FramePipelineHooks {
+ public:
+  bool isDeviceOpen() override { return false; }
+  bool readGlobalGain(uint16_t*) override { return false; }
+  bool writeGlobalGain(uint16_t) override { return false; }
+  bool readExposure(uint32_t*) override { return false; }
+  bool writeExposure(uint32_t) override { return false; }
+  void recordError(int32_t) override {}
+  void showAnalogueValue(int32_t, int32_t) override {}
+  void reloadImageDialog() override {}
+};
+
+constexpr uint16_t kOutputBits[] = {8, 16, 24, 32, 48, 64};
+
+struct Frame {
+  TestImage raw8, raw16, bgr24, bgr32, bgr48, bgr64, scratch;
+  Frame(int w, int h, int32_t mode, int32_t pad, std::mt19937& rng)
+      : raw8(w, h, 8, pad), raw16(w, h, 16, pad), bgr24(w, h, 24, pad), bgr32(w, h, 32, pad),
+        bgr48(w, h, 48, pad), bgr64(w, h, 64, pad), scratch(w, h, kOutputBits[mode], pad) {
+    // Noisy frames: many defect candidates, every hue sector, clipping at both ends.
+    raw8.fillRandom(rng, 255, false);
+    raw16.fillRandom(rng, 4095, true);
+    for (TestImage* t : {&bgr24, &bgr32, &bgr48, &bgr64}) t->fillRandom(rng, 255, false);  // fourth channels
+  }
+  FrameImages images() const {
+    return {raw8.view(), raw16.view(), bgr24.view(), bgr32.view(), bgr48.view(), bgr64.view(), scratch.view()};
+  }
+  const TestImage& output(int32_t mode) const {
+    const TestImage* out[] = {&raw8, &raw16, &bgr24, &bgr32, &bgr48, &bgr64};
+    return *out[mode];
+  }
+};
+
+// The stages of a frame without grey processing or balances, each through its own kernel.
+void ReferenceFrame(Frame& f, int32_t mode, const ImageParameters& p) {
+  const bool wide = mode == kColourMode16 || mode == kColourMode48 || mode == kColourMode64;
+  const bool grey = mode == kColourMode8 || mode == kColourMode16;
+  const ImageView raw = wide ? f.raw16.view() : f.raw8.view();
+  const ImageView out = f.output(mode).view();
+  ColourRecord colour{p.bayerMode, p.bayerGainRed, p.bayerGainGreen, p.bayerGainBlue};
+  ThresholdRecord threshold{kDefectThreshold};
+  ApplyKernel(raw, FilterDefectPixels, raw, nullptr, 0, 0, &colour, &threshold);
+  if (!grey) {
+    ApplyKernel(out, wide ? DemosaicInterior16 : DemosaicInterior8, raw, nullptr, 0, 0, &colour);
+    ApplyKernel(out, wide ? DemosaicBorder16 : DemosaicBorder8, raw, nullptr, 0, 0, &colour);
+    HueSaturationRecord hs{p.hue, 0, p.saturation, 12};
+    if (p.hue != 0 || p.saturation != 0)
+      ApplyKernel(out, wide ? HueSaturationBgr16 : HueSaturationBgr8, out, nullptr, 0, 0, &hs);
+  }
+  struct Family {
+    PixelKernel gamma, contrast, sharpen, brightness;
+  };
+  const Family families[] = {{GammaGray8, ContrastGray8, SharpenGray8, BrightnessGray8},
+                             {GammaGray16, ContrastGray16, SharpenGray16, BrightnessGray16},
+                             {GammaBgr8, ContrastBgr8, SharpenBgr8, BrightnessBgr8},
+                             {GammaBgr8, ContrastBgr8, SharpenBgr8, BrightnessBgr8},
+                             {GammaBgr16, ContrastBgr16, SharpenBgr16, BrightnessBgr16},
+                             {GammaBgr16, ContrastBgr16, SharpenBgr16, BrightnessBgr16}};
+  const Family& k = families[mode];
+  if (ValueRecord r{p.gamma, 12}; r.value != 100) ApplyKernel(out, k.gamma, out, nullptr, 0, 0, &r);
+  if (ValueRecord r{p.contrast, 12}; r.value != 0) ApplyKernel(out, k.contrast, out, nullptr, 0, 0, &r);
+  if (ValueRecord r{p.sharpness, 12}; r.value != 0) {
+    TestImage copy = f.output(mode);
+    ApplyKernel(out, k.sharpen, copy.view(), nullptr, 0, 0, &r);
+  }
+  if (ValueRecord r{p.brightness, 12}; r.value != 0) ApplyKernel(out, k.brightness, out, nullptr, 0, 0, &r);
+}
+
+ImageParameters RandomParameters(std::mt19937& rng, int bayerMode) {
+  ImageParameters p = NeutralImageParameters();
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto maybe = [&](int neutral, int lo, int hi) { return pick(0, 3) == 0 ? neutral : pick(lo, hi); };
+  p.bayerMode = bayerMode;
+  p.bayerGainRed = pick(0, 400), p.bayerGainBlue = pick(0, 400);
+  p.hue = maybe(0, -360, 360), p.saturation = maybe(0, -255, 255);
+  p.gamma = maybe(100, 0, 200), p.contrast = maybe(0, -127, 127);
+  p.sharpness = maybe(0, 1, 30), p.brightness = maybe(0, -255, 255);
+  return p;
+}
+
+TEST(PipelineEquivalence, EveryColourModeAndBayerModeMatchesTheStagesRunOneByOne) {
+  std::mt19937 rng(1313);
+  // Heights from 32 rows on are split into bands when a pool is given (odd band edges included).
+  const int sizes[][2] = {{37, 23}, {64, 41}, {5, 9}, {130, 6}, {33, 70}, {50, 97}};
+  RowBandPool two(2), three(3);
+  RowBandPool* pools[] = {nullptr, &two, &three};
+  int cases = 0;
+  for (RowBandPool* pool : pools)
+  for (int32_t mode = kColourMode8; mode <= kColourMode64; ++mode)
+    for (int bayer = 0; bayer < 4; ++bayer)
+      for (const auto& size : sizes) {
+        const int32_t pad = (cases % 3) * 4;
+        const ImageParameters parameters = RandomParameters(rng, bayer);
+        const uint32_t seed = rng();
+        std::mt19937 a(seed), b(seed);
+        Frame fast(size[0], size[1], mode, pad, a), reference(size[0], size[1], mode, pad, b);
+        ImageParameters working = parameters;
+        AnalogueState analogue{};
+        NoDevice hooks;
+        ProcessFrame(fast.images(), mode, working, analogue, hooks, pool);
+        ReferenceFrame(reference, mode, parameters);
+        ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes())
+            << "threads " << (pool ? pool->threads() : 0) << " mode " << mode << " bayer " << bayer << " size " << size[0] << "x" << size[1] << " hue "
+            << parameters.hue << " saturation " << parameters.saturation << " gamma " << parameters.gamma
+            << " contrast " << parameters.contrast << " sharpness " << parameters.sharpness << " brightness "
+            << parameters.brightness;
+        ++cases;
+      }
+  EXPECT_EQ(3 * 6 * 4 * 6, cases);
+}
+
+// Every combination of the three table stages, with and without the sharpness between them.
+TEST(PipelineEquivalence, ComposedToneTablesEqualTheSingleStagesInEveryCombination) {
+  std::mt19937 rng(77);
+  for (int32_t mode : {kColourMode8, kColourMode16, kColourMode24, kColourMode64})
+    for (int mask = 1; mask < 16; ++mask) {
+      ImageParameters p = NeutralImageParameters();
+      if (mask & 1) p.gamma = 37 + mask * 9;
+      if (mask & 2) p.contrast = mask * 15 - 120;
+      if (mask & 4) p.brightness = mask * 33 - 250;
+      if (mask & 8) p.sharpness = 11;
+      const uint32_t seed = rng();
+      std::mt19937 a(seed), b(seed);
+      Frame fast(31, 67, mode, 4, a), reference(31, 67, mode, 4, b);
+      ImageParameters working = p;
+      AnalogueState analogue{};
+      NoDevice hooks;
+      RowBandPool pool(2);
+      ProcessFrame(fast.images(), mode, working, analogue, hooks, mask % 2 ? &pool : nullptr);
+      ReferenceFrame(reference, mode, p);
+      ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes()) << "mode " << mode << " mask " << mask;
+    }
+}
+
+}  // namespace
+}  // namespace tovira::test
