@@ -46,3 +46,6 @@ tovira_wine_test(dll_env_large_avi dll_tests EnvLargeAvi.* TOVIRA_VIRTUAL_CAMERA
 set_tests_properties(dll_env_large_avi PROPERTIES FIXTURES_SETUP large_avi)
 add_test(NAME large_avi_reader COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/avi-frame-count.py ${CMAKE_BINARY_DIR}/large-avi/large.avi ${CMAKE_BINARY_DIR}/large-avi/large.txt)
 set_tests_properties(large_avi_reader PROPERTIES FIXTURES_REQUIRED large_avi TIMEOUT 600)
+
+# The full frame at the sensor's own pace: the frame loop polls far faster than frames complete.
+tovira_wine_test(dll_env_stream_sensor_pace dll_tests EnvStreamSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)

@@ -127,13 +127,20 @@ struct Delivery {
 
 // Streams into a callback buffer for `seconds`. Only frames whose number differs from the last one
 // counted are new; a message that shows a frame again (or a buffer the loop has not changed) is not.
+// The sink is shared by every run: frame messages the previous camera posted before it closed are still
+// queued. Taken against this run's fresh (black) buffer they read as frame 0, which started the span a
+// start-up early and made the real frame 0 a repeat, so they are dropped first and only this camera's
+// messages count.
 Delivery DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
     const int divisor = camera.subSample == 1 ? 2 : camera.subSample == 2 ? 4 : 1;
     const int w = camera.effectiveWidth / divisor, h = camera.effectiveHeight / divisor;
     std::vector<uint8_t> buffer(size_t((w * bits / 8 + 3) & ~3) * h);
     Delivery d;
+    MSG stale;
+    while (PeekMessageA(&stale, sink, WM_TOVIRA_FRAME, WM_TOVIRA_FRAME, PM_REMOVE)) {
+    }
     if (!camera.CallBackPreview(sink, buffer.data(), int(buffer.size()), 0)) return d;
-    int frames = 0, messages = 0;
+    int frames = 0, messages = 0, messagesInSpan = 0;
     uint32_t last = 0xFFFFFFFFu;
     Clock::time_point first{};
     double span = 0, cpuFirst = 0, cpuSpan = 0, loopFirst = 0, loopSpan = 0;
@@ -144,7 +151,7 @@ Delivery DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
             continue;
         }
-        if (msg.hwnd == sink && msg.message == WM_TOVIRA_FRAME && msg.wParam) {
+        if (msg.hwnd == sink && msg.message == WM_TOVIRA_FRAME && msg.wParam == WPARAM(&camera.frameInfo)) {
             const uint32_t number = FrameNumberIn(buffer.data(), w, h, bits);
             // Counted from the first new frame, so the start-up does not enter the rate.
             if (frames > 0) ++messages;
@@ -156,6 +163,7 @@ Delivery DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
                 loopFirst = ThreadCpuMs(camera.frameThread);
             } else {
                 span = MillisSince(first);
+                messagesInSpan = messages;  // messages after the last new frame lie outside the span
                 cpuSpan = ProcessCpuMs() - cpuFirst;
                 loopSpan = ThreadCpuMs(camera.frameThread) - loopFirst;
             }
@@ -167,7 +175,7 @@ Delivery DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
     camera.Close();
     if (span > 0 && frames > 1) {
         d.newRate = (frames - 1) * 1000.0 / span;
-        d.messageRate = messages * 1000.0 / span;
+        d.messageRate = messagesInSpan * 1000.0 / span;
         d.cpuMsPerFrame = cpuSpan / (frames - 1);
         d.loopMsPerFrame = loopSpan / (frames - 1);
     }
