@@ -108,6 +108,9 @@ int CTVRSdkLib::StartStreaming() {
     error_ = 0;
     writeIndex_ = 0;
     readerIndex_ = 0;
+    completedSlot_ = -1;
+    completedFrames_ = 0;
+    takenFrames_ = selectedFrames_ = 0;
     std::memcpy(streamPath_, devicePath_, sizeof streamPath_);
     completionEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (completionEvent_ == nullptr) return 10;
@@ -150,6 +153,10 @@ void CTVRSdkLib::transferLoop() {
       LARGE_INTEGER now;
       QueryPerformanceCounter(&now);
       ring_[slot].arrival = now.QuadPart;
+      if (result != 19) {
+        completedSlot_ = slot;
+        completedFrames_.fetch_add(1);
+      }
       // The slot the reader holds is never entered.
       int next = slot + 1 == n ? 0 : slot + 1;
       if (next == readerIndex_.load()) next = next + 1 == n ? 0 : next + 1;
@@ -183,13 +190,13 @@ int CTVRSdkLib::PollNewestFrame() {
   if (error_.load() == 1) return 1;
   if (stopped_.load() == 1) return 0;
   std::lock_guard<std::mutex> guard(bufferLock_);
-  const int n = ringCount_;
-  int w = writeIndex_.load();
-  const int r = readerIndex_.load();
-  if (w < r) w += n;
-  if (w - r < 1) return 2;
-  // The most recently completed slot; older ones are dropped.
-  readerIndex_ = w - 1 >= n ? w - 1 - n : w - 1;
+  const std::uint64_t completed = completedFrames_.load();
+  if (completed == takenFrames_) return 2;
+  // The most recently completed slot; older ones are dropped. It is never the slot being written: the
+  // writer moved on before publishing it and comes back to it only after filling the other slots, and
+  // from now on it passes over it.
+  readerIndex_ = completedSlot_.load();
+  selectedFrames_ = completed;
   selectedGeneration_ = streamGeneration_.load();
   return 3;
 }
@@ -205,7 +212,8 @@ int CTVRSdkLib::ReadNewestFrame(void* destination, std::size_t destinationBytes)
   const int r = readerIndex_.load();
   lastStamp_ = {tovira::frameCounterOf(ring_[r].data, geometry_, streamWide_), ring_[r].arrival, selectedGeneration_, true};
   tovira::UnpackFrame(destination, ring_[r].data, geometry_, streamWide_);
-  readerIndex_ = r + 1 == ringCount_ ? 0 : r + 1;
+  // The slot stays the reader's (the writer keeps passing over it) until the next poll selects another.
+  takenFrames_ = selectedFrames_;
   return 0;
 }
 

@@ -242,6 +242,12 @@ private:
   std::atomic<int> error_{0};
   std::atomic<int> writeIndex_{0};
   std::atomic<int> readerIndex_{0};
+  // The slot the transfer thread completed last and how many it completed in this stream; the reader
+  // takes that slot, so after a skip (the writer passes over the reader's slot) it still gets the newest
+  // frame. takenFrames_/selectedFrames_ are the count at the last read and at the last poll (bufferLock_).
+  std::atomic<int> completedSlot_{-1};
+  std::atomic<std::uint64_t> completedFrames_{0};
+  std::uint64_t takenFrames_ = 0, selectedFrames_ = 0;
   std::atomic<unsigned> streamGeneration_{0}; // advanced by every start
   unsigned selectedGeneration_ = 0;           // generation in which the reader's slot was selected
   bool streamWide_ = false;                   // transfer width the running stream reads with

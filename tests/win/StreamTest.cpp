@@ -113,6 +113,27 @@ TEST_F(Stream, DeliversNewerFramesOnlyAndStopsCleanly) {
   EXPECT_EQ(driver_->openHandles(), 0);
 }
 
+TEST_F(Stream, AReaderThatFellBehindTakesTheNewestFrame) {
+  // While the reader works, the writer fills the other slots round and round, passing over the reader's
+  // slot; the next poll must still select the frame completed last, not an older one left in the ring.
+  CToviraZ400KXSdk& dev = device();
+  ASSERT_EQ(dev.StartStreaming(), 0);
+  std::vector<std::uint8_t> raw = frame();
+  ASSERT_EQ(waitForFrame(), 3);
+  ASSERT_EQ(dev.ReadNewestFrame(raw.data(), raw.size()), 0);
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    Sleep(150);  // several frames pass
+    // The frame in the making has number started - 1; the one completed before it started - 2 at the
+    // latest, and the newest completed frame can only be newer than that.
+    const std::uint32_t started = camera().framesStarted();
+    ASSERT_EQ(waitForFrame(), 3);
+    ASSERT_EQ(dev.ReadNewestFrame(raw.data(), raw.size()), 0);
+    EXPECT_GE(frameNumberOf(raw, 3840) + 2, started);
+  }
+  EXPECT_EQ(dev.StopStreaming(), 0);
+}
+
 TEST_F(Stream, SixteenBitFramesCarryTwelveBitSamples) {
   CToviraZ400KXSdk& dev = device();
   dev.SetCaptureWindow(0, 0, 640, 480, 0);
