@@ -77,6 +77,16 @@ protected:
         return *camera_;
     }
     void release() { camera_.reset(); }
+    // A new instance with a capture window of width x height at the sensor's top left and the colour
+    // mode, its history emptied.
+    CTovira& open(int width, int height, int bits) {
+        CTovira& camera = initialize();
+        EXPECT_EQ(initializeResult_, 1);
+        EXPECT_EQ(camera.SetCaptureWindowEx(3840, 0, width, 2748, 0, height), 1);
+        EXPECT_EQ(camera.SetColorMode(bits), 1);
+        errors();
+        return camera;
+    }
     // Every code in the history, newest first (empties it).
     std::vector<int> errors() {
         std::vector<int> codes;

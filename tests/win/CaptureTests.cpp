@@ -24,17 +24,7 @@ TEST(FrameRate, IsTenthsOfFramesPerSecondTruncated) {
     EXPECT_EQ(FrameRateTenths(3, 0), 0);  // no time: no rate instead of a division by zero
 }
 
-class Capture : public CameraInstanceTest {
-protected:
-    CTovira& open(int width, int height, int bits) {
-        CTovira& camera = initialize();
-        EXPECT_EQ(initializeResult_, 1);
-        EXPECT_EQ(camera.SetCaptureWindowEx(3840, 0, width, 2748, 0, height), 1);
-        EXPECT_EQ(camera.SetColorMode(bits), 1);
-        errors();
-        return camera;
-    }
-};
+class Capture : public CameraInstanceTest {};
 
 TEST_F(Capture, StopWhileIdleTouchesNoDevice) {
     CTovira& camera = open(320, 240, 8);

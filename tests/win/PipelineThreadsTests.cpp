@@ -15,17 +15,7 @@
 
 namespace {
 
-class PipelineThreads : public CameraInstanceTest {
-protected:
-    CTovira& open(int width, int height, int bits) {
-        CTovira& camera = initialize();
-        EXPECT_EQ(initializeResult_, 1);
-        EXPECT_EQ(camera.SetCaptureWindowEx(3840, 0, width, 2748, 0, height), 1);
-        EXPECT_EQ(camera.SetColorMode(bits), 1);
-        errors();
-        return camera;
-    }
-};
+class PipelineThreads : public CameraInstanceTest {};
 
 TEST_F(PipelineThreads, ThePoolLivesFromStartToStopOfTheStream) {
     CTovira& camera = open(640, 480, 24);
