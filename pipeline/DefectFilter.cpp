@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "pipeline/BayerCell.h"
+#include "pipeline/DefectFilterRows.h"
 #include "pipeline/Demosaic.h"
 #include "pipeline/PixelAccess.h"
 #include "pipeline/VectorPath.h"
@@ -133,6 +134,12 @@ inline void FilterGroup16(uint8_t* frame, int32_t stride, int32_t x, int32_t y, 
 void FilterRows16(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin, int32_t rowEnd,
                   int32_t step, int32_t threshold) {
   const bool vectorOk = threshold >= 1 && threshold <= 32767;
+  if (vectorOk && HasAvx2Path(ActiveVectorPath())) {
+    // The wavefront scans one row parity at a time; the parities never read each other's rows.
+    for (int32_t parity = 0; parity < (step == 1 ? 2 : 1); ++parity)
+      defect_rows::FilterRows16Avx2(frame, stride, xBegin, xEnd, rowBegin + parity, rowEnd, threshold - 1);
+    return;
+  }
   const __m128i thresholdMinus1 = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
   for (int32_t row = rowBegin; row < rowEnd; row += step) {
     int32_t column = xBegin;

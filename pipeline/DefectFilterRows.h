@@ -1,0 +1,18 @@
+// Internal interface between the defect filter (DefectFilter.cpp) and its AVX2 body
+// (DefectFilterAvx2.cpp, compiled for AVX2 and only called when the CPU has it). Not for other callers.
+#pragma once
+
+#include <cstdint>
+
+namespace tovira::defect_rows {
+
+// The 16-bit scan of rows rowBegin, rowBegin + 2, ... before rowEnd, columns xBegin .. xEnd - 1, with
+// the same result as the pixel-by-pixel scan: a pixel is replaced by the mean of its four partners two
+// pixels away when |v - mean| > thresholdMinus1 (threshold 1 .. 32767). Columns xBegin - 2 .. xEnd + 1
+// of rows rowBegin - 2, rowBegin, ... before rowEnd + 2 must be readable; only the scanned pixels are
+// written (a pixel may be written with the value it had). Rows of the other parity are not touched, so
+// the two parities may run at the same time on two threads.
+void FilterRows16Avx2(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin,
+                      int32_t rowEnd, int32_t thresholdMinus1);
+
+}  // namespace tovira::defect_rows
