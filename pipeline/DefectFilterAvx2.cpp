@@ -22,7 +22,6 @@
 // the lane that feeds it. All scratch lives on the stack (under 2 KiB).
 #include <immintrin.h>
 
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,6 +37,7 @@ namespace tovira::defect_rows {
 namespace {
 
 constexpr int kLanes = 8;
+constexpr int kPrefetchBytes = 512;
 
 // One block of up to eight rows of one parity.
 struct Block {
@@ -75,7 +75,12 @@ inline int32_t ReadPixel(const Block& b, int32_t row, int32_t x) {
 inline __m256i LoadPairs(const Block& b, int32_t r, int32_t x) {
   const int32_t row = b.y0 - 2 + 2 * r;
   if (r >= b.readable) return _mm256_setzero_si256();
-  if (x >= b.xLo && x + 16 <= b.xHi) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(PixelAt(b, row, x)));
+  if (x >= b.xLo && x + 16 <= b.xHi) {
+    const uint8_t* at = PixelAt(b, row, x);
+    // Ten rows are read side by side, 32 bytes a tile each; fetching ahead hides the memory latency.
+    _mm_prefetch(reinterpret_cast<const char*>(at) + kPrefetchBytes, _MM_HINT_T0);
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  }
   alignas(32) uint16_t pixels[16];
   for (int32_t p = 0; p < 16; ++p)
     pixels[p] = x + p >= b.xLo && x + p < b.xHi ? static_cast<uint16_t>(ReadPixel(b, row, x + p)) : 0;
@@ -144,52 +149,70 @@ void StoreTile(const Block& b, int32_t t0, __m256i result[2][kLanes]) {
   }
 }
 
+// Constants of one block's steps.
+struct StepConstants {
+  __m256i lane;       // 0 .. 7
+  __m256i rotate;     // lane k takes lane k - 1
+  __m256i shift;      // lane k takes lane k + 1
+  __m256i never;      // a limit no difference reaches: means and samples stay below 2^18
+  __m256i rowLimit;   // the threshold - 1 in lanes with a row, `never` in the others
+};
+
+// Step t0 + s of class c: the new results of the eight lanes from the previous ones in `res`.
+inline void Step(const StepConstants& k, const Tile& tile, const Tile& next, int c, int s, int32_t t0, int32_t n,
+                 bool inside, __m256i& res) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile.step[c][s]));
+  const __m256i ahead =
+      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 1 < kLanes ? tile.step[c][s + 1] : next.step[c][0]));
+  const __m256i below =
+      _mm256_blend_epi32(_mm256_permutevar8x32_epi32(ahead, k.shift), _mm256_set1_epi32(tile.below[c][s]), 0x80);
+  const __m256i fixed = _mm256_add_epi32(ahead, below);  // right and lower partners
+  __m256i limit = k.rowLimit;
+  if (!inside) {
+    const __m256i column = _mm256_sub_epi32(_mm256_set1_epi32(t0 + s), k.lane);
+    const __m256i scanned = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), column),
+                                                _mm256_cmpgt_epi32(_mm256_set1_epi32(n), column));
+    limit = _mm256_blendv_epi8(k.never, k.rowLimit, scanned);
+  }
+  // Kept while v - limit <= mean <= v + limit.
+  const __m256i low = _mm256_sub_epi32(v, limit), high = _mm256_add_epi32(v, limit);
+  const __m256i up =
+      _mm256_blend_epi32(_mm256_permutevar8x32_epi32(res, k.rotate), _mm256_set1_epi32(tile.above[c][s]), 0x01);
+  const __m256i mean = _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(res, fixed), up), 2);
+  const __m256i replace = _mm256_or_si256(_mm256_cmpgt_epi32(low, mean), _mm256_cmpgt_epi32(mean, high));
+  res = _mm256_blendv_epi8(v, mean, replace);
+}
+
 void FilterBlock(const Block& b, __m256i thresholdMinus1) {
-  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m256i rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);  // lane k takes lane k - 1
-  const __m256i shift = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7);   // lane k takes lane k + 1
-  const __m256i never = _mm256_set1_epi32(INT_MAX);
-  const __m256i rowActive = _mm256_cmpgt_epi32(_mm256_set1_epi32(b.rows), lane);
-  // Lanes without a row never replace; the others compare with the threshold.
-  const __m256i rowLimit = _mm256_blendv_epi8(never, thresholdMinus1, rowActive);
+  StepConstants k;
+  k.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  k.rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+  k.shift = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7);
+  k.never = _mm256_set1_epi32(1 << 20);
+  k.rowLimit = _mm256_blendv_epi8(k.never, thresholdMinus1, _mm256_cmpgt_epi32(_mm256_set1_epi32(b.rows), k.lane));
   const int32_t lastStep = b.n[0] + b.rows - 2;
 
   Tile tiles[2];
   __m256i result[2][kLanes];
-  __m256i previous[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+  // The two classes are independent chains, kept in registers and interleaved so one runs while the
+  // other waits.
+  __m256i even = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
   int current = 0;
   // Step -1 gives lane 0 the original value left of the first column (its left partner at step 0).
   StageTile(b, -1, tiles[0]);
   for (int32_t t0 = -1; t0 <= lastStep; t0 += kLanes) {
     const Tile& tile = tiles[current];
-    Tile& next = tiles[current ^ 1];
-    StageTile(b, t0 + kLanes, next);
-    for (int c = 0; c < 2; ++c) {
-      const int32_t n = b.n[c];
-      const bool inside = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= n;  // every lane on a scanned column
-      __m256i res = previous[c];
-      for (int s = 0; s < kLanes; ++s) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tile.step[c][s]));
-        const __m256i ahead = _mm256_loadu_si256(
-            reinterpret_cast<const __m256i*>(s + 1 < kLanes ? tile.step[c][s + 1] : next.step[c][0]));
-        const __m256i below = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(ahead, shift),
-                                                 _mm256_set1_epi32(tile.below[c][s]), 0x80);
-        const __m256i fixed = _mm256_add_epi32(ahead, below);  // right and lower partners
-        __m256i limit = rowLimit;
-        if (!inside) {
-          const __m256i column = _mm256_sub_epi32(_mm256_set1_epi32(t0 + s), lane);
-          const __m256i scanned = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_setzero_si256(), column),
-                                                      _mm256_cmpgt_epi32(_mm256_set1_epi32(n), column));
-          limit = _mm256_blendv_epi8(never, rowLimit, scanned);
-        }
-        const __m256i up = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(res, rotate),
-                                              _mm256_set1_epi32(tile.above[c][s]), 0x01);
-        const __m256i mean = _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(res, up), fixed), 2);
-        const __m256i replace = _mm256_cmpgt_epi32(_mm256_abs_epi32(_mm256_sub_epi32(v, mean)), limit);
-        res = _mm256_blendv_epi8(v, mean, replace);
-        result[c][s] = res;
-      }
-      previous[c] = res;
+    const Tile& next = tiles[current ^ 1];
+    StageTile(b, t0 + kLanes, tiles[current ^ 1]);
+    // Whether every lane of the tile is on a scanned column.
+    const bool inside0 = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= b.n[0];
+    const bool inside1 = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= b.n[1];
+#pragma GCC unroll 8
+    for (int s = 0; s < kLanes; ++s) {
+      Step(k, tile, next, 0, s, t0, b.n[0], inside0, even);
+      Step(k, tile, next, 1, s, t0, b.n[1], inside1, odd);
+      result[0][s] = even;
+      result[1][s] = odd;
     }
     StoreTile(b, t0, result);
     current ^= 1;
