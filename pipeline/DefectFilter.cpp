@@ -136,8 +136,10 @@ void FilterRows16(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, 
   const bool vectorOk = threshold >= 1 && threshold <= 32767;
   if (vectorOk && HasAvx2Path(ActiveVectorPath())) {
     // The wavefront scans one row parity at a time; the parities never read each other's rows.
+    const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
     for (int32_t parity = 0; parity < (step == 1 ? 2 : 1); ++parity)
-      defect_rows::FilterRows16Avx2(frame, stride, xBegin, xEnd, rowBegin + parity, rowEnd, threshold - 1);
+      (avx512 ? defect_rows::FilterRows16Avx512 : defect_rows::FilterRows16Avx2)(
+          frame, stride, xBegin, xEnd, rowBegin + parity, rowEnd, threshold - 1);
     return;
   }
   const __m128i thresholdMinus1 = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));

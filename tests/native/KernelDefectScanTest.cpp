@@ -64,11 +64,11 @@ std::string Describe(const TestImage& frame, Noise noise, int32_t threshold) {
 TEST(DefectScan16, VectorPathsEqualThePixelScanOverNoiseSizesStridesAndThresholds) {
   ScalarAfter restore;
   std::mt19937 rng(1313);
-  // Every width up to 40 (0 to 18 columns of each parity against steps of eight); heights of 1, 7, 8, 9,
-  // 16 and 17 rows of one parity against blocks of eight.
+  // Every width up to 72 (0 to 34 columns of each parity against steps of 8 and 16); heights of 1, 7,
+  // 8, 9, 15, 16, 17, 33 and 34 rows of one parity against blocks of 8 and 16.
   std::vector<std::pair<int, int>> sizes = {{36, 38}, {131, 40}, {260, 61}};
-  for (int width = 5; width <= 40; ++width) sizes.push_back({width, width % 3 == 0 ? 20 : 5 + width % 19});
-  for (int height : {19, 21, 36, 39}) sizes.push_back({23, height});
+  for (int width = 5; width <= 72; ++width) sizes.push_back({width, width % 3 == 0 ? 20 : 5 + width % 19});
+  for (int height : {19, 21, 34, 36, 38, 39, 70, 73}) sizes.push_back({23, height});
   for (const auto& size : sizes)
     for (Noise noise : {Noise::kHeavy, Noise::kLow, Noise::kSaturated})
       for (int32_t threshold : {30, 1, 32767, 0, 40000}) {
