@@ -64,12 +64,6 @@ inline uint8_t* PixelAt(const Block& b, int32_t row, int32_t x) {
   return b.frame + static_cast<ptrdiff_t>(row) * b.stride + 2 * static_cast<ptrdiff_t>(x);
 }
 
-inline int32_t ReadPixel(const Block& b, int32_t row, int32_t x) {
-  uint16_t v;
-  std::memcpy(&v, PixelAt(b, row, x), 2);
-  return v;
-}
-
 // Sixteen pixels from x on as eight pairs, one pair per 32-bit element; pixels that cannot be read
 // are zero (they only reach lanes whose result is not used).
 inline __m256i LoadPairs(const Block& b, int32_t r, int32_t x) {
@@ -81,9 +75,10 @@ inline __m256i LoadPairs(const Block& b, int32_t r, int32_t x) {
     _mm_prefetch(reinterpret_cast<const char*>(at) + kPrefetchBytes, _MM_HINT_T0);
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   }
-  alignas(32) uint16_t pixels[16];
-  for (int32_t p = 0; p < 16; ++p)
-    pixels[p] = x + p >= b.xLo && x + p < b.xHi ? static_cast<uint16_t>(ReadPixel(b, row, x + p)) : 0;
+  // At the frame's edges: the readable part of the pixels, zeros elsewhere.
+  uint16_t pixels[16] = {};
+  const int32_t lo = b.xLo - x > 0 ? b.xLo - x : 0, hi = b.xHi - x < 16 ? b.xHi - x : 16;
+  if (hi > lo) std::memcpy(pixels + lo, PixelAt(b, row, x + lo), 2 * static_cast<size_t>(hi - lo));
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
 }
 
@@ -139,13 +134,12 @@ void StoreTile(const Block& b, int32_t t0, __m256i result[2][kLanes]) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(PixelAt(b, row, b.xBegin + 2 * i0)), pairs);
       continue;
     }
-    alignas(32) uint16_t pixels[16];
+    // At the frame's edges: the pairs on scanned columns only.
+    uint16_t pixels[16];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels), pairs);
-    for (int32_t p = 0; p < 16; ++p) {
-      const int32_t c = p & 1, i = i0 + p / 2;
-      if (i < 0 || i >= b.n[c]) continue;
-      std::memcpy(PixelAt(b, row, b.xBegin + c + 2 * i), &pixels[p], 2);
-    }
+    const int32_t lo = i0 > 0 ? i0 : 0, hi = i0 + kLanes < b.n[0] ? i0 + kLanes : b.n[0];
+    if (hi > lo)
+      std::memcpy(PixelAt(b, row, b.xBegin + 2 * lo), pixels + 2 * (lo - i0), 4 * static_cast<size_t>(hi - lo));
   }
 }
 

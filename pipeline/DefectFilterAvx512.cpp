@@ -63,11 +63,10 @@ inline __m512i LoadPairs(const Block& b, int32_t r, int32_t x) {
     _mm_prefetch(reinterpret_cast<const char*>(at) + kPrefetchBytes, _MM_HINT_T0);
     return _mm512_loadu_si512(at);
   }
-  uint16_t pixels[32];
-  for (int32_t p = 0; p < 32; ++p) {
-    pixels[p] = 0;
-    if (x + p >= b.xLo && x + p < b.xHi) std::memcpy(&pixels[p], PixelAt(b, row, x + p), 2);
-  }
+  // At the frame's edges: the readable part of the pixels, zeros elsewhere.
+  uint16_t pixels[32] = {};
+  const int32_t lo = b.xLo - x > 0 ? b.xLo - x : 0, hi = b.xHi - x < 32 ? b.xHi - x : 32;
+  if (hi > lo) std::memcpy(pixels + lo, PixelAt(b, row, x + lo), 2 * static_cast<size_t>(hi - lo));
   return _mm512_loadu_si512(pixels);
 }
 
@@ -132,13 +131,12 @@ void StoreTile(const Block& b, int32_t t0, __m512i result[2][kLanes]) {
       _mm512_storeu_si512(PixelAt(b, row, b.xBegin + 2 * i0), pairs);
       continue;
     }
+    // At the frame's edges: the pairs on scanned columns only.
     uint16_t pixels[32];
     _mm512_storeu_si512(pixels, pairs);
-    for (int32_t p = 0; p < 32; ++p) {
-      const int32_t c = p & 1, i = i0 + p / 2;
-      if (i < 0 || i >= b.n[c]) continue;
-      std::memcpy(PixelAt(b, row, b.xBegin + c + 2 * i), &pixels[p], 2);
-    }
+    const int32_t lo = i0 > 0 ? i0 : 0, hi = i0 + kLanes < b.n[0] ? i0 + kLanes : b.n[0];
+    if (hi > lo)
+      std::memcpy(PixelAt(b, row, b.xBegin + 2 * lo), pixels + 2 * (lo - i0), 4 * static_cast<size_t>(hi - lo));
   }
 }
 
