@@ -1,6 +1,6 @@
-// Internal interface between the defect filter (DefectFilter.cpp) and its AVX2 and AVX-512 bodies
-// (DefectFilterAvx2.cpp, DefectFilterAvx512.cpp, each compiled for its instruction set and only called
-// when the CPU has it). Not for other callers.
+// Internal interface between the defect filter (DefectFilter.cpp) and its vector bodies
+// (DefectFilterSse2.cpp; DefectFilterAvx2.cpp and DefectFilterAvx512.cpp, each compiled for its
+// instruction set and only called when the CPU has it). Not for other callers.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,9 @@ namespace tovira::defect_rows {
 // the two parities may run at the same time on two threads.
 void FilterRows16Avx2(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin,
                       int32_t rowEnd, int32_t thresholdMinus1);
-// The same on sixteen rows at a time.
+// The same on four rows at a time (SSE2) and on sixteen (AVX-512).
+void FilterRows16Sse2(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin,
+                      int32_t rowEnd, int32_t thresholdMinus1);
 void FilterRows16Avx512(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin,
                         int32_t rowEnd, int32_t thresholdMinus1);
 
