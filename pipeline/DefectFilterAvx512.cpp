@@ -2,7 +2,9 @@
 // equals the pixel-by-pixel scan) on blocks of sixteen rows, one 32-bit lane per row, with the lane
 // shifts done by valignd. This file is compiled for AVX-512 through the target pragma below and its
 // function runs only after CpuHasAvx512Vbmi(); nothing else with external linkage is defined here, and
-// no inline function or template of another header is used. All scratch lives on the stack (8 KiB).
+// no inline function or template of another header is used. All scratch lives on the stack (under
+// 8 KiB).
+
 // GCC 12's AVX-512 intrinsics fill their unused merge operand with a self-initialised "undefined"
 // vector, which -Wuninitialized reports at every use.
 #if defined(__GNUC__) && !defined(__clang__)
