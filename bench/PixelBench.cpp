@@ -190,6 +190,19 @@ void BM_DefectFilter8(benchmark::State& state) { BenchDefectFilter(state, Shared
 void BM_DefectFilter16(benchmark::State& state) { BenchDefectFilter(state, Shared().raw16); }
 BENCHMARK(BM_DefectFilter8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DefectFilter16)->Unit(benchmark::kMillisecond);
+// The 16-bit filter held to its SSE2 path (CPUs without AVX2) and to its AVX2 path.
+void BM_DefectFilter16Sse2(benchmark::State& state) {
+  SetVectorPath(VectorPath::kSse2);
+  BenchDefectFilter(state, Shared().raw16);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_DefectFilter16Sse2)->Unit(benchmark::kMillisecond);
+void BM_DefectFilter16Avx2(benchmark::State& state) {
+  SetVectorPath(VectorPath::kAvx2);
+  BenchDefectFilter(state, Shared().raw16);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_DefectFilter16Avx2)->Unit(benchmark::kMillisecond);
 
 // ---- copies and conversions against memcpy of the same bytes ------------------------------------
 
@@ -423,6 +436,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_Demosaic16To48Sse2", "BM_OpenCvBayerToBgr16", "(SSE2 only)"},
         {"BM_DefectFilter8", "BM_OpenCvBayerToBgr8", ""},
         {"BM_DefectFilter16", "BM_OpenCvBayerToBgr16", ""},
+        {"BM_DefectFilter16Sse2", "BM_OpenCvBayerToBgr16", "(SSE2 path)"},
+        {"BM_DefectFilter16Avx2", "BM_OpenCvBayerToBgr16", "(AVX2 path)"},
         {"BM_HueSaturationBgr8", "BM_OpenCvBayerToBgr8", ""},
         {"BM_HueSaturationBgr16", "BM_OpenCvBayerToBgr16", ""},
         {"BM_SharpenBgr8", "BM_OpenCvBayerToBgr8", ""},

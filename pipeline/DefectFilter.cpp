@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "pipeline/BayerCell.h"
+#include "pipeline/DefectFilterRows.h"
 #include "pipeline/Demosaic.h"
 #include "pipeline/PixelAccess.h"
 #include "pipeline/VectorPath.h"
@@ -96,49 +97,25 @@ inline bool AnyCandidate16(const uint8_t* frame, int32_t stride, int32_t x, int3
   return _mm_movemask_epi8(_mm_cmpeq_epi16(over, _mm_setzero_si128())) != 0xFFFF;
 }
 
-// Eight 16-bit pixels from column x on, exactly as the scan does them one by one. Each pixel's mean
-// uses its left partner x - 2 after that one was filtered: the two partners left of the group are final
-// already; inside the group the results are recomputed with the new left partners until none changes
-// (a chain of replacements two columns apart is at most four long in eight pixels).
-inline void FilterGroup16(uint8_t* frame, int32_t stride, int32_t x, int32_t y, __m128i thresholdMinus1) {
-  uint8_t* row = RowAt(frame, y, stride) + 2 * x;
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
-  const __m128i right = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4));
-  const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(RowAt(frame, y - 2, stride) + 2 * x));
-  const __m128i down = _mm_loadu_si128(reinterpret_cast<const __m128i*>(RowAt(frame, y + 2, stride) + 2 * x));
-  const __m128i three = _mm_set1_epi16(3), zero = _mm_setzero_si128();
-  // Quarters and remainders of the three partners that do not change during the group.
-  const __m128i fixedQuarters = _mm_add_epi16(_mm_add_epi16(_mm_srli_epi16(right, 2), _mm_srli_epi16(up, 2)),
-                                              _mm_srli_epi16(down, 2));
-  const __m128i fixedRest = _mm_add_epi16(_mm_add_epi16(_mm_and_si128(right, three), _mm_and_si128(up, three)),
-                                          _mm_and_si128(down, three));
-  const __m128i firstTwo = _mm_set_epi32(0, 0, 0, -1);
-  __m128i left = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row - 4));
-  const __m128i leftFinal = _mm_and_si128(left, firstTwo);
-  __m128i result;
-  for (;;) {
-    const __m128i mean = _mm_add_epi16(_mm_add_epi16(fixedQuarters, _mm_srli_epi16(left, 2)),
-                                       _mm_srli_epi16(_mm_add_epi16(fixedRest, _mm_and_si128(left, three)), 2));
-    const __m128i diff = _mm_or_si128(_mm_subs_epu16(v, mean), _mm_subs_epu16(mean, v));
-    const __m128i keep = _mm_cmpeq_epi16(_mm_subs_epu16(diff, thresholdMinus1), zero);  // diff < threshold
-    result = _mm_or_si128(_mm_and_si128(keep, v), _mm_andnot_si128(keep, mean));
-    const __m128i next = _mm_or_si128(leftFinal, _mm_slli_si128(result, 4));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(next, left)) == 0xFFFF) break;
-    left = next;
-  }
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(row), result);
-}
-
 // 16-bit rows rowBegin, rowBegin + step, ... before rowEnd, columns xBegin .. xEnd-1.
 void FilterRows16(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin, int32_t rowEnd,
                   int32_t step, int32_t threshold) {
   const bool vectorOk = threshold >= 1 && threshold <= 32767;
+  const VectorPath path = ActiveVectorPath();
+  if (vectorOk && path != VectorPath::kScalar) {
+    // The wavefront scans one row parity at a time; the parities never read each other's rows.
+    auto* rows = path == VectorPath::kAvx512 ? defect_rows::FilterRows16Avx512
+                 : HasAvx2Path(path)        ? defect_rows::FilterRows16Avx2
+                                            : defect_rows::FilterRows16Sse2;
+    for (int32_t parity = 0; parity < (step == 1 ? 2 : 1); ++parity)
+      rows(frame, stride, xBegin, xEnd, rowBegin + parity, rowEnd, threshold - 1);
+    return;
+  }
+  // The pixel-by-pixel scan (the reference), passing over groups of eight without a candidate.
   const __m128i thresholdMinus1 = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
   for (int32_t row = rowBegin; row < rowEnd; row += step) {
     int32_t column = xBegin;
-    if (vectorOk && ActiveVectorPath() != VectorPath::kScalar) {
-      for (; column + 7 < xEnd; column += 8) FilterGroup16(frame, stride, column, row, thresholdMinus1);
-    } else if (vectorOk) {
+    if (vectorOk) {
       for (; column + 7 < xEnd; column += 8) {
         if (!AnyCandidate16(frame, stride, column, row, thresholdMinus1)) continue;
         for (int32_t c = column; c < column + 8; ++c) FilterPixel16(frame, stride, c, row, threshold);
