@@ -221,10 +221,17 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     int32_t j = 0;
-    if (wide) {
-      j = sizeof(Sample) == 1 ? hue_rows::Row8Avx2(s, t, rect.width(), sourceBpp, rowConstants)
-                              : hue_rows::Row16Avx2(s, t, rect.width(), sourceBpp, shift, rowConstants);
+    if (wide && ActiveVectorPath() == VectorPath::kAvx512) {
+      j = sizeof(Sample) == 1 ? hue_rows::Row8Avx512(s, t, rect.width(), sourceBpp, rowConstants)
+                              : hue_rows::Row16Avx512(s, t, rect.width(), sourceBpp, shift, rowConstants);
       s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
+    }
+    if (wide) {
+      const int32_t more = sizeof(Sample) == 1
+                               ? hue_rows::Row8Avx2(s, t, rect.width() - j, sourceBpp, rowConstants)
+                               : hue_rows::Row16Avx2(s, t, rect.width() - j, sourceBpp, shift, rowConstants);
+      s += static_cast<intptr_t>(more) * sourceBpp, t += static_cast<intptr_t>(more) * targetBpp;
+      j += more;
     }
     if (vector) {
       const int32_t more =

@@ -1,5 +1,6 @@
-// Internal interface between the hue/saturation kernels (HueSaturation.cpp) and their AVX2 body
-// (HueSaturationAvx2.cpp, compiled for AVX2 and only called when the CPU has it). Not for other callers.
+// Internal interface between the hue/saturation kernels (HueSaturation.cpp) and their AVX2 and AVX-512
+// bodies (HueSaturationAvx2.cpp, HueSaturationAvx512.cpp, each compiled for its instruction set and only
+// called when the CPU has it). Not for other callers.
 #pragma once
 
 #include <cstdint>
@@ -22,5 +23,10 @@ int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp,
 // samples.
 int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                   const RowConstants& k);
+
+// The same rows with AVX-512 (BW, VBMI), in groups of 32 pixels; returns the pixels done.
+int32_t Row8Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
+int32_t Row16Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
+                    const RowConstants& k);
 
 }  // namespace tovira::hue_rows

@@ -1,0 +1,201 @@
+// AVX-512 (BW, VBMI) body of the hue/saturation transform: the integer steps of HueSaturation.cpp on
+// 32 pixels at a time, with mask registers where the narrower bodies blend, and byte or word permutes
+// that gather the channels of 32 packed pixels into 16-bit lanes and scatter them back. This file is
+// compiled for AVX-512 through the target pragma below and its functions run only after
+// CpuHasAvx512Vbmi(); nothing else with external linkage is defined here, and no inline function or
+// template of another header is used.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "pipeline/HueSaturationRows.h"
+
+#if defined(__GNUC__)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vbmi")
+#endif
+
+namespace tovira::hue_rows {
+namespace {
+
+// Permute indices for 32 pixels of bpp bytes (8-bit samples) or bpp / 2 samples (16-bit samples).
+struct Indices {
+  alignas(64) uint8_t gather8[3][64];    // channel c of pixel k into byte 2k (odd bytes zeroed by a mask)
+  alignas(64) uint8_t pack[64];          // blue then green low bytes: bytes 0..31 blue, 32..63 green
+  alignas(64) uint8_t scatter8[2][64];   // output bytes 0..63, 64..127 from (blue/green bytes, red words)
+  alignas(64) uint16_t gather16[3][32];  // channel c of pixel k: word (bpp / 2) k + c, modulo 64
+  __mmask32 upper16[3];                  // pixels whose channel c lies in words 64..127
+  alignas(64) uint16_t scatter16[4][32]; // output word j of register r: from blue (0..31) or green (32..63)
+  __mmask32 red16[4];                    // output words of register r that come from red
+};
+
+Indices MakeIndices(int bpp, bool sixteen) {
+  Indices m{};
+  const int samples = sixteen ? bpp / 2 : bpp;  // per pixel
+  for (int c = 0; c < 3; ++c)
+    for (int k = 0; k < 32; ++k) {
+      m.gather8[c][2 * k] = static_cast<uint8_t>(samples * k + c);
+      m.gather8[c][2 * k + 1] = 0;
+      const int w = samples * k + c;
+      m.gather16[c][k] = static_cast<uint16_t>(w % 64);
+      if (w >= 64) m.upper16[c] |= 1u << k;
+    }
+  for (int k = 0; k < 32; ++k) {
+    m.pack[k] = static_cast<uint8_t>(2 * k);            // blue word k, low byte
+    m.pack[32 + k] = static_cast<uint8_t>(64 + 2 * k);  // green word k, low byte
+  }
+  for (int half = 0; half < 2; ++half)
+    for (int o = 0; o < 64; ++o) {
+      const int at = 64 * half + o, k = at / samples, c = at % samples;
+      uint8_t from = 0;
+      if (k < 32 && c < 3) from = static_cast<uint8_t>(c == 2 ? 64 + 2 * k : 32 * c + k);
+      m.scatter8[half][o] = from;
+    }
+  for (int r = 0; r < 4; ++r)
+    for (int j = 0; j < 32; ++j) {
+      const int w = 32 * r + j, k = w / samples, c = w % samples;
+      uint16_t from = 0;
+      if (k < 32 && c < 2) from = static_cast<uint16_t>(32 * c + k);
+      if (k < 32 && c == 2) from = static_cast<uint16_t>(k), m.red16[r] |= 1u << j;
+      m.scatter16[r][j] = from;
+    }
+  return m;
+}
+
+const Indices& IndicesFor(int bpp) {
+  static const Indices three = MakeIndices(3, false), four = MakeIndices(4, false);
+  static const Indices six = MakeIndices(6, true), eight = MakeIndices(8, true);
+  switch (bpp) {
+    case 3: return three;
+    case 4: return four;
+    case 6: return six;
+    default: return eight;
+  }
+}
+
+inline __m512i Load(const void* at) { return _mm512_load_si512(at); }
+
+// Thirty-two pixels (blue, green, red 0..255 in 16-bit lanes) through the transform; grey pixels
+// (chroma 0) keep their values.
+inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, const RowConstants& k) {
+  const __m512i one = _mm512_set1_epi16(1);
+  const __m512i hi = _mm512_max_epi16(_mm512_max_epi16(red, green), blue);
+  const __m512i lo = _mm512_min_epi16(_mm512_min_epi16(red, green), blue);
+  const __m512i chroma = _mm512_sub_epi16(hi, lo), sum = _mm512_add_epi16(hi, lo);
+  const __mmask32 blueTop = _mm512_cmpgt_epi16_mask(blue, red) & _mm512_cmpgt_epi16_mask(blue, green);
+  const __mmask32 greenOver = _mm512_cmpgt_epi16_mask(green, red);  // not red >= green
+  __m512i sector = _mm512_mask_mov_epi16(_mm512_set1_epi16(1), greenOver, _mm512_set1_epi16(3));
+  sector = _mm512_mask_mov_epi16(sector, blueTop, _mm512_set1_epi16(5));
+  __m512i d = _mm512_sub_epi16(green, blue);
+  d = _mm512_mask_sub_epi16(d, greenOver, blue, red);
+  d = _mm512_mask_sub_epi16(d, blueTop, red, green);
+  const __mmask32 negative = _mm512_movepi16_mask(d);
+  sector = _mm512_mask_sub_epi16(sector, negative, sector, one);
+  d = _mm512_mask_add_epi16(d, negative, d, chroma);
+
+  // Saturation table [chroma] = min((chroma * factor + 128) >> 8, 255), from the 32-bit product.
+  const __m512i factor = _mm512_set1_epi16(k.saturation);
+  const __m512i productLow = _mm512_mullo_epi16(chroma, factor);
+  const __m512i productHigh = _mm512_mulhi_epu16(chroma, factor);
+  const __m512i largest = _mm512_set1_epi16(255);
+  __m512i saturated = _mm512_srli_epi16(_mm512_add_epi16(_mm512_srli_epi16(productLow, 1), _mm512_set1_epi16(64)), 7);
+  saturated = _mm512_mask_mov_epi16(_mm512_min_epi16(saturated, largest),
+                                    _mm512_test_epi16_mask(productHigh, productHigh), largest);
+  const __m512i limit = _mm512_min_epi16(sum, _mm512_sub_epi16(_mm512_set1_epi16(511), sum));
+  const __m512i newChroma = _mm512_min_epi16(limit, saturated);
+  const __m512i grey = _mm512_srli_epi16(_mm512_sub_epi16(sum, newChroma), 1);
+  const __m512i amplitude = _mm512_sub_epi16(_mm512_srli_epi16(_mm512_add_epi16(sum, newChroma), 1), grey);
+
+  // Offsets from the table: two gathers of sixteen 32-bit reads, the low byte of each.
+  const __m512i index = _mm512_or_si512(_mm512_slli_epi16(chroma, 8), d);
+  const auto* table = reinterpret_cast<const int*>(k.offsets);
+  const __m512i first = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(index)), table, 1);
+  const __m512i second = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(index, 1)), table, 1);
+  const __m512i evenWords = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28,
+                                             26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+  const __m512i offset = _mm512_and_si512(_mm512_permutex2var_epi16(first, evenWords, second), largest);
+
+  __m512i t = _mm512_add_epi16(offset, _mm512_set1_epi16(k.steps));
+  const __mmask32 wraps = _mm512_cmpgt_epi16_mask(t, _mm512_set1_epi16(254));
+  __m512i s = _mm512_add_epi16(sector, _mm512_set1_epi16(k.sectors));
+  s = _mm512_mask_add_epi16(s, wraps, s, one);
+  s = _mm512_mask_sub_epi16(s, _mm512_cmpgt_epi16_mask(s, _mm512_set1_epi16(5)), s, _mm512_set1_epi16(6));
+  t = _mm512_mask_sub_epi16(t, wraps, t, largest);
+  const __m512i ramp =
+      _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(amplitude, t), _mm512_set1_epi16(128)), 8);
+
+  __mmask32 is[6];
+  for (int i = 0; i < 6; ++i) is[i] = _mm512_cmpeq_epi16_mask(s, _mm512_set1_epi16(static_cast<int16_t>(i)));
+  auto channel = [&](__mmask32 full, __mmask32 falls, __mmask32 rises) {
+    __m512i v = _mm512_mask_add_epi16(grey, full, grey, amplitude);
+    v = _mm512_mask_add_epi16(v, rises, v, ramp);
+    return _mm512_mask_sub_epi16(v, falls, v, ramp);
+  };
+  const __mmask32 colour = _mm512_test_epi16_mask(chroma, chroma);
+  red = _mm512_mask_mov_epi16(red, colour, channel(is[0] | is[1] | is[2], is[2], is[5]));
+  green = _mm512_mask_mov_epi16(green, colour, channel(is[2] | is[3] | is[4], is[4], is[1]));
+  blue = _mm512_mask_mov_epi16(blue, colour, channel(is[4] | is[5] | is[0], is[0], is[3]));
+}
+
+}  // namespace
+
+int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
+  if (bpp != 3 && bpp != 4) return 0;
+  const Indices& m = IndicesFor(bpp);
+  const __mmask64 evenBytes = 0x5555555555555555ull;
+  // 3 bytes per pixel: 96 bytes a step, the second register half used; 4: 128 bytes, fourth bytes kept.
+  const __mmask64 tail = bpp == 3 ? 0xFFFFFFFFull : ~0ull;
+  const __mmask64 write = bpp == 3 ? ~0ull : 0x7777777777777777ull;
+  const __mmask64 writeTail = tail & write;
+  int32_t done = 0;
+  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
+    const __m512i a = _mm512_loadu_si512(s), b = _mm512_maskz_loadu_epi8(tail, s + 64);
+    __m512i blue = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[0]), b);
+    __m512i green = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[1]), b);
+    __m512i red = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[2]), b);
+    TransformThirtyTwo(blue, green, red, k);
+    const __m512i blueGreen = _mm512_permutex2var_epi8(blue, Load(m.pack), green);
+    _mm512_mask_storeu_epi8(t, write, _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[0]), red));
+    _mm512_mask_storeu_epi8(t + 64, writeTail, _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[1]), red));
+  }
+  return done;
+}
+
+int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {
+  if (bpp != 6 && bpp != 8) return 0;
+  const Indices& m = IndicesFor(bpp);
+  const int registers = bpp / 2;  // 64-byte registers per 32 pixels
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m512i largest = _mm512_set1_epi16(255);
+  const __mmask32 write = bpp == 6 ? ~0u : 0x77777777u;  // the fourth sample of 64-bit pixels is kept
+  int32_t done = 0;
+  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
+    const __m512i r0 = _mm512_loadu_si512(s), r1 = _mm512_loadu_si512(s + 64), r2 = _mm512_loadu_si512(s + 128);
+    const __m512i r3 = registers == 4 ? _mm512_loadu_si512(s + 192) : r2;
+    __m512i original[3], eight[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m512i index = Load(m.gather16[c]);
+      original[c] = _mm512_mask_blend_epi16(m.upper16[c], _mm512_permutex2var_epi16(r0, index, r1),
+                                            _mm512_permutex2var_epi16(r2, index, r3));
+      // Samples above the significant range read as the largest 8-bit level.
+      eight[c] = _mm512_min_epu16(_mm512_srl_epi16(original[c], count), largest);
+    }
+    const __mmask32 grey = _mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]);
+    TransformThirtyTwo(eight[0], eight[1], eight[2], k);
+    __m512i result[3];
+    for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);
+    for (int r = 0; r < registers; ++r) {
+      const __m512i index = Load(m.scatter16[r]);
+      __m512i out = _mm512_permutex2var_epi16(result[0], index, result[1]);
+      out = _mm512_mask_permutexvar_epi16(out, m.red16[r], index, result[2]);
+      _mm512_mask_storeu_epi16(t + 64 * r, write, out);
+    }
+  }
+  return done;
+}
+
+}  // namespace tovira::hue_rows
+
+#if defined(__GNUC__)
+#pragma GCC pop_options
+#endif
