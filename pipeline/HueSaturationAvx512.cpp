@@ -106,14 +106,23 @@ inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, cons
   const __m512i grey = _mm512_srli_epi16(_mm512_sub_epi16(sum, newChroma), 1);
   const __m512i amplitude = _mm512_sub_epi16(_mm512_srli_epi16(_mm512_add_epi16(sum, newChroma), 1), grey);
 
-  // Offsets from the table: two gathers of sixteen 32-bit reads, the low byte of each.
-  const __m512i index = _mm512_or_si512(_mm512_slli_epi16(chroma, 8), d);
-  const auto* table = reinterpret_cast<const int*>(k.offsets);
-  const __m512i first = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(index)), table, 1);
-  const __m512i second = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(index, 1)), table, 1);
+  // The rounded offset (d * floor(0xFF0000 / chroma) + 0x8000) >> 16 in 32-bit lanes. The quotient in
+  // single precision, truncated, is floor(0xFF0000 / chroma) for every chroma 1..255 (the dividend is
+  // exact, and no quotient lies close enough below an integer to round up to it; the test of all 2^24
+  // colours meets every chroma and offset). Measured as fast as the gathers from the offset table.
+  // Grey pixels (chroma 0) divide by 1; their result is not used.
   const __m512i evenWords = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28,
                                              26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
-  const __m512i offset = _mm512_and_si512(_mm512_permutex2var_epi16(first, evenWords, second), largest);
+  const __m512i divisor = _mm512_max_epi16(chroma, one);
+  const __m512 dividend = _mm512_set1_ps(16711680.0f);
+  const __m512i round = _mm512_set1_epi32(0x8000);
+  auto half = [&](__m256i c, __m256i dd) {
+    const __m512i reciprocal = _mm512_cvttps_epi32(_mm512_div_ps(dividend, _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(c))));
+    return _mm512_srli_epi32(_mm512_add_epi32(_mm512_mullo_epi32(_mm512_cvtepu16_epi32(dd), reciprocal), round), 16);
+  };
+  const __m512i first = half(_mm512_castsi512_si256(divisor), _mm512_castsi512_si256(d));
+  const __m512i second = half(_mm512_extracti64x4_epi64(divisor, 1), _mm512_extracti64x4_epi64(d, 1));
+  const __m512i offset = _mm512_permutex2var_epi16(first, evenWords, second);
 
   __m512i t = _mm512_add_epi16(offset, _mm512_set1_epi16(k.steps));
   const __mmask32 wraps = _mm512_cmpgt_epi16_mask(t, _mm512_set1_epi16(254));
