@@ -36,10 +36,15 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
   const __m128i keep = bpp == 4 ? _mm_set1_epi32(static_cast<int32_t>(0xFF000000u)) : zero;
   alignas(16) uint16_t sums[kVectorStrip + 16];
   const bool avx2 = HasAvx2Path(ActiveVectorPath());
+  const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx512 && kEnd - kBegin >= 32) {
+      sharpen_rows::Row8Avx512(rows, out, kBegin, kEnd, bpp, amount);
+      continue;
+    }
     if (avx2) {
       sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount);
       continue;
@@ -110,10 +115,15 @@ bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect&
   const __m128i keep = bpp == 8 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : zero;
   alignas(16) uint32_t sums[kVectorStrip + 16];
   const bool avx2 = HasAvx2Path(ActiveVectorPath());
+  const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx512 && kEnd - kBegin >= 16) {
+      sharpen_rows::Row16Avx512(rows, out, kBegin, kEnd, c, amount, largest);
+      continue;
+    }
     if (avx2) {
       sharpen_rows::Row16Avx2(rows, out, kBegin, kEnd, c, amount, largest);
       continue;
