@@ -75,6 +75,31 @@ const Indices& IndicesFor(int bpp) {
 
 inline __m512i Load(const void* at) { return _mm512_load_si512(at); }
 
+// floor(0xFF0000 / c) for c = 0..255 (0 for c = 0) as three byte tables: bits 8..15, 16..23 and 0..7.
+// Built by the compiler: nothing in this file runs before a CPU check.
+struct Reciprocals {
+  alignas(64) uint8_t highLow[256], highHigh[256], low[256];
+  constexpr Reciprocals() : highLow{}, highHigh{}, low{} {
+    for (uint32_t c = 0; c < 256; ++c) {
+      const uint32_t r = c == 0 ? 0 : 0xFF0000u / c;
+      highLow[c] = static_cast<uint8_t>(r >> 8), highHigh[c] = static_cast<uint8_t>(r >> 16);
+      low[c] = static_cast<uint8_t>(r);
+    }
+  }
+};
+constexpr Reciprocals kReciprocals{};
+
+// table[v] for 32 values 0..255 in 16-bit lanes, as 16-bit lanes: two 128-entry byte permutes, each
+// writing the even bytes whose index has the top bit clear or set.
+inline __m512i ByteEntry(const uint8_t* table, __m512i v) {
+  const __mmask64 even = 0x5555555555555555ull, top = _mm512_movepi8_mask(v);
+  const __m512i low = _mm512_maskz_permutex2var_epi8(even & ~top, _mm512_load_si512(table), v,
+                                                     _mm512_load_si512(table + 64));
+  const __m512i high = _mm512_maskz_permutex2var_epi8(even & top, _mm512_load_si512(table + 128), v,
+                                                      _mm512_load_si512(table + 192));
+  return _mm512_or_si512(low, high);
+}
+
 // Thirty-two pixels (blue, green, red 0..255 in 16-bit lanes) through the transform; grey pixels
 // (chroma 0) keep their values.
 inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, const RowConstants& k) {
@@ -106,23 +131,17 @@ inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, cons
   const __m512i grey = _mm512_srli_epi16(_mm512_sub_epi16(sum, newChroma), 1);
   const __m512i amplitude = _mm512_sub_epi16(_mm512_srli_epi16(_mm512_add_epi16(sum, newChroma), 1), grey);
 
-  // The rounded offset (d * floor(0xFF0000 / chroma) + 0x8000) >> 16 in 32-bit lanes. The quotient in
-  // single precision, truncated, is floor(0xFF0000 / chroma) for every chroma 1..255 (the dividend is
-  // exact, and no quotient lies close enough below an integer to round up to it; the test of all 2^24
-  // colours meets every chroma and offset). Measured as fast as the gathers from the offset table.
-  // Grey pixels (chroma 0) divide by 1; their result is not used.
-  const __m512i evenWords = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28,
-                                             26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
-  const __m512i divisor = _mm512_max_epi16(chroma, one);
-  const __m512 dividend = _mm512_set1_ps(16711680.0f);
-  const __m512i round = _mm512_set1_epi32(0x8000);
-  auto half = [&](__m256i c, __m256i dd) {
-    const __m512i reciprocal = _mm512_cvttps_epi32(_mm512_div_ps(dividend, _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(c))));
-    return _mm512_srli_epi32(_mm512_add_epi32(_mm512_mullo_epi32(_mm512_cvtepu16_epi32(dd), reciprocal), round), 16);
-  };
-  const __m512i first = half(_mm512_castsi512_si256(divisor), _mm512_castsi512_si256(d));
-  const __m512i second = half(_mm512_extracti64x4_epi64(divisor, 1), _mm512_extracti64x4_epi64(d, 1));
-  const __m512i offset = _mm512_permutex2var_epi16(first, evenWords, second);
+  // The rounded offset (d * r + 0x8000) >> 16 with r = floor(0xFF0000 / chroma), on 16-bit lanes: with
+  // r = 256 high + low, d * high is below 65536 (at most 65280, as d <= chroma) and d * low is at most
+  // 65025, so the offset is (d * high + ((d * low) >> 8) + 128) >> 8 without a carry out of 16 bits
+  // (the offset is at most 255). high and low come from byte tables of the 256 chromas.
+  const __m512i highWord = _mm512_or_si512(ByteEntry(kReciprocals.highLow, chroma),
+                                           _mm512_slli_epi16(ByteEntry(kReciprocals.highHigh, chroma), 8));
+  const __m512i lowWord = ByteEntry(kReciprocals.low, chroma);
+  const __m512i offset = _mm512_srli_epi16(
+      _mm512_add_epi16(_mm512_mullo_epi16(d, highWord),
+                       _mm512_add_epi16(_mm512_srli_epi16(_mm512_mullo_epi16(d, lowWord), 8), _mm512_set1_epi16(128))),
+      8);
 
   __m512i t = _mm512_add_epi16(offset, _mm512_set1_epi16(k.steps));
   const __mmask32 wraps = _mm512_cmpgt_epi16_mask(t, _mm512_set1_epi16(254));
