@@ -373,7 +373,8 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
   ToneTables before, after;
   StageChain chain{O, scratch, hueSaturation ? kernels.hueSaturation : nullptr, &hueRecord, ToneTableKernel(colourMode),
                    ComposeTables(colourMode, tones, before) ? &before.record : nullptr,
-                   sharpness.value != 0 ? kernels.sharpen : nullptr, &sharpness, nullptr, grey ? 1 : 3};
+                   sharpness.value != 0 ? kernels.sharpen : nullptr, &sharpness, nullptr, grey ? 1 : 3,
+                   EightBit(colourMode)};
   for (PixelKernel k : {chain.hueSaturation, chain.tableBefore ? chain.toneTable : nullptr}) Record(k);
   if (chain.hueSaturation != nullptr || chain.tableBefore != nullptr || chain.sharpen != nullptr)
     RunChainPass(chain, false);

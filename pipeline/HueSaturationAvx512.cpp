@@ -165,6 +165,17 @@ inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, cons
   blue = _mm512_mask_mov_epi16(blue, colour, channel(is[4] | is[5] | is[0], is[0], is[3]));
 }
 
+// A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a
+// select by the top bit of each byte).
+struct ToneTable {
+  __m512i part[4];
+};
+inline __m512i Tone(__m512i v, const ToneTable& table) {
+  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
+  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
+}
+
 }  // namespace
 
 int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
@@ -175,6 +186,9 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
   const __mmask64 tail = bpp == 3 ? 0xFFFFFFFFull : ~0ull;
   const __mmask64 write = bpp == 3 ? ~0ull : 0x7777777777777777ull;
   const __mmask64 writeTail = tail & write;
+  ToneTable tone{};
+  if (k.tone != nullptr)
+    for (int i = 0; i < 4; ++i) tone.part[i] = _mm512_loadu_si512(k.tone + 64 * i);
   int32_t done = 0;
   for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
     const __m512i a = _mm512_loadu_si512(s), b = _mm512_maskz_loadu_epi8(tail, s + 64);
@@ -183,8 +197,11 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
     __m512i red = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[2]), b);
     TransformThirtyTwo(blue, green, red, k);
     const __m512i blueGreen = _mm512_permutex2var_epi8(blue, Load(m.pack), green);
-    _mm512_mask_storeu_epi8(t, write, _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[0]), red));
-    _mm512_mask_storeu_epi8(t + 64, writeTail, _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[1]), red));
+    __m512i first = _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[0]), red);
+    __m512i second = _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[1]), red);
+    if (k.tone != nullptr) first = Tone(first, tone), second = Tone(second, tone);
+    _mm512_mask_storeu_epi8(t, write, first);
+    _mm512_mask_storeu_epi8(t + 64, writeTail, second);
   }
   return done;
 }

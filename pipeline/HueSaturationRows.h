@@ -12,6 +12,7 @@ struct RowConstants {
   int16_t sectors;         // hue shift / 255
   int16_t saturation;      // saturation + 256 (1..511)
   const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d], readable 3 bytes past
+  const uint8_t* tone;     // 8-bit rows of the AVX-512 body: a 256-entry table for the results, or nullptr
 };
 
 // A row of n pixels of 8-bit samples, bpp 3 or 4 in source and target alike (a fourth byte of the target

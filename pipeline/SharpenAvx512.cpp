@@ -1,4 +1,4 @@
-// AVX-512 (BW) rows of the sharpness kernels for packed layouts: the arithmetic and the strips of vertical
+// AVX-512 (BW, VBMI) rows of the sharpness kernels for packed layouts: the arithmetic and the strips of vertical
 // sums of the SSE2 and AVX2 rows (Sharpen.cpp, SharpenAvx2.cpp), 32 8-bit or 16 16-bit samples a step,
 // with masked stores where a fourth sample keeps its value. Compiled for AVX-512 through the target
 // pragma below; its functions run only after CpuHasAvx512Vbmi(), and nothing else with external linkage
@@ -11,7 +11,7 @@
 
 #if defined(__GNUC__)
 #pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw")
+#pragma GCC target("avx512f,avx512bw,avx512vbmi")
 #endif
 
 namespace tovira::sharpen_rows {
@@ -28,11 +28,14 @@ inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<c
 // 8-bit samples: sums in 16 bits, amount * (v - blur) within +-7650, divided by 10 with the
 // multiply-high step; the result limited to 0..255 on the way back to bytes.
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-                int32_t amount) {
+                int32_t amount, const uint8_t* tone) {
   const int32_t c = channels;
   const __m512i amountV = _mm512_set1_epi16(static_cast<int16_t>(amount));
   const __m512i tenth = _mm512_set1_epi16(6554), zero = _mm512_setzero_si512();
   const __mmask64 write = c == 4 ? 0x77777777ull : 0xFFFFFFFFull;  // 32 bytes; fourth bytes kept
+  __m512i table[4] = {zero, zero, zero, zero};
+  if (tone != nullptr)
+    for (int i = 0; i < 4; ++i) table[i] = Load512(tone + 64 * i);
   alignas(64) uint16_t sums[kStrip + 32];
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
@@ -55,7 +58,13 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
       const __m512i n = _mm512_mullo_epi16(_mm512_sub_epi16(v, _mm512_srli_epi16(blur, 4)), amountV);
       const __m512i q = _mm512_sub_epi16(_mm512_mulhi_epi16(n, tenth), _mm512_srai_epi16(n, 15));
       const __m512i r = _mm512_max_epi16(_mm512_add_epi16(v, q), zero);
-      _mm512_mask_storeu_epi8(out + k, write, _mm512_castsi256_si512(_mm512_cvtusepi16_epi8(r)));
+      __m512i bytes = _mm512_castsi256_si512(_mm512_cvtusepi16_epi8(r));
+      if (tone != nullptr) {  // 32 bytes through the table: two 128-entry permutes, a select by the top bit
+        const __m512i low = _mm512_permutex2var_epi8(table[0], bytes, table[1]);
+        const __m512i high = _mm512_permutex2var_epi8(table[2], bytes, table[3]);
+        bytes = _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high);
+      }
+      _mm512_mask_storeu_epi8(out + k, write, bytes);
       if (k == lastStep) break;
     }
   }

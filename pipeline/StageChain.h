@@ -30,6 +30,8 @@ struct StageChain {
   void* sharpenRecord;           // ValueRecord
   void* tableAfter;              // ToneTableRecord of the table after the sharpness, or nullptr
   int32_t channels;              // samples per pixel the stages write: 1 (grey) or 3 (a fourth is kept)
+  bool kernelsTakeTables;        // 8-bit families: the hue/saturation and sharpness kernels apply the
+                                 // table that follows them to their results (q), saving a pass
 };
 
 // Rows [begin, end) of the output image.

@@ -68,7 +68,7 @@ struct ForcedPath {
   explicit ForcedPath(VectorPath path) { SetVectorPath(path); }
   ~ForcedPath() { SetVectorPath(VectorPath::kAuto); }
 };
-constexpr VectorPath kPaths[] = {VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512};
+constexpr VectorPath kPaths[] = {VectorPath::kScalar, VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512};
 
 // The stages of a frame without grey processing or balances, each through its own kernel on its
 // scalar loops, over the whole image, one after the other.
@@ -151,7 +151,7 @@ TEST(PipelineEquivalence, EveryColourModeAndBayerModeMatchesTheStagesRunOneByOne
             << parameters.brightness;
         ++cases;
       }
-  EXPECT_EQ(3 * 3 * 6 * 4 * 6, cases);
+  EXPECT_EQ(4 * 3 * 6 * 4 * 6, cases);
 }
 
 // Every combination of hue/saturation and the three table stages, with and without the sharpness
