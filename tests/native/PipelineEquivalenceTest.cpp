@@ -208,5 +208,29 @@ TEST(PipelineEquivalence, ChainedPassesOverWideRowsAndTinyImages) {
         }
 }
 
+// Without a scratch image that matches the output (missing, or of another size or stride) the
+// sharpness is left out and the other stages still run, brightness included.
+TEST(PipelineEquivalence, SharpnessWithoutAMatchingScratchImageIsLeftOut) {
+  std::mt19937 rng(99);
+  for (int32_t mode : {kColourMode8, kColourMode24, kColourMode48, kColourMode64})
+    for (int variant = 0; variant < 3; ++variant) {
+      ImageParameters p = NeutralImageParameters();
+      p.hue = 45, p.gamma = 120, p.contrast = 15, p.sharpness = 20, p.brightness = -40;
+      const uint32_t seed = rng();
+      std::mt19937 a(seed), b(seed);
+      Frame fast(40, 36, mode, 0, a), reference(40, 36, mode, 0, b);
+      TestImage other(variant == 1 ? 39 : 40, 36, kOutputBits[mode], variant == 2 ? 4 : 0);
+      FrameImages images = fast.images();
+      images.sharpnessScratch = variant == 0 ? ImageView{} : other.view();
+      ImageParameters working = p;
+      AnalogueState analogue{};
+      NoDevice hooks;
+      ProcessFrame(images, mode, working, analogue, hooks);
+      p.sharpness = 0;
+      ReferenceFrame(reference, mode, p);
+      ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes()) << "mode " << mode << " variant " << variant;
+    }
+}
+
 }  // namespace
 }  // namespace tovira::test
