@@ -91,7 +91,7 @@ constexpr Reciprocals kReciprocals{};
 
 // table[v] for 32 values 0..255 in 16-bit lanes, as 16-bit lanes: two 128-entry byte permutes, each
 // writing the even bytes whose index has the top bit clear or set.
-inline __m512i ByteEntry(const uint8_t* table, __m512i v) {
+[[gnu::always_inline]] inline __m512i ByteEntry(const uint8_t* table, __m512i v) {
   const __mmask64 even = 0x5555555555555555ull, top = _mm512_movepi8_mask(v);
   const __m512i low = _mm512_maskz_permutex2var_epi8(even & ~top, _mm512_load_si512(table), v,
                                                      _mm512_load_si512(table + 64));
@@ -102,7 +102,17 @@ inline __m512i ByteEntry(const uint8_t* table, __m512i v) {
 
 // Thirty-two pixels (blue, green, red 0..255 in 16-bit lanes) through the transform; grey pixels
 // (chroma 0) keep their values.
-inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, const RowConstants& k) {
+// The row's constants in registers, made once before a row's loop (the stores of the loop could alias a
+// constant read through a pointer, which would then be read again on every step).
+struct Constants {
+  __m512i steps, sectors, factor;
+};
+Constants MakeConstants(const RowConstants& k) {
+  return {_mm512_set1_epi16(k.steps), _mm512_set1_epi16(k.sectors), _mm512_set1_epi16(k.saturation)};
+}
+
+[[gnu::always_inline]] inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red,
+                                                      const Constants& k) {
   const __m512i one = _mm512_set1_epi16(1);
   const __m512i hi = _mm512_max_epi16(_mm512_max_epi16(red, green), blue);
   const __m512i lo = _mm512_min_epi16(_mm512_min_epi16(red, green), blue);
@@ -119,7 +129,7 @@ inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, cons
   d = _mm512_mask_add_epi16(d, negative, d, chroma);
 
   // Saturation table [chroma] = min((chroma * factor + 128) >> 8, 255), from the 32-bit product.
-  const __m512i factor = _mm512_set1_epi16(k.saturation);
+  const __m512i factor = k.factor;
   const __m512i productLow = _mm512_mullo_epi16(chroma, factor);
   const __m512i productHigh = _mm512_mulhi_epu16(chroma, factor);
   const __m512i largest = _mm512_set1_epi16(255);
@@ -143,26 +153,31 @@ inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, cons
                        _mm512_add_epi16(_mm512_srli_epi16(_mm512_mullo_epi16(d, lowWord), 8), _mm512_set1_epi16(128))),
       8);
 
-  __m512i t = _mm512_add_epi16(offset, _mm512_set1_epi16(k.steps));
+  __m512i t = _mm512_add_epi16(offset, k.steps);
   const __mmask32 wraps = _mm512_cmpgt_epi16_mask(t, _mm512_set1_epi16(254));
-  __m512i s = _mm512_add_epi16(sector, _mm512_set1_epi16(k.sectors));
+  __m512i s = _mm512_add_epi16(sector, k.sectors);
   s = _mm512_mask_add_epi16(s, wraps, s, one);
   s = _mm512_mask_sub_epi16(s, _mm512_cmpgt_epi16_mask(s, _mm512_set1_epi16(5)), s, _mm512_set1_epi16(6));
   t = _mm512_mask_sub_epi16(t, wraps, t, largest);
   const __m512i ramp =
       _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(amplitude, t), _mm512_set1_epi16(128)), 8);
 
-  __mmask32 is[6];
-  for (int i = 0; i < 6; ++i) is[i] = _mm512_cmpeq_epi16_mask(s, _mm512_set1_epi16(static_cast<int16_t>(i)));
+  // Sector s (0..5): red is full in 0..2, green in 2..4, blue in 4, 5, 0 (compared unsigned, so 0 - 1
+  // is large); red rises in 5 and falls in 2, green rises in 1 and falls in 4, blue rises in 3, falls in 0.
+  auto is = [&](int16_t sector) { return _mm512_cmpeq_epi16_mask(s, _mm512_set1_epi16(sector)); };
+  const __m512i three = _mm512_set1_epi16(3);
+  const __mmask32 redFull = _mm512_cmplt_epu16_mask(s, three);
+  const __mmask32 greenFull = _mm512_cmplt_epu16_mask(_mm512_sub_epi16(s, _mm512_set1_epi16(2)), three);
+  const __mmask32 blueFull = _mm512_cmpge_epu16_mask(_mm512_sub_epi16(s, one), three);
   auto channel = [&](__mmask32 full, __mmask32 falls, __mmask32 rises) {
     __m512i v = _mm512_mask_add_epi16(grey, full, grey, amplitude);
     v = _mm512_mask_add_epi16(v, rises, v, ramp);
     return _mm512_mask_sub_epi16(v, falls, v, ramp);
   };
   const __mmask32 colour = _mm512_test_epi16_mask(chroma, chroma);
-  red = _mm512_mask_mov_epi16(red, colour, channel(is[0] | is[1] | is[2], is[2], is[5]));
-  green = _mm512_mask_mov_epi16(green, colour, channel(is[2] | is[3] | is[4], is[4], is[1]));
-  blue = _mm512_mask_mov_epi16(blue, colour, channel(is[4] | is[5] | is[0], is[0], is[3]));
+  red = _mm512_mask_mov_epi16(red, colour, channel(redFull, is(2), is(5)));
+  green = _mm512_mask_mov_epi16(green, colour, channel(greenFull, is(4), is(1)));
+  blue = _mm512_mask_mov_epi16(blue, colour, channel(blueFull, is(0), is(3)));
 }
 
 // A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a
@@ -170,7 +185,7 @@ inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red, cons
 struct ToneTable {
   __m512i part[4];
 };
-inline __m512i Tone(__m512i v, const ToneTable& table) {
+[[gnu::always_inline]] inline __m512i Tone(__m512i v, const ToneTable& table) {
   const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
   const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
@@ -187,19 +202,23 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
   const __mmask64 write = bpp == 3 ? ~0ull : 0x7777777777777777ull;
   const __mmask64 writeTail = tail & write;
   ToneTable tone{};
-  if (k.tone != nullptr)
+  const bool toned = k.tone != nullptr;
+  if (toned)
     for (int i = 0; i < 4; ++i) tone.part[i] = _mm512_loadu_si512(k.tone + 64 * i);
+  const Constants constants = MakeConstants(k);
+  const __m512i gatherBlue = Load(m.gather8[0]), gatherGreen = Load(m.gather8[1]), gatherRed = Load(m.gather8[2]);
+  const __m512i pack = Load(m.pack), scatterFirst = Load(m.scatter8[0]), scatterSecond = Load(m.scatter8[1]);
   int32_t done = 0;
   for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
     const __m512i a = _mm512_loadu_si512(s), b = _mm512_maskz_loadu_epi8(tail, s + 64);
-    __m512i blue = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[0]), b);
-    __m512i green = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[1]), b);
-    __m512i red = _mm512_maskz_permutex2var_epi8(evenBytes, a, Load(m.gather8[2]), b);
-    TransformThirtyTwo(blue, green, red, k);
-    const __m512i blueGreen = _mm512_permutex2var_epi8(blue, Load(m.pack), green);
-    __m512i first = _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[0]), red);
-    __m512i second = _mm512_permutex2var_epi8(blueGreen, Load(m.scatter8[1]), red);
-    if (k.tone != nullptr) first = Tone(first, tone), second = Tone(second, tone);
+    __m512i blue = _mm512_maskz_permutex2var_epi8(evenBytes, a, gatherBlue, b);
+    __m512i green = _mm512_maskz_permutex2var_epi8(evenBytes, a, gatherGreen, b);
+    __m512i red = _mm512_maskz_permutex2var_epi8(evenBytes, a, gatherRed, b);
+    TransformThirtyTwo(blue, green, red, constants);
+    const __m512i blueGreen = _mm512_permutex2var_epi8(blue, pack, green);
+    __m512i first = _mm512_permutex2var_epi8(blueGreen, scatterFirst, red);
+    __m512i second = _mm512_permutex2var_epi8(blueGreen, scatterSecond, red);
+    if (toned) first = Tone(first, tone), second = Tone(second, tone);
     _mm512_mask_storeu_epi8(t, write, first);
     _mm512_mask_storeu_epi8(t + 64, writeTail, second);
   }
@@ -213,6 +232,7 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
   const __m128i count = _mm_cvtsi32_si128(shift);
   const __m512i largest = _mm512_set1_epi16(255);
   const __mmask32 write = bpp == 6 ? ~0u : 0x77777777u;  // the fourth sample of 64-bit pixels is kept
+  const Constants constants = MakeConstants(k);
   int32_t done = 0;
   for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
     const __m512i r0 = _mm512_loadu_si512(s), r1 = _mm512_loadu_si512(s + 64), r2 = _mm512_loadu_si512(s + 128);
@@ -226,7 +246,7 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
       eight[c] = _mm512_min_epu16(_mm512_srl_epi16(original[c], count), largest);
     }
     const __mmask32 grey = _mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]);
-    TransformThirtyTwo(eight[0], eight[1], eight[2], k);
+    TransformThirtyTwo(eight[0], eight[1], eight[2], constants);
     __m512i result[3];
     for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);
     for (int r = 0; r < registers; ++r) {
