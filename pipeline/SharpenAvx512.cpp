@@ -30,11 +30,17 @@ inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<c
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                 int32_t amount, const uint8_t* tone) {
   const int32_t c = channels;
+  // The row pointers in registers: the stores below may alias anything, so rows[] would be read again.
+  const uint8_t* const row0 = rows[0];
+  const uint8_t* const row1 = rows[1];
+  const uint8_t* const row2 = rows[2];
+  const uint8_t* const row3 = rows[3];
   const __m512i amountV = _mm512_set1_epi16(static_cast<int16_t>(amount));
   const __m512i tenth = _mm512_set1_epi16(6554), zero = _mm512_setzero_si512();
   const __mmask64 write = c == 4 ? 0x77777777ull : 0xFFFFFFFFull;  // 32 bytes; fourth bytes kept
   __m512i table[4] = {zero, zero, zero, zero};
-  if (tone != nullptr)
+  const bool toned = tone != nullptr;
+  if (toned)
     for (int i = 0; i < 4; ++i) table[i] = Load512(tone + 64 * i);
   alignas(64) uint16_t sums[kStrip + 32];
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
@@ -43,8 +49,9 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
     const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
     for (int32_t i = 0;; i += 32) {
       if (i > count - 32) i = count - 32;
-      __m512i sum = _mm512_cvtepu8_epi16(Load256(rows[0] + first + i));
-      for (int r = 1; r < 4; ++r) sum = _mm512_add_epi16(sum, _mm512_cvtepu8_epi16(Load256(rows[r] + first + i)));
+      const __m512i sum = _mm512_add_epi16(
+          _mm512_add_epi16(_mm512_cvtepu8_epi16(Load256(row0 + first + i)), _mm512_cvtepu8_epi16(Load256(row1 + first + i))),
+          _mm512_add_epi16(_mm512_cvtepu8_epi16(Load256(row2 + first + i)), _mm512_cvtepu8_epi16(Load256(row3 + first + i))));
       _mm512_storeu_si512(sums + i, sum);
       if (i == count - 32) break;
     }
@@ -54,12 +61,12 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
       const uint16_t* at = sums + (k - sb);
       const __m512i blur = _mm512_add_epi16(_mm512_add_epi16(Load512(at), Load512(at + c)),
                                             _mm512_add_epi16(Load512(at + 2 * c), Load512(at + 3 * c)));
-      const __m512i v = _mm512_cvtepu8_epi16(Load256(rows[2] + k));
+      const __m512i v = _mm512_cvtepu8_epi16(Load256(row2 + k));
       const __m512i n = _mm512_mullo_epi16(_mm512_sub_epi16(v, _mm512_srli_epi16(blur, 4)), amountV);
       const __m512i q = _mm512_sub_epi16(_mm512_mulhi_epi16(n, tenth), _mm512_srai_epi16(n, 15));
       const __m512i r = _mm512_max_epi16(_mm512_add_epi16(v, q), zero);
       __m512i bytes = _mm512_castsi256_si512(_mm512_cvtusepi16_epi8(r));
-      if (tone != nullptr) {  // 32 bytes through the table: two 128-entry permutes, a select by the top bit
+      if (toned) {  // 32 bytes through the table: two 128-entry permutes, a select by the top bit
         const __m512i low = _mm512_permutex2var_epi8(table[0], bytes, table[1]);
         const __m512i high = _mm512_permutex2var_epi8(table[2], bytes, table[3]);
         bytes = _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high);
@@ -75,6 +82,10 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
 void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                  int32_t amount, int32_t largest) {
   const int32_t c = channels;
+  const uint8_t* const row0 = rows[0];
+  const uint8_t* const row1 = rows[1];
+  const uint8_t* const row2 = rows[2];
+  const uint8_t* const row3 = rows[3];
   const __m512 amountF = _mm512_set1_ps(static_cast<float>(amount)), ten = _mm512_set1_ps(10.0f);
   const __m512i largestV = _mm512_set1_epi32(largest), zero = _mm512_setzero_si512();
   const __mmask32 write = c == 4 ? 0x7777u : 0xFFFFu;  // 16 samples; fourth samples kept
@@ -85,9 +96,10 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
     const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
     for (int32_t i = 0;; i += 16) {
       if (i > count - 16) i = count - 16;
-      __m512i sum = _mm512_cvtepu16_epi32(Load256(rows[0] + 2 * (first + i)));
-      for (int r = 1; r < 4; ++r)
-        sum = _mm512_add_epi32(sum, _mm512_cvtepu16_epi32(Load256(rows[r] + 2 * (first + i))));
+      const int32_t at = 2 * (first + i);
+      const __m512i sum = _mm512_add_epi32(
+          _mm512_add_epi32(_mm512_cvtepu16_epi32(Load256(row0 + at)), _mm512_cvtepu16_epi32(Load256(row1 + at))),
+          _mm512_add_epi32(_mm512_cvtepu16_epi32(Load256(row2 + at)), _mm512_cvtepu16_epi32(Load256(row3 + at))));
       _mm512_storeu_si512(sums + i, sum);
       if (i == count - 16) break;
     }
@@ -97,7 +109,7 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
       const uint32_t* at = sums + (k - sb);
       const __m512i blur = _mm512_add_epi32(_mm512_add_epi32(Load512(at), Load512(at + c)),
                                             _mm512_add_epi32(Load512(at + 2 * c), Load512(at + 3 * c)));
-      const __m512i v = _mm512_cvtepu16_epi32(Load256(rows[2] + 2 * k));
+      const __m512i v = _mm512_cvtepu16_epi32(Load256(row2 + 2 * k));
       const __m512i difference = _mm512_sub_epi32(v, _mm512_srli_epi32(blur, 4));
       const __m512i q =
           _mm512_cvttps_epi32(_mm512_div_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(difference), amountF), ten));
