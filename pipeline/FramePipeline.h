@@ -145,7 +145,9 @@ int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters&
                  FramePipelineHooks& hooks);
 
 // Which kernels the last ProcessFrame on this thread ran, in order (for tests and diagnostics): each
-// ApplyKernel call of the pipeline appends the kernel; the list holds up to 32 entries.
+// stage appends its kernel once, also when it runs band by band or a few rows at a time in the stage
+// chain; a composed table is listed where it applies, also when the 8-bit hue/saturation or sharpness
+// kernel applies it to its results. The list holds up to 32 entries.
 struct PipelineTrace {
   PixelKernel kernels[32];
   int32_t count;
