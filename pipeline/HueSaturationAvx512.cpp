@@ -14,6 +14,12 @@
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi")
 #endif
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 takes the undefined upper halves inside the widening and narrowing intrinsics for
+// uninitialised values; nothing here reads them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace tovira::hue_rows {
 namespace {
@@ -261,6 +267,9 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
 
 }  // namespace tovira::hue_rows
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #if defined(__GNUC__)
 #pragma GCC pop_options
 #endif

@@ -13,6 +13,12 @@
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi")
 #endif
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 takes the undefined upper halves inside the widening and narrowing intrinsics for
+// uninitialised values; nothing here reads them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace tovira::sharpen_rows {
 namespace {
@@ -122,6 +128,9 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
 
 }  // namespace tovira::sharpen_rows
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #if defined(__GNUC__)
 #pragma GCC pop_options
 #endif
