@@ -12,6 +12,12 @@
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512vbmi")
 #endif
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 takes the undefined upper halves inside the widening intrinsics for uninitialised values;
+// nothing here reads them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace tovira::tone_rows {
 
@@ -58,6 +64,9 @@ int64_t Lookup16Avx512(uint8_t* target, const uint8_t* source, int64_t n, const 
 
 }  // namespace tovira::tone_rows
 
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #if defined(__GNUC__)
 #pragma GCC pop_options
 #endif
