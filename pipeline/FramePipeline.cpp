@@ -13,6 +13,7 @@
 #include "pipeline/PixelAccess.h"
 #include "pipeline/RowBandPool.h"
 #include "pipeline/Sharpen.h"
+#include "pipeline/StageChain.h"
 #include "pipeline/Tone.h"
 
 namespace tovira {
@@ -26,6 +27,12 @@ int64_t Run(const ImageView& target, PixelKernel kernel, const ImageView& source
   if (gTrace.count < static_cast<int32_t>(sizeof(gTrace.kernels) / sizeof(gTrace.kernels[0])))
     gTrace.kernels[gTrace.count++] = kernel;
   return ApplyKernel(target, kernel, source, rect, x, y, p, q);
+}
+
+// Appends a kernel that runs outside Run (banded, or in the stage chain) to the trace.
+void Record(PixelKernel kernel) {
+  if (kernel != nullptr && gTrace.count < static_cast<int32_t>(sizeof(gTrace.kernels) / sizeof(gTrace.kernels[0])))
+    gTrace.kernels[gTrace.count++] = kernel;
 }
 
 constexpr int32_t kSignificantBits16 = 12;
@@ -89,17 +96,24 @@ int64_t RunBanded(const ImageView& target, PixelKernel kernel, const ImageView& 
   return 1;
 }
 
-// The copy of the output image into the sharpness scratch image, band by band.
-struct BandedCopy {
-  const ImageView* from;
-  const ImageView* to;
+// A pass of the stage chain, band by band.
+struct ChainPass {
+  const StageChain* chain;
+  bool second;
 };
-void CopyBand(void* context, int32_t band, int32_t bands) {
-  const auto& c = *static_cast<const BandedCopy*>(context);
+void ChainBand(void* context, int32_t band, int32_t bands) {
+  const auto& pass = *static_cast<const ChainPass*>(context);
   int32_t begin, end;
-  EvenBandRows(c.from->height, band, bands, begin, end);
-  if (begin < end)
-    std::memcpy(c.to->row(begin), c.from->row(begin), static_cast<size_t>(c.from->stride) * (end - begin));
+  EvenBandRows(pass.chain->output.height, band, bands, begin, end);
+  if (begin >= end) return;
+  if (pass.second) RunChainSecondPass(*pass.chain, begin, end);
+  else RunChainFirstPass(*pass.chain, begin, end);
+}
+void RunChainPass(const StageChain& chain, bool second) {
+  const int32_t bands = BandCount(chain.output.height);
+  ChainPass pass{&chain, second};
+  if (bands <= 1) ChainBand(&pass, 0, 1);
+  else gPool->run(bands, ChainBand, &pass);
 }
 
 // The 16-bit defect filter as its two independent scans, rows of even and of odd parity.
@@ -126,20 +140,34 @@ ToneKernels KernelsFor(int32_t colourMode) {
   }
 }
 
-// The table stages of `stages` on the output image as one composed table (nothing when none runs).
-void RunToneTables(const ImageView& output, int32_t colourMode, const ToneStages& stages) {
-  if (!stages.gamma && !stages.contrast && !stages.brightness) return;
-  if (colourMode == kColourMode8 || colourMode == kColourMode24 || colourMode == kColourMode32) {
-    uint8_t table[256];
-    ComposeToneTable8(stages, colourMode != kColourMode8, table);
-    ToneTableRecord record{table, 8};
-    RunBanded(output, colourMode == kColourMode8 ? ToneTableGray8 : ToneTableBgr8, output, &record, 0);
+// A composed tone table and its record, on the stack (nothing is allocated per frame).
+struct ToneTables {
+  uint8_t table8[256];
+  uint16_t table16[1 << kSignificantBits16];
+  ToneTableRecord record;
+};
+
+bool EightBit(int32_t colourMode) {
+  return colourMode == kColourMode8 || colourMode == kColourMode24 || colourMode == kColourMode32;
+}
+
+PixelKernel ToneTableKernel(int32_t colourMode) {
+  const bool grey = colourMode == kColourMode8 || colourMode == kColourMode16;
+  if (EightBit(colourMode)) return grey ? ToneTableGray8 : ToneTableBgr8;
+  return grey ? ToneTableGray16 : ToneTableBgr16;
+}
+
+// The table of the stages that run in `stages`, for the family of `colourMode`; false when none runs.
+bool ComposeTables(int32_t colourMode, const ToneStages& stages, ToneTables& tables) {
+  if (!stages.gamma && !stages.contrast && !stages.brightness) return false;
+  if (EightBit(colourMode)) {
+    ComposeToneTable8(stages, colourMode != kColourMode8, tables.table8);
+    tables.record = ToneTableRecord{tables.table8, 8};
   } else {
-    uint16_t table[1 << kSignificantBits16];
-    ComposeToneTable16(stages, kSignificantBits16, table);
-    ToneTableRecord record{table, kSignificantBits16};
-    RunBanded(output, colourMode == kColourMode16 ? ToneTableGray16 : ToneTableBgr16, output, &record, 0);
+    ComposeToneTable16(stages, kSignificantBits16, tables.table16);
+    tables.record = ToneTableRecord{tables.table16, kSignificantBits16};
   }
+  return true;
 }
 
 int32_t* GrayValues(ImageParameters& parameters) { return &parameters.grayGainR; }
@@ -316,43 +344,48 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
 
   const ToneKernels kernels = KernelsFor(colourMode);
   // 5. Hue and saturation (colour only).
+  HueSaturationRecord hueRecord{};
+  bool hueSaturation = false;
   if (!grey) {
-    HueSaturationRecord record{ReadParameter(parameters.hue), 0, ReadParameter(parameters.saturation),
-                               kSignificantBits16};
-    if (record.hue != 0 || record.saturation != 0) RunBanded(O, kernels.hueSaturation, O, &record, 0);
+    hueRecord = HueSaturationRecord{ReadParameter(parameters.hue), 0, ReadParameter(parameters.saturation),
+                                    kSignificantBits16};
+    hueSaturation = hueRecord.hue != 0 || hueRecord.saturation != 0;
   }
   // 6, 7 and 9 are one table per sample each; the ones that run one after the other (all three while
-  // sharpness is off, else gamma and contrast) are composed into one table and run as one pass.
+  // sharpness is off, else gamma and contrast) are composed into one table.
   ToneStages tones;
   tones.gammaValue = ReadParameter(parameters.gamma);
   tones.gamma = tones.gammaValue != 100;
   tones.contrastValue = ReadParameter(parameters.contrast);
   tones.contrast = tones.contrastValue != 0;
-  const int32_t sharpness = ReadParameter(parameters.sharpness);
-  if (sharpness == 0) {
+  // 8. Sharpness: computed from an unsharpened copy (the scratch image), so every pixel sees
+  // unsharpened neighbours; without a usable scratch image it is left out.
+  const ImageView& scratch = images.sharpnessScratch;
+  ValueRecord sharpness{ReadParameter(parameters.sharpness), kSignificantBits16};
+  if (sharpness.value != 0 && !(IsUsableView(scratch) && scratch.bitsPerPixel == O.bitsPerPixel &&
+                                scratch.width == O.width && scratch.height == O.height && scratch.stride == O.stride))
+    sharpness.value = 0;
+  if (sharpness.value == 0) {
     tones.brightnessValue = ReadParameter(parameters.brightness);
     tones.brightness = tones.brightnessValue != 0;
   }
-  RunToneTables(O, colourMode, tones);
-  // 8. Sharpness: computed from an unsharpened copy, so every pixel sees unsharpened neighbours.
-  if (ValueRecord record{sharpness, kSignificantBits16}; record.value != 0) {
-    const ImageView& scratch = images.sharpnessScratch;
-    const size_t bytes = static_cast<size_t>(O.stride) * static_cast<size_t>(O.height);
-    if (IsUsableView(scratch) && scratch.bitsPerPixel == O.bitsPerPixel && scratch.width == O.width &&
-        scratch.height == O.height && scratch.stride == O.stride) {
-      if (BandCount(O.height) > 1) {
-        BandedCopy copy{&O, &scratch};
-        gPool->run(BandCount(O.height), CopyBand, &copy);
-      } else {
-        std::memcpy(scratch.pixels, O.pixels, bytes);
-      }
-      RunBanded(O, kernels.sharpen, scratch, &record, 2);
-    }
+  // 5 to 9 in one pass over the output image, or in two around the sharpness (see StageChain.h).
+  ToneTables before, after;
+  StageChain chain{O, scratch, hueSaturation ? kernels.hueSaturation : nullptr, &hueRecord, ToneTableKernel(colourMode),
+                   ComposeTables(colourMode, tones, before) ? &before.record : nullptr,
+                   sharpness.value != 0 ? kernels.sharpen : nullptr, &sharpness, nullptr, grey ? 1 : 3,
+                   EightBit(colourMode)};
+  for (PixelKernel k : {chain.hueSaturation, chain.tableBefore ? chain.toneTable : nullptr}) Record(k);
+  if (chain.hueSaturation != nullptr || chain.tableBefore != nullptr || chain.sharpen != nullptr)
+    RunChainPass(chain, false);
+  if (chain.sharpen != nullptr) {
     // 9. Brightness, after the sharpness.
     ToneStages brightness;
     brightness.brightnessValue = ReadParameter(parameters.brightness);
     brightness.brightness = brightness.brightnessValue != 0;
-    RunToneTables(O, colourMode, brightness);
+    chain.tableAfter = ComposeTables(colourMode, brightness, after) ? &after.record : nullptr;
+    for (PixelKernel k : {chain.sharpen, chain.tableAfter ? chain.toneTable : nullptr}) Record(k);
+    RunChainPass(chain, true);
   }
 }
 

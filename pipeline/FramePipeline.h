@@ -10,10 +10,11 @@
 //      it back into the 8-bit raw image (takes effect in colour mode 8 only);
 //   4. demosaic raw -> output (colour modes 24..64), with the white balance while Bayer gain auto is on;
 //   5. hue and saturation (colour modes 24..64; hue != 0 or saturation != 0);
-//   6. gamma (!= 100); 7. contrast (!= 0); 8. sharpness (!= 0; the output image is first copied into
-//      the sharpness scratch image, which becomes the kernel's source); 9. brightness (!= 0).
+//   6. gamma (!= 100); 7. contrast (!= 0); 8. sharpness (!= 0; computed from the unsharpened image,
+//      which the stages before it write into the sharpness scratch image); 9. brightness (!= 0).
 // Gamma, contrast and brightness are per-sample tables: those that follow each other without the
 // sharpness between them run as one composed table (ToneTable* kernels), with the same result.
+// Stages 5 to 9 run as one pass over the output image, or two around the sharpness (StageChain.h).
 // Every parameter is read when its stage starts; the caller's thread may change them meanwhile.
 #pragma once
 
@@ -144,7 +145,9 @@ int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters&
                  FramePipelineHooks& hooks);
 
 // Which kernels the last ProcessFrame on this thread ran, in order (for tests and diagnostics): each
-// ApplyKernel call of the pipeline appends the kernel; the list holds up to 32 entries.
+// stage appends its kernel once, also when it runs band by band or a few rows at a time in the stage
+// chain; a composed table is listed where it applies, also when the 8-bit hue/saturation or sharpness
+// kernel applies it to its results. The list holds up to 32 entries.
 struct PipelineTrace {
   PixelKernel kernels[32];
   int32_t count;

@@ -7,6 +7,7 @@
 
 #include "pipeline/HueSaturationRows.h"
 #include "pipeline/PixelAccess.h"
+#include "pipeline/Tone.h"
 #include "pipeline/VectorPath.h"
 
 namespace tovira {
@@ -196,9 +197,12 @@ int32_t HueSaturationRowSse2(const uint8_t* s, uint8_t* t, int32_t n, int32_t so
 template <class Sample>
 int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x,
                       int32_t y, int32_t targetBpp, int32_t sourceBpp, int32_t targetStride,
-                      int32_t sourceStride, const void* p) {
+                      int32_t sourceStride, const void* p, const void* q) {
   constexpr int32_t kSampleBytes = sizeof(Sample);
   if (p == nullptr || targetBpp < 3 * kSampleBytes || sourceBpp < 3 * kSampleBytes) return 0;
+  // 8-bit samples: a tone table for the results (see HueSaturation.h).
+  const uint8_t* tone = nullptr;
+  if (sizeof(Sample) == 1 && q != nullptr) tone = static_cast<const uint8_t*>(static_cast<const ToneTableRecord*>(q)->table);
   const auto& record = *static_cast<const HueSaturationRecord*>(p);
   // Built for this call only: two instances with different saturations never share it.
   uint8_t saturationTable[256];
@@ -216,15 +220,25 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
                     (sourceBpp == 3 * kSampleBytes || sourceBpp == 4 * kSampleBytes);
   const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
                                             static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),
-                                            offsets ? offsets->at : nullptr};
+                                            offsets ? offsets->at : nullptr, tone};
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     int32_t j = 0;
-    if (wide) {
-      j = sizeof(Sample) == 1 ? hue_rows::Row8Avx2(s, t, rect.width(), sourceBpp, rowConstants)
-                              : hue_rows::Row16Avx2(s, t, rect.width(), sourceBpp, shift, rowConstants);
+    if (wide && ActiveVectorPath() == VectorPath::kAvx512) {
+      j = sizeof(Sample) == 1 ? hue_rows::Row8Avx512(s, t, rect.width(), sourceBpp, rowConstants)
+                              : hue_rows::Row16Avx512(s, t, rect.width(), sourceBpp, shift, rowConstants);
       s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
+    }
+    // The pixels from here on get the tone table after the transform (the AVX-512 rows applied it).
+    uint8_t* const untoned = t;
+    const int32_t tonedPixels = j;
+    if (wide) {
+      const int32_t more = sizeof(Sample) == 1
+                               ? hue_rows::Row8Avx2(s, t, rect.width() - j, sourceBpp, rowConstants)
+                               : hue_rows::Row16Avx2(s, t, rect.width() - j, sourceBpp, shift, rowConstants);
+      s += static_cast<intptr_t>(more) * sourceBpp, t += static_cast<intptr_t>(more) * targetBpp;
+      j += more;
     }
     if (vector) {
       const int32_t more =
@@ -256,6 +270,11 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
         Store16(t + 4, static_cast<uint16_t>(((packed >> 16) & 0xFF) << shift));
       }
     }
+    if (tone != nullptr) {
+      uint8_t* at = untoned;
+      for (int32_t k = tonedPixels; k < rect.width(); ++k, at += targetBpp)
+        for (int c = 0; c < 3; ++c) at[c] = tone[at[c]];
+    }
   }
   return 1;
 }
@@ -264,11 +283,11 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
 
 TOVIRA_PIXEL_KERNEL(HueSaturationBgr8) {
   return HueSaturation<uint8_t>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
-                                sourceStride, p);
+                                sourceStride, p, q);
 }
 TOVIRA_PIXEL_KERNEL(HueSaturationBgr16) {
   return HueSaturation<uint16_t>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
-                                 sourceStride, p);
+                                 sourceStride, p, nullptr);
 }
 
 }  // namespace tovira

@@ -10,7 +10,9 @@
 
 namespace tovira {
 
-// In place on the output image, p = HueSaturationRecord. HueSaturationBgr8 works on 24/32-bit pixels,
+// In place on the output image (or into another image of the same layout), p = HueSaturationRecord.
+// HueSaturationBgr8 also takes q = a ToneTableRecord (or nullptr): its 256-entry table is applied to
+// every sample the kernel writes, grey pixels included, as ToneTableBgr8 would after it. HueSaturationBgr8 works on 24/32-bit pixels,
 // HueSaturationBgr16 on 48/64-bit pixels whose samples are first reduced to 8 bits (>> bits - 8) and
 // widened again when stored. A grey pixel keeps its value.
 TOVIRA_PIXEL_KERNEL(HueSaturationBgr8);

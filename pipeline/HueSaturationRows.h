@@ -1,5 +1,6 @@
-// Internal interface between the hue/saturation kernels (HueSaturation.cpp) and their AVX2 body
-// (HueSaturationAvx2.cpp, compiled for AVX2 and only called when the CPU has it). Not for other callers.
+// Internal interface between the hue/saturation kernels (HueSaturation.cpp) and their AVX2 and AVX-512
+// bodies (HueSaturationAvx2.cpp, HueSaturationAvx512.cpp, each compiled for its instruction set and only
+// called when the CPU has it). Not for other callers.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@ struct RowConstants {
   int16_t sectors;         // hue shift / 255
   int16_t saturation;      // saturation + 256 (1..511)
   const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d], readable 3 bytes past
+  const uint8_t* tone;     // 8-bit rows of the AVX-512 body: a 256-entry table for the results, or nullptr
 };
 
 // A row of n pixels of 8-bit samples, bpp 3 or 4 in source and target alike (a fourth byte of the target
@@ -22,5 +24,10 @@ int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp,
 // samples.
 int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                   const RowConstants& k);
+
+// The same rows with AVX-512 (BW, VBMI), in groups of 32 pixels; returns the pixels done.
+int32_t Row8Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
+int32_t Row16Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
+                    const RowConstants& k);
 
 }  // namespace tovira::hue_rows

@@ -6,6 +6,7 @@
 
 #include "pipeline/PixelAccess.h"
 #include "pipeline/SharpenRows.h"
+#include "pipeline/Tone.h"
 #include "pipeline/VectorPath.h"
 
 namespace tovira {
@@ -26,7 +27,7 @@ constexpr int32_t kVectorStrip = sharpen_rows::kStrip;  // samples per strip of 
 // truncated.
 bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                       int32_t bpp, int32_t targetStride, int32_t sourceStride, int32_t amount,
-                      int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd) {
+                      int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd, const uint8_t* tone) {
   const int32_t kBegin = colBegin * bpp, kEnd = colEnd * bpp;
   if (kEnd - kBegin < 16) return false;
   const intptr_t targetShift = static_cast<intptr_t>(x - rect.left) * bpp;
@@ -36,15 +37,17 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
   const __m128i keep = bpp == 4 ? _mm_set1_epi32(static_cast<int32_t>(0xFF000000u)) : zero;
   alignas(16) uint16_t sums[kVectorStrip + 16];
   const bool avx2 = HasAvx2Path(ActiveVectorPath());
+  const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
-    if (avx2) {
-      sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount);
+    if (avx512 && kEnd - kBegin >= 32) {
+      sharpen_rows::Row8Avx512(rows, out, kBegin, kEnd, bpp, amount, tone);
       continue;
     }
-    for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
+    if (avx2) sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount);
+    for (int32_t stripBegin = avx2 ? kEnd : kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
       // Output samples [sb, se); the strip is widened backwards when its tail is shorter than a step.
       const int32_t se = std::min(stripBegin + kVectorStrip, kEnd);
       const int32_t sb = std::max(kBegin, std::min(stripBegin, se - 16));
@@ -88,6 +91,9 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
         if (k == lastStep) break;
       }
     }
+    if (tone != nullptr)  // the table after the sharpness, on the samples written
+      for (int32_t k = kBegin; k < kEnd; ++k)
+        if (bpp != 4 || k % 4 != 3) out[k] = tone[out[k]];
   }
   return true;
 }
@@ -110,10 +116,15 @@ bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect&
   const __m128i keep = bpp == 8 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : zero;
   alignas(16) uint32_t sums[kVectorStrip + 16];
   const bool avx2 = HasAvx2Path(ActiveVectorPath());
+  const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx512 && kEnd - kBegin >= 16) {
+      sharpen_rows::Row16Avx512(rows, out, kBegin, kEnd, c, amount, largest);
+      continue;
+    }
     if (avx2) {
       sharpen_rows::Row16Avx2(rows, out, kBegin, kEnd, c, amount, largest);
       continue;
@@ -170,10 +181,13 @@ bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect&
 template <class Sample, int Channels>
 int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                 int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
-                const void* p) {
+                const void* p, const void* q) {
   constexpr int32_t kSampleBytes = sizeof(Sample);
   if (p == nullptr || targetBpp < Channels * kSampleBytes || sourceBpp < Channels * kSampleBytes) return 0;
   const auto& record = *static_cast<const ValueRecord*>(p);
+  // 8-bit samples: a tone table for the results (see Sharpen.h).
+  const uint8_t* tone = nullptr;
+  if (sizeof(Sample) == 1 && q != nullptr) tone = static_cast<const uint8_t*>(static_cast<const ToneTableRecord*>(q)->table);
   const int32_t largest = sizeof(Sample) == 1 ? 255 : LargestSample(record.significantBits);
   const int32_t amount = Clamp(record.value, 0, 30);  // the setter's range; keeps the product small
   auto read = [](const uint8_t* at) -> int32_t {
@@ -191,7 +205,7 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
   if (packed && target != source && ActiveVectorPath() != VectorPath::kScalar) {
     if constexpr (sizeof(Sample) == 1) {
       if (SharpenRows8Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, rowBegin,
-                           rowEnd, colBegin, colEnd))
+                           rowEnd, colBegin, colEnd, tone))
         return 1;
     } else {
       if (SharpenRows16Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, largest,
@@ -224,7 +238,7 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
               (sums[ch] + sums[Channels + ch] + sums[2 * Channels + ch] + sums[3 * Channels + ch]) >> 4;
           const int32_t v = read(s + static_cast<intptr_t>(c) * sourceBpp + ch * kSampleBytes);
           const int32_t sharpened = Clamp(v + amount * (v - blur) / 10, 0, largest);
-          if constexpr (sizeof(Sample) == 1) out[ch] = static_cast<uint8_t>(sharpened);
+          if constexpr (sizeof(Sample) == 1) out[ch] = static_cast<uint8_t>(tone ? tone[sharpened] : sharpened);
           else Store16(out + ch * kSampleBytes, static_cast<uint16_t>(sharpened));
         }
       }
@@ -236,16 +250,16 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
 }  // namespace
 
 TOVIRA_PIXEL_KERNEL(SharpenGray8) {
-  return Sharpen<uint8_t, 1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p);
+  return Sharpen<uint8_t, 1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p, q);
 }
 TOVIRA_PIXEL_KERNEL(SharpenGray16) {
-  return Sharpen<uint16_t, 1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p);
+  return Sharpen<uint16_t, 1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p, q);
 }
 TOVIRA_PIXEL_KERNEL(SharpenBgr8) {
-  return Sharpen<uint8_t, 3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p);
+  return Sharpen<uint8_t, 3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p, q);
 }
 TOVIRA_PIXEL_KERNEL(SharpenBgr16) {
-  return Sharpen<uint16_t, 3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p);
+  return Sharpen<uint16_t, 3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride, p, q);
 }
 
 }  // namespace tovira

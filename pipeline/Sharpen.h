@@ -10,7 +10,8 @@ namespace tovira {
 // ValueRecord {sharpness 0..30, significant bits}. For rows and columns 2 .. size-3 of the rectangle:
 // b = (sum of the 16 source samples in columns x-2..x+1, rows y-2..y+1) >> 4, out = src + (s * (src -
 // b)) / 10 (division truncated towards zero) limited to 0..largest. The two outermost rows and columns
-// on each side are not written.
+// on each side are not written. The 8-bit families also take q = a ToneTableRecord (or nullptr): its
+// 256-entry table is applied to every sample they write, as ToneTable* would after them.
 TOVIRA_PIXEL_KERNEL(SharpenGray8);
 TOVIRA_PIXEL_KERNEL(SharpenGray16);
 TOVIRA_PIXEL_KERNEL(SharpenBgr8);

@@ -1,5 +1,6 @@
-// Internal interface between the sharpness kernels (Sharpen.cpp) and their AVX2 rows (SharpenAvx2.cpp,
-// compiled for AVX2 and only called when the CPU has it). Not for other callers.
+// Internal interface between the sharpness kernels (Sharpen.cpp) and their AVX2 and AVX-512 rows
+// (SharpenAvx2.cpp, SharpenAvx512.cpp, each compiled for its instruction set and only called when the
+// CPU has it). Not for other callers.
 #pragma once
 
 #include <cstdint>
@@ -16,5 +17,12 @@ void Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_
               int32_t amount);
 void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                int32_t amount, int32_t largest);
+
+// The same with AVX-512 (BW, VBMI): at least 32 samples for 8-bit, 16 for 16-bit samples. `tone`: a
+// 256-entry table the 8-bit results go through, or nullptr.
+void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+                int32_t amount, const uint8_t* tone);
+void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+                 int32_t amount, int32_t largest);
 
 }  // namespace tovira::sharpen_rows

@@ -126,18 +126,25 @@ int64_t Lookup16(uint8_t* target, const uint8_t* source, const KernelRect& rect,
                  int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
                  const uint16_t* table, int32_t largest) {
   if (targetBpp < 2 * Channels || sourceBpp < 2 * Channels) return 0;
+  const bool wide = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     if (targetBpp == 2 * Channels && sourceBpp == 2 * Channels) {  // packed samples: one flat run
       const int32_t n = rect.width() * Channels;
-      for (int32_t j = 0; j < n; ++j) {
+      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup16Avx512(t, s, n, table, largest, false)) : 0;
+      for (; j < n; ++j) {
         const int32_t v = Load16(s + 2 * j);
         Store16(t + 2 * j, table[v > largest ? largest : v]);
       }
       continue;
     }
-    for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
+    int32_t j = 0;
+    if (Channels == 3 && targetBpp == 8 && sourceBpp == 8 && wide) {  // BGR + a fourth sample kept
+      j = static_cast<int32_t>(tone_rows::Lookup16Avx512(t, s, rect.width() * 4, table, largest, true)) / 4;
+      s += 8 * j, t += 8 * j;
+    }
+    for (; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
       for (int c = 0; c < Channels; ++c) {
         // Samples above the significant range read the table's last entry.
         const int32_t v = Load16(s + 2 * c);

@@ -10,6 +10,7 @@
 #include "pipeline/HueSaturation.h"
 #include "pipeline/Sharpen.h"
 #include "pipeline/Tone.h"
+#include "pipeline/VectorPath.h"
 #include "tests/native/KernelTestSupport.h"
 
 namespace tovira::test {
@@ -364,6 +365,46 @@ TEST(HueSaturation, SixteenBitFamilyWorksOnBits4To11AndLeavesTheFourthSample) {
       for (int c = 0; c < 3 && !grey; ++c) ASSERT_EQ(narrow.get(x, y, c) << 4, wide.get(x, y, c, true));
       ASSERT_EQ(before.get(x, y, 3, true), wide.get(x, y, 3, true));
     }
+}
+
+// The 16-bit composed tables on every vector path against the scalar loop: grey, BGR and BGR with a
+// fourth sample, in place and into another image, odd widths, samples above the table's last entry
+// (which read that entry), and tables of 12 and 16 significant bits (the last entry at the very end).
+TEST(ToneTable16, VectorPathsEqualScalarForEveryLayoutAndOutOfRangeSamples) {
+  std::mt19937 rng(16);
+  struct Case {
+    PixelKernel kernel;
+    uint16_t bits;
+  };
+  const Case cases[] = {{ToneTableGray16, 16}, {ToneTableBgr16, 48}, {ToneTableBgr16, 64}};
+  for (int32_t significant : {12, 16}) {
+    std::vector<uint16_t> table(size_t{1} << significant);
+    for (auto& v : table) v = static_cast<uint16_t>(rng());
+    ToneTableRecord record{table.data(), significant};
+    for (const Case& c : cases)
+      for (int w : {1, 7, 31, 32, 33, 100, 257}) {
+        TestImage source(w, 4, c.bits, w % 2 * 4);
+        source.fillRandom(rng, 65535, true);
+        source.set(0, 0, 0, (1 << significant) - 1, true);  // the last entry itself
+        TestImage target(w, 4, c.bits, 4);
+        target.fillRandom(rng, 65535, true);
+        SetVectorPath(VectorPath::kScalar);
+        TestImage expectedInPlace = source, expected = target;
+        ApplyKernel(expectedInPlace.view(), c.kernel, expectedInPlace.view(), nullptr, 0, 0, &record);
+        ApplyKernel(expected.view(), c.kernel, source.view(), nullptr, 0, 0, &record);
+        for (VectorPath path : {VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512}) {
+          SetVectorPath(path);
+          TestImage inPlace = source, out = target;
+          ApplyKernel(inPlace.view(), c.kernel, inPlace.view(), nullptr, 0, 0, &record);
+          ApplyKernel(out.view(), c.kernel, source.view(), nullptr, 0, 0, &record);
+          EXPECT_EQ(expectedInPlace.bytes(), inPlace.bytes())
+              << "bits " << c.bits << " width " << w << " table bits " << significant << " " << VectorPathName(path);
+          EXPECT_EQ(expected.bytes(), out.bytes())
+              << "bits " << c.bits << " width " << w << " table bits " << significant << " " << VectorPathName(path);
+        }
+      }
+  }
+  SetVectorPath(VectorPath::kAuto);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The frame pipeline's fast paths (composed tone tables, vector kernels, row bands on worker threads)
-// against the stages run one by one through the single kernels, which stay the reference: random frames
-// of odd and even sizes with padded strides, every Bayer mode and every colour mode, byte for byte.
+// The frame pipeline's fast paths (composed tone tables, the stages after the demosaic chained into one
+// or two passes, vector kernels, row bands on worker threads) against the stages run one by one through
+// the single kernels on their scalar loops, which stay the reference: random frames of odd and even
+// sizes with padded strides, every Bayer mode, every colour mode and every vector path, byte for byte.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -13,6 +14,7 @@
 #include "pipeline/RowBandPool.h"
 #include "pipeline/Sharpen.h"
 #include "pipeline/Tone.h"
+#include "pipeline/VectorPath.h"
 #include "tests/native/KernelTestSupport.h"
 
 namespace tovira::test {
@@ -51,8 +53,27 @@ struct Frame {
   }
 };
 
-// The stages of a frame without grey processing or balances, each through its own kernel.
+// Runs its scope on the scalar loops, then goes back to the path that was forced before.
+class ScalarScope {
+ public:
+  ScalarScope() : saved_(ActiveVectorPath()) { SetVectorPath(VectorPath::kScalar); }
+  ~ScalarScope() { SetVectorPath(saved_); }
+
+ private:
+  VectorPath saved_;
+};
+
+// Forces a vector path for a test and goes back to the automatic choice at its end.
+struct ForcedPath {
+  explicit ForcedPath(VectorPath path) { SetVectorPath(path); }
+  ~ForcedPath() { SetVectorPath(VectorPath::kAuto); }
+};
+constexpr VectorPath kPaths[] = {VectorPath::kScalar, VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512};
+
+// The stages of a frame without grey processing or balances, each through its own kernel on its
+// scalar loops, over the whole image, one after the other.
 void ReferenceFrame(Frame& f, int32_t mode, const ImageParameters& p) {
+  ScalarScope scalar;
   const bool wide = mode == kColourMode16 || mode == kColourMode48 || mode == kColourMode64;
   const bool grey = mode == kColourMode8 || mode == kColourMode16;
   const ImageView raw = wide ? f.raw16.view() : f.raw8.view();
@@ -105,6 +126,7 @@ TEST(PipelineEquivalence, EveryColourModeAndBayerModeMatchesTheStagesRunOneByOne
   RowBandPool two(2), three(3);
   RowBandPool* pools[] = {nullptr, &two, &three};
   int cases = 0;
+  for (VectorPath path : kPaths)
   for (RowBandPool* pool : pools)
   for (int32_t mode = kColourMode8; mode <= kColourMode64; ++mode)
     for (int bayer = 0; bayer < 4; ++bayer)
@@ -117,28 +139,33 @@ TEST(PipelineEquivalence, EveryColourModeAndBayerModeMatchesTheStagesRunOneByOne
         ImageParameters working = parameters;
         AnalogueState analogue{};
         NoDevice hooks;
-        ProcessFrame(fast.images(), mode, working, analogue, hooks, pool);
+        {
+          ForcedPath forced(path);
+          ProcessFrame(fast.images(), mode, working, analogue, hooks, pool);
+        }
         ReferenceFrame(reference, mode, parameters);
         ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes())
-            << "threads " << (pool ? pool->threads() : 0) << " mode " << mode << " bayer " << bayer << " size " << size[0] << "x" << size[1] << " hue "
+            << VectorPathName(path) << " threads " << (pool ? pool->threads() : 0) << " mode " << mode << " bayer " << bayer << " size " << size[0] << "x" << size[1] << " hue "
             << parameters.hue << " saturation " << parameters.saturation << " gamma " << parameters.gamma
             << " contrast " << parameters.contrast << " sharpness " << parameters.sharpness << " brightness "
             << parameters.brightness;
         ++cases;
       }
-  EXPECT_EQ(3 * 6 * 4 * 6, cases);
+  EXPECT_EQ(4 * 3 * 6 * 4 * 6, cases);
 }
 
-// Every combination of the three table stages, with and without the sharpness between them.
-TEST(PipelineEquivalence, ComposedToneTablesEqualTheSingleStagesInEveryCombination) {
+// Every combination of hue/saturation and the three table stages, with and without the sharpness
+// between them, in every colour mode (the grey modes have no hue stage).
+TEST(PipelineEquivalence, ChainedStagesEqualTheSingleStagesInEveryCombination) {
   std::mt19937 rng(77);
-  for (int32_t mode : {kColourMode8, kColourMode16, kColourMode24, kColourMode64})
-    for (int mask = 1; mask < 16; ++mask) {
+  for (int32_t mode = kColourMode8; mode <= kColourMode64; ++mode)
+    for (int mask = 1; mask < 32; ++mask) {
       ImageParameters p = NeutralImageParameters();
-      if (mask & 1) p.gamma = 37 + mask * 9;
-      if (mask & 2) p.contrast = mask * 15 - 120;
-      if (mask & 4) p.brightness = mask * 33 - 250;
+      if (mask & 1) p.gamma = 37 + mask * 4;
+      if (mask & 2) p.contrast = mask * 7 - 120;
+      if (mask & 4) p.brightness = mask * 16 - 250;
       if (mask & 8) p.sharpness = 11;
+      if (mask & 16) p.hue = 97, p.saturation = -60 + mask;
       const uint32_t seed = rng();
       std::mt19937 a(seed), b(seed);
       Frame fast(31, 67, mode, 4, a), reference(31, 67, mode, 4, b);
@@ -149,6 +176,59 @@ TEST(PipelineEquivalence, ComposedToneTablesEqualTheSingleStagesInEveryCombinati
       ProcessFrame(fast.images(), mode, working, analogue, hooks, mask % 2 ? &pool : nullptr);
       ReferenceFrame(reference, mode, p);
       ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes()) << "mode " << mode << " mask " << mask;
+    }
+}
+
+// Rows wide enough that the chained passes work on a band a few rows at a time, so steps end inside
+// bands and the sharpness's halo rows come from the neighbouring step or band; and images so narrow or
+// low that the sharpness leaves every pixel to the copy from the unsharpened image.
+TEST(PipelineEquivalence, ChainedPassesOverWideRowsAndTinyImages) {
+  std::mt19937 rng(4242);
+  const int sizes[][2] = {{1501, 45}, {2999, 21}, {4, 40}, {40, 4}, {5, 5}, {1, 1}};
+  RowBandPool two(2);
+  for (RowBandPool* pool : {static_cast<RowBandPool*>(nullptr), &two})
+    for (int32_t mode = kColourMode8; mode <= kColourMode64; ++mode)
+      for (const auto& size : sizes)
+        for (int sharpness : {0, 30}) {
+          ImageParameters p = NeutralImageParameters();
+          p.bayerMode = static_cast<int>(rng() % 4);
+          p.hue = 200, p.saturation = 90, p.gamma = 130, p.contrast = 20, p.brightness = 40;
+          p.sharpness = sharpness;
+          const uint32_t seed = rng();
+          std::mt19937 a(seed), b(seed);
+          Frame fast(size[0], size[1], mode, 8, a), reference(size[0], size[1], mode, 8, b);
+          ImageParameters working = p;
+          AnalogueState analogue{};
+          NoDevice hooks;
+          ProcessFrame(fast.images(), mode, working, analogue, hooks, pool);
+          ReferenceFrame(reference, mode, p);
+          ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes())
+              << "mode " << mode << " size " << size[0] << "x" << size[1] << " sharpness " << sharpness
+              << " threads " << (pool ? 2 : 1);
+        }
+}
+
+// Without a scratch image that matches the output (missing, or of another size or stride) the
+// sharpness is left out and the other stages still run, brightness included.
+TEST(PipelineEquivalence, SharpnessWithoutAMatchingScratchImageIsLeftOut) {
+  std::mt19937 rng(99);
+  for (int32_t mode : {kColourMode8, kColourMode24, kColourMode48, kColourMode64})
+    for (int variant = 0; variant < 3; ++variant) {
+      ImageParameters p = NeutralImageParameters();
+      p.hue = 45, p.gamma = 120, p.contrast = 15, p.sharpness = 20, p.brightness = -40;
+      const uint32_t seed = rng();
+      std::mt19937 a(seed), b(seed);
+      Frame fast(40, 36, mode, 0, a), reference(40, 36, mode, 0, b);
+      TestImage other(variant == 1 ? 39 : 40, 36, kOutputBits[mode], variant == 2 ? 4 : 0);
+      FrameImages images = fast.images();
+      images.sharpnessScratch = variant == 0 ? ImageView{} : other.view();
+      ImageParameters working = p;
+      AnalogueState analogue{};
+      NoDevice hooks;
+      ProcessFrame(images, mode, working, analogue, hooks);
+      p.sharpness = 0;
+      ReferenceFrame(reference, mode, p);
+      ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes()) << "mode " << mode << " variant " << variant;
     }
 }
 

@@ -1,0 +1,275 @@
+// AVX-512 (BW, VBMI) body of the hue/saturation transform: the integer steps of HueSaturation.cpp on
+// 32 pixels at a time, with mask registers where the narrower bodies blend, and byte or word permutes
+// that gather the channels of 32 packed pixels into 16-bit lanes and scatter them back. This file is
+// compiled for AVX-512 through the target pragma below and its functions run only after
+// CpuHasAvx512Vbmi(); nothing else with external linkage is defined here, and no inline function or
+// template of another header is used.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "pipeline/HueSaturationRows.h"
+
+#if defined(__GNUC__)
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512vbmi")
+#endif
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 takes the undefined upper halves inside the widening and narrowing intrinsics for
+// uninitialised values; nothing here reads them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace tovira::hue_rows {
+namespace {
+
+// Permute indices for 32 pixels of bpp bytes (8-bit samples) or bpp / 2 samples (16-bit samples).
+struct Indices {
+  alignas(64) uint8_t gather8[3][64];    // channel c of pixel k into byte 2k (odd bytes zeroed by a mask)
+  alignas(64) uint8_t pack[64];          // blue then green low bytes: bytes 0..31 blue, 32..63 green
+  alignas(64) uint8_t scatter8[2][64];   // output bytes 0..63, 64..127 from (blue/green bytes, red words)
+  alignas(64) uint16_t gather16[3][32];  // channel c of pixel k: word (bpp / 2) k + c, modulo 64
+  __mmask32 upper16[3];                  // pixels whose channel c lies in words 64..127
+  alignas(64) uint16_t scatter16[4][32]; // output word j of register r: from blue (0..31) or green (32..63)
+  __mmask32 red16[4];                    // output words of register r that come from red
+};
+
+Indices MakeIndices(int bpp, bool sixteen) {
+  Indices m{};
+  const int samples = sixteen ? bpp / 2 : bpp;  // per pixel
+  for (int c = 0; c < 3; ++c)
+    for (int k = 0; k < 32; ++k) {
+      m.gather8[c][2 * k] = static_cast<uint8_t>(samples * k + c);
+      m.gather8[c][2 * k + 1] = 0;
+      const int w = samples * k + c;
+      m.gather16[c][k] = static_cast<uint16_t>(w % 64);
+      if (w >= 64) m.upper16[c] |= 1u << k;
+    }
+  for (int k = 0; k < 32; ++k) {
+    m.pack[k] = static_cast<uint8_t>(2 * k);            // blue word k, low byte
+    m.pack[32 + k] = static_cast<uint8_t>(64 + 2 * k);  // green word k, low byte
+  }
+  for (int half = 0; half < 2; ++half)
+    for (int o = 0; o < 64; ++o) {
+      const int at = 64 * half + o, k = at / samples, c = at % samples;
+      uint8_t from = 0;
+      if (k < 32 && c < 3) from = static_cast<uint8_t>(c == 2 ? 64 + 2 * k : 32 * c + k);
+      m.scatter8[half][o] = from;
+    }
+  for (int r = 0; r < 4; ++r)
+    for (int j = 0; j < 32; ++j) {
+      const int w = 32 * r + j, k = w / samples, c = w % samples;
+      uint16_t from = 0;
+      if (k < 32 && c < 2) from = static_cast<uint16_t>(32 * c + k);
+      if (k < 32 && c == 2) from = static_cast<uint16_t>(k), m.red16[r] |= 1u << j;
+      m.scatter16[r][j] = from;
+    }
+  return m;
+}
+
+const Indices& IndicesFor(int bpp) {
+  static const Indices three = MakeIndices(3, false), four = MakeIndices(4, false);
+  static const Indices six = MakeIndices(6, true), eight = MakeIndices(8, true);
+  switch (bpp) {
+    case 3: return three;
+    case 4: return four;
+    case 6: return six;
+    default: return eight;
+  }
+}
+
+inline __m512i Load(const void* at) { return _mm512_load_si512(at); }
+
+// floor(0xFF0000 / c) for c = 0..255 (0 for c = 0) as three byte tables: bits 8..15, 16..23 and 0..7.
+// Built by the compiler: nothing in this file runs before a CPU check.
+struct Reciprocals {
+  alignas(64) uint8_t highLow[256], highHigh[256], low[256];
+  constexpr Reciprocals() : highLow{}, highHigh{}, low{} {
+    for (uint32_t c = 0; c < 256; ++c) {
+      const uint32_t r = c == 0 ? 0 : 0xFF0000u / c;
+      highLow[c] = static_cast<uint8_t>(r >> 8), highHigh[c] = static_cast<uint8_t>(r >> 16);
+      low[c] = static_cast<uint8_t>(r);
+    }
+  }
+};
+constexpr Reciprocals kReciprocals{};
+
+// table[v] for 32 values 0..255 in 16-bit lanes, as 16-bit lanes: two 128-entry byte permutes, each
+// writing the even bytes whose index has the top bit clear or set.
+[[gnu::always_inline]] inline __m512i ByteEntry(const uint8_t* table, __m512i v) {
+  const __mmask64 even = 0x5555555555555555ull, top = _mm512_movepi8_mask(v);
+  const __m512i low = _mm512_maskz_permutex2var_epi8(even & ~top, _mm512_load_si512(table), v,
+                                                     _mm512_load_si512(table + 64));
+  const __m512i high = _mm512_maskz_permutex2var_epi8(even & top, _mm512_load_si512(table + 128), v,
+                                                      _mm512_load_si512(table + 192));
+  return _mm512_or_si512(low, high);
+}
+
+// Thirty-two pixels (blue, green, red 0..255 in 16-bit lanes) through the transform; grey pixels
+// (chroma 0) keep their values.
+// The row's constants in registers, made once before a row's loop (the stores of the loop could alias a
+// constant read through a pointer, which would then be read again on every step).
+struct Constants {
+  __m512i steps, sectors, factor;
+};
+Constants MakeConstants(const RowConstants& k) {
+  return {_mm512_set1_epi16(k.steps), _mm512_set1_epi16(k.sectors), _mm512_set1_epi16(k.saturation)};
+}
+
+[[gnu::always_inline]] inline void TransformThirtyTwo(__m512i& blue, __m512i& green, __m512i& red,
+                                                      const Constants& k) {
+  const __m512i one = _mm512_set1_epi16(1);
+  const __m512i hi = _mm512_max_epi16(_mm512_max_epi16(red, green), blue);
+  const __m512i lo = _mm512_min_epi16(_mm512_min_epi16(red, green), blue);
+  const __m512i chroma = _mm512_sub_epi16(hi, lo), sum = _mm512_add_epi16(hi, lo);
+  const __mmask32 blueTop = _mm512_cmpgt_epi16_mask(blue, red) & _mm512_cmpgt_epi16_mask(blue, green);
+  const __mmask32 greenOver = _mm512_cmpgt_epi16_mask(green, red);  // not red >= green
+  __m512i sector = _mm512_mask_mov_epi16(_mm512_set1_epi16(1), greenOver, _mm512_set1_epi16(3));
+  sector = _mm512_mask_mov_epi16(sector, blueTop, _mm512_set1_epi16(5));
+  __m512i d = _mm512_sub_epi16(green, blue);
+  d = _mm512_mask_sub_epi16(d, greenOver, blue, red);
+  d = _mm512_mask_sub_epi16(d, blueTop, red, green);
+  const __mmask32 negative = _mm512_movepi16_mask(d);
+  sector = _mm512_mask_sub_epi16(sector, negative, sector, one);
+  d = _mm512_mask_add_epi16(d, negative, d, chroma);
+
+  // Saturation table [chroma] = min((chroma * factor + 128) >> 8, 255), from the 32-bit product.
+  const __m512i factor = k.factor;
+  const __m512i productLow = _mm512_mullo_epi16(chroma, factor);
+  const __m512i productHigh = _mm512_mulhi_epu16(chroma, factor);
+  const __m512i largest = _mm512_set1_epi16(255);
+  __m512i saturated = _mm512_srli_epi16(_mm512_add_epi16(_mm512_srli_epi16(productLow, 1), _mm512_set1_epi16(64)), 7);
+  saturated = _mm512_mask_mov_epi16(_mm512_min_epi16(saturated, largest),
+                                    _mm512_test_epi16_mask(productHigh, productHigh), largest);
+  const __m512i limit = _mm512_min_epi16(sum, _mm512_sub_epi16(_mm512_set1_epi16(511), sum));
+  const __m512i newChroma = _mm512_min_epi16(limit, saturated);
+  const __m512i grey = _mm512_srli_epi16(_mm512_sub_epi16(sum, newChroma), 1);
+  const __m512i amplitude = _mm512_sub_epi16(_mm512_srli_epi16(_mm512_add_epi16(sum, newChroma), 1), grey);
+
+  // The rounded offset (d * r + 0x8000) >> 16 with r = floor(0xFF0000 / chroma), on 16-bit lanes: with
+  // r = 256 high + low, d * high is below 65536 (at most 65280, as d <= chroma) and d * low is at most
+  // 65025, so the offset is (d * high + ((d * low) >> 8) + 128) >> 8 without a carry out of 16 bits
+  // (the offset is at most 255). high and low come from byte tables of the 256 chromas.
+  const __m512i highWord = _mm512_or_si512(ByteEntry(kReciprocals.highLow, chroma),
+                                           _mm512_slli_epi16(ByteEntry(kReciprocals.highHigh, chroma), 8));
+  const __m512i lowWord = ByteEntry(kReciprocals.low, chroma);
+  const __m512i offset = _mm512_srli_epi16(
+      _mm512_add_epi16(_mm512_mullo_epi16(d, highWord),
+                       _mm512_add_epi16(_mm512_srli_epi16(_mm512_mullo_epi16(d, lowWord), 8), _mm512_set1_epi16(128))),
+      8);
+
+  __m512i t = _mm512_add_epi16(offset, k.steps);
+  const __mmask32 wraps = _mm512_cmpgt_epi16_mask(t, _mm512_set1_epi16(254));
+  __m512i s = _mm512_add_epi16(sector, k.sectors);
+  s = _mm512_mask_add_epi16(s, wraps, s, one);
+  s = _mm512_mask_sub_epi16(s, _mm512_cmpgt_epi16_mask(s, _mm512_set1_epi16(5)), s, _mm512_set1_epi16(6));
+  t = _mm512_mask_sub_epi16(t, wraps, t, largest);
+  const __m512i ramp =
+      _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(amplitude, t), _mm512_set1_epi16(128)), 8);
+
+  // Sector s (0..5): red is full in 0..2, green in 2..4, blue in 4, 5, 0 (compared unsigned, so 0 - 1
+  // is large); red rises in 5 and falls in 2, green rises in 1 and falls in 4, blue rises in 3, falls in 0.
+  auto is = [&](int16_t sector) { return _mm512_cmpeq_epi16_mask(s, _mm512_set1_epi16(sector)); };
+  const __m512i three = _mm512_set1_epi16(3);
+  const __mmask32 redFull = _mm512_cmplt_epu16_mask(s, three);
+  const __mmask32 greenFull = _mm512_cmplt_epu16_mask(_mm512_sub_epi16(s, _mm512_set1_epi16(2)), three);
+  const __mmask32 blueFull = _mm512_cmpge_epu16_mask(_mm512_sub_epi16(s, one), three);
+  auto channel = [&](__mmask32 full, __mmask32 falls, __mmask32 rises) {
+    __m512i v = _mm512_mask_add_epi16(grey, full, grey, amplitude);
+    v = _mm512_mask_add_epi16(v, rises, v, ramp);
+    return _mm512_mask_sub_epi16(v, falls, v, ramp);
+  };
+  const __mmask32 colour = _mm512_test_epi16_mask(chroma, chroma);
+  red = _mm512_mask_mov_epi16(red, colour, channel(redFull, is(2), is(5)));
+  green = _mm512_mask_mov_epi16(green, colour, channel(greenFull, is(4), is(1)));
+  blue = _mm512_mask_mov_epi16(blue, colour, channel(blueFull, is(0), is(3)));
+}
+
+// A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a
+// select by the top bit of each byte).
+struct ToneTable {
+  __m512i part[4];
+};
+[[gnu::always_inline]] inline __m512i Tone(__m512i v, const ToneTable& table) {
+  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
+  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
+}
+
+}  // namespace
+
+int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
+  if (bpp != 3 && bpp != 4) return 0;
+  const Indices& m = IndicesFor(bpp);
+  const __mmask64 evenBytes = 0x5555555555555555ull;
+  // 3 bytes per pixel: 96 bytes a step, the second register half used; 4: 128 bytes, fourth bytes kept.
+  const __mmask64 tail = bpp == 3 ? 0xFFFFFFFFull : ~0ull;
+  const __mmask64 write = bpp == 3 ? ~0ull : 0x7777777777777777ull;
+  const __mmask64 writeTail = tail & write;
+  ToneTable tone{};
+  const bool toned = k.tone != nullptr;
+  if (toned)
+    for (int i = 0; i < 4; ++i) tone.part[i] = _mm512_loadu_si512(k.tone + 64 * i);
+  const Constants constants = MakeConstants(k);
+  const __m512i gatherBlue = Load(m.gather8[0]), gatherGreen = Load(m.gather8[1]), gatherRed = Load(m.gather8[2]);
+  const __m512i pack = Load(m.pack), scatterFirst = Load(m.scatter8[0]), scatterSecond = Load(m.scatter8[1]);
+  int32_t done = 0;
+  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
+    const __m512i a = _mm512_loadu_si512(s), b = _mm512_maskz_loadu_epi8(tail, s + 64);
+    __m512i blue = _mm512_maskz_permutex2var_epi8(evenBytes, a, gatherBlue, b);
+    __m512i green = _mm512_maskz_permutex2var_epi8(evenBytes, a, gatherGreen, b);
+    __m512i red = _mm512_maskz_permutex2var_epi8(evenBytes, a, gatherRed, b);
+    TransformThirtyTwo(blue, green, red, constants);
+    const __m512i blueGreen = _mm512_permutex2var_epi8(blue, pack, green);
+    __m512i first = _mm512_permutex2var_epi8(blueGreen, scatterFirst, red);
+    __m512i second = _mm512_permutex2var_epi8(blueGreen, scatterSecond, red);
+    if (toned) first = Tone(first, tone), second = Tone(second, tone);
+    _mm512_mask_storeu_epi8(t, write, first);
+    _mm512_mask_storeu_epi8(t + 64, writeTail, second);
+  }
+  return done;
+}
+
+int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {
+  if (bpp != 6 && bpp != 8) return 0;
+  const Indices& m = IndicesFor(bpp);
+  const int registers = bpp / 2;  // 64-byte registers per 32 pixels
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  const __m512i largest = _mm512_set1_epi16(255);
+  const __mmask32 write = bpp == 6 ? ~0u : 0x77777777u;  // the fourth sample of 64-bit pixels is kept
+  const Constants constants = MakeConstants(k);
+  int32_t done = 0;
+  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
+    const __m512i r0 = _mm512_loadu_si512(s), r1 = _mm512_loadu_si512(s + 64), r2 = _mm512_loadu_si512(s + 128);
+    const __m512i r3 = registers == 4 ? _mm512_loadu_si512(s + 192) : r2;
+    __m512i original[3], eight[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m512i index = Load(m.gather16[c]);
+      original[c] = _mm512_mask_blend_epi16(m.upper16[c], _mm512_permutex2var_epi16(r0, index, r1),
+                                            _mm512_permutex2var_epi16(r2, index, r3));
+      // Samples above the significant range read as the largest 8-bit level.
+      eight[c] = _mm512_min_epu16(_mm512_srl_epi16(original[c], count), largest);
+    }
+    const __mmask32 grey = _mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]);
+    TransformThirtyTwo(eight[0], eight[1], eight[2], constants);
+    __m512i result[3];
+    for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);
+    for (int r = 0; r < registers; ++r) {
+      const __m512i index = Load(m.scatter16[r]);
+      __m512i out = _mm512_permutex2var_epi16(result[0], index, result[1]);
+      out = _mm512_mask_permutexvar_epi16(out, m.red16[r], index, result[2]);
+      _mm512_mask_storeu_epi16(t + 64 * r, write, out);
+    }
+  }
+  return done;
+}
+
+}  // namespace tovira::hue_rows
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#if defined(__GNUC__)
+#pragma GCC pop_options
+#endif

@@ -1,0 +1,105 @@
+#include "pipeline/StageChain.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pipeline/ApplyKernel.h"
+#include "pipeline/Tone.h"
+
+namespace tovira {
+namespace {
+
+// Rows per step: about 128 KiB of output, so a step's rows stay in the core's second-level cache
+// from one stage to the next (a full-width 48-bit row is 23 KiB).
+constexpr int32_t kStepBytes = 128 * 1024;
+
+int32_t StepRows(const ImageView& image) { return std::max(1, kStepBytes / std::max(1, image.stride)); }
+
+ImageView RowsOf(const ImageView& image, int32_t top, int32_t bottom) {
+  ImageView v = image;
+  v.pixels = image.row(top);
+  v.height = bottom - top;
+  return v;
+}
+
+// The 8-bit table of a ToneTableRecord.
+const uint8_t* Table8(const void* record) {
+  return static_cast<const uint8_t*>(static_cast<const ToneTableRecord*>(record)->table);
+}
+
+// Columns [left, right) of row `row`: the samples the stages write, from the scratch image into the
+// output (a fourth sample of the output keeps its value), through `table` (8-bit samples) if given.
+void CopyPixels(const StageChain& c, int32_t row, int32_t left, int32_t right, const uint8_t* table) {
+  if (left >= right) return;
+  if (table != nullptr) {
+    const int32_t bpp = c.output.bytesPerPixel();
+    const uint8_t* from = c.scratch.row(row) + static_cast<intptr_t>(left) * bpp;
+    uint8_t* to = c.output.row(row) + static_cast<intptr_t>(left) * bpp;
+    for (int32_t i = left; i < right; ++i, from += bpp, to += bpp)
+      for (int32_t ch = 0; ch < c.channels; ++ch) to[ch] = table[from[ch]];
+    return;
+  }
+  const int32_t bpp = c.output.bytesPerPixel();
+  const int32_t sampleBytes = c.output.bitsPerPixel == 16 || c.output.bitsPerPixel >= 48 ? 2 : 1;
+  const int32_t written = c.channels * sampleBytes;
+  const uint8_t* from = c.scratch.row(row) + static_cast<intptr_t>(left) * bpp;
+  uint8_t* to = c.output.row(row) + static_cast<intptr_t>(left) * bpp;
+  if (written == bpp) {
+    std::memcpy(to, from, static_cast<size_t>(right - left) * bpp);
+    return;
+  }
+  for (int32_t i = left; i < right; ++i, from += bpp, to += bpp) std::memcpy(to, from, written);
+}
+
+}  // namespace
+
+void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
+  const int32_t step = StepRows(c.output);
+  for (int32_t top = begin; top < end; top += step) {
+    const int32_t bottom = std::min(end, top + step);
+    const ImageView out = RowsOf(c.output, top, bottom);
+    // With sharpness the result goes to the scratch image: the sharpness's unsharpened source.
+    const ImageView into = c.sharpen == nullptr ? out : RowsOf(c.scratch, top, bottom);
+    if (c.hueSaturation != nullptr) {
+      ApplyKernel(into, c.hueSaturation, out, nullptr, 0, 0, c.hueRecord,
+                  c.kernelsTakeTables ? c.tableBefore : nullptr);
+      if (c.tableBefore != nullptr && !c.kernelsTakeTables)
+        ApplyKernel(into, c.toneTable, into, nullptr, 0, 0, c.tableBefore);
+      continue;
+    }
+    if (c.tableBefore != nullptr)
+      ApplyKernel(into, c.toneTable, out, nullptr, 0, 0, c.tableBefore);
+    else if (c.sharpen != nullptr)
+      std::memcpy(into.pixels, out.pixels, static_cast<size_t>(out.stride) * out.height);
+  }
+}
+
+void RunChainSecondPass(const StageChain& c, int32_t begin, int32_t end) {
+  const int32_t height = c.output.height, width = c.output.width;
+  const int32_t step = StepRows(c.output);
+  for (int32_t top = begin; top < end; top += step) {
+    const int32_t bottom = std::min(end, top + step);
+    // The sharpness writes rows and columns 2 .. size-3 of what it sees; with two rows more on each
+    // side (clipped to the image) those are exactly rows top .. bottom-1 away from the image's edges.
+    const int32_t from = std::max(0, top - 2), to = std::min(height, bottom + 2);
+    // 8-bit families: the sharpness and the copy apply the table after it themselves.
+    const bool tableHere = c.tableAfter != nullptr && c.kernelsTakeTables;
+    const uint8_t* table = tableHere ? Table8(c.tableAfter) : nullptr;
+    ApplyKernel(RowsOf(c.output, from, to), c.sharpen, RowsOf(c.scratch, from, to), nullptr, 0, 0,
+                c.sharpenRecord, tableHere ? c.tableAfter : nullptr);
+    for (int32_t row = top; row < bottom; ++row) {
+      if (row < 2 || row >= height - 2 || width < 5) {
+        CopyPixels(c, row, 0, width, table);
+      } else {
+        CopyPixels(c, row, 0, 2, table);
+        CopyPixels(c, row, width - 2, width, table);
+      }
+    }
+    if (c.tableAfter != nullptr && !tableHere) {
+      const ImageView out = RowsOf(c.output, top, bottom);
+      ApplyKernel(out, c.toneTable, out, nullptr, 0, 0, c.tableAfter);
+    }
+  }
+}
+
+}  // namespace tovira

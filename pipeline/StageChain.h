@@ -1,0 +1,41 @@
+// The stages after the demosaic (hue and saturation, the composed tone table before the sharpness, the
+// sharpness, the table after it) as at most two passes over the output image instead of one per stage.
+// Each pass walks a band of rows a few rows at a time and runs every stage of the pass on those rows
+// while they are still in cache; the result is that of the stages run one after the other over the
+// whole image.
+//
+// Without sharpness, the first pass is the whole chain, in place on the output image. With sharpness,
+// the first pass writes its result into the sharpness scratch image (the unsharpened copy the
+// sharpness reads; no separate copy), and the second pass sharpens from the scratch image into the
+// output, gives the pixels the sharpness leaves alone (two rows and columns at each edge) the scratch
+// value, and runs the table after the sharpness in place. The second pass reads two rows above and
+// below its band from the scratch image, so every band's first pass must be done before any second
+// pass starts.
+#pragma once
+
+#include <cstdint>
+
+#include "pipeline/ImageView.h"
+
+namespace tovira {
+
+struct StageChain {
+  ImageView output;
+  ImageView scratch;             // same geometry as the output; used only with sharpness
+  PixelKernel hueSaturation;     // nullptr: not run
+  void* hueRecord;               // HueSaturationRecord
+  PixelKernel toneTable;         // the family's ToneTable kernel
+  void* tableBefore;             // ToneTableRecord of the composed table before the sharpness, or nullptr
+  PixelKernel sharpen;           // nullptr: no sharpness (everything in the first pass)
+  void* sharpenRecord;           // ValueRecord
+  void* tableAfter;              // ToneTableRecord of the table after the sharpness, or nullptr
+  int32_t channels;              // samples per pixel the stages write: 1 (grey) or 3 (a fourth is kept)
+  bool kernelsTakeTables;        // 8-bit families: the hue/saturation and sharpness kernels apply the
+                                 // table that follows them to their results (q), saving a pass
+};
+
+// Rows [begin, end) of the output image.
+void RunChainFirstPass(const StageChain& chain, int32_t begin, int32_t end);
+void RunChainSecondPass(const StageChain& chain, int32_t begin, int32_t end);
+
+}  // namespace tovira
