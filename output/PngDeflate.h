@@ -2,6 +2,12 @@
 // first), each filtered with the filter that libpng's default heuristic picks (the smallest sum of the
 // filtered bytes read as signed values), compressed into one zlib stream by libdeflate. The caller puts
 // the stream into IDAT chunks.
+//
+// A large image is compressed in parts of whole rows, one zlib stream made of independently compressed
+// pieces (each but the last ends with an empty stored block on a byte boundary, as after zlib's full
+// flush). The parts depend only on the image's size, so the file is the same whatever the number of
+// cores; the caller's thread and, where a second core exists, one helper thread started for this call
+// share them.
 #pragma once
 
 #include <cstdint>
@@ -12,3 +18,6 @@
 // when memory runs out.
 bool DeflatePngImage(const uint8_t* const* rows, int width, int height, int bitsPerPixel,
                      std::vector<uint8_t>& stream);
+
+// The number of parts DeflatePngImage compresses such an image in (1, 2, 4 or 8).
+int PngStreamParts(int width, int height, int bitsPerPixel);

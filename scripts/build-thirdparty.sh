@@ -8,8 +8,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cache="$top/.cache/thirdparty"
 prefix="$cache/install"
 stamp="$prefix/.built-v1"
-# libdeflate (the PNG writer's deflate) has a stamp of its own, so an existing cache only adds it.
-deflateStamp="$prefix/.built-libdeflate-v1"
+# libdeflate (the PNG writer's deflate) has a stamp of its own, so an existing cache only adds it (v2:
+# with the patch below).
+deflateStamp="$prefix/.built-libdeflate-v2"
 [ -f "$stamp" ] && [ -f "$deflateStamp" ] && exit 0
 
 if ! grep -rqs '^deb-src .*bookworm main\|^Types: deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
@@ -35,10 +36,15 @@ done
 
 src() { ls -d "$cache/src/$1"-*/ | head -n 1; }
 
-# libdeflate 1.14 builds with a plain Makefile; its library is the C files of lib/ and lib/x86/.
+# libdeflate 1.14 builds with a plain Makefile; its library is the C files of lib/ and lib/x86/. It is
+# built from a copy of the source with scripts/patches/libdeflate-compress-part.patch applied (one
+# function that compresses a part of a stream without ending it; the patch says why).
 if [ ! -f "$deflateStamp" ]; then
-  deflateSource=$(src libdeflate)
-  rm -rf "$cache/build/deflate" && mkdir -p "$cache/build/deflate" "$prefix/include" "$prefix/lib" "$prefix/licenses"
+  rm -rf "$cache/build/deflate" "$cache/build/deflate-src"
+  cp -r "$(src libdeflate)" "$cache/build/deflate-src"
+  patch -s -d "$cache/build/deflate-src" -p1 < "$top/scripts/patches/libdeflate-compress-part.patch"
+  deflateSource="$cache/build/deflate-src/"
+  mkdir -p "$cache/build/deflate" "$prefix/include" "$prefix/lib" "$prefix/licenses"
   for c in "$deflateSource"lib/*.c "$deflateSource"lib/x86/*.c; do
     x86_64-w64-mingw32-gcc-posix -O2 -DNDEBUG -I"$deflateSource" -c "$c" \
       -o "$cache/build/deflate/$(basename "$(dirname "$c")")_$(basename "${c%.c}").o"

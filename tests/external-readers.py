@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Opens the files the SDK wrote (tests/dll/EnvExternalFilesTests.cpp) with readers that share no code
-with it, ImageMagick, FFmpeg and pngcheck, and compares their pixels with the frame the SDK returned.
+with it, ImageMagick, FFmpeg and pngcheck, and compares their pixels with the frame the SDK returned;
+then the PNGs of sizes written in one or several compressed parts.
 
 usage: external-readers.py <folder>
 """
 import os
 import struct
+from array import array
 import subprocess
 import sys
 
@@ -64,6 +66,53 @@ def mean_abs(a, b):
     if len(a) != len(b) or not a:
         return float("inf")
     return sum(abs(x - y) for x, y in zip(a, b)) / len(a)
+
+
+def file_samples(frame, width, height, stride, bits):
+    """The bytes ImageMagick and FFmpeg give for the frame's PNG (gray or red, green, blue; 16-bit
+    samples widened by 4 bits, little-endian), built with array slicing so large frames stay quick."""
+    deep = bits in (16, 48, 64)
+    channels = {8: 1, 16: 1, 24: 3, 32: 4, 48: 3, 64: 4}[bits]
+    row_bytes = width * channels * (2 if deep else 1)
+    rows = b"".join(frame[y * stride:y * stride + row_bytes] for y in range(height))
+    if deep:
+        samples = array("H")
+        samples.frombytes(rows)
+        samples = array("H", map((16).__mul__, samples))
+    else:
+        samples = bytearray(rows)
+    if channels == 1:
+        return bytes(samples)
+    out = array("H", bytes(6 * width * height)) if deep else bytearray(3 * width * height)
+    for c in range(3):
+        out[c::3] = samples[2 - c::channels]  # blue-first in the SDK's buffers
+    return bytes(out)
+
+
+def check_png_parts(folder):
+    """PNGs whose image data was compressed in one or several parts (tests/dll/EnvExternalFilesTests.cpp):
+    pngcheck, ImageMagick and FFmpeg must read each one back exactly."""
+    listing = os.path.join(folder, "png-index.txt")
+    check(os.path.exists(listing), "png-index.txt written")
+    if not os.path.exists(listing):
+        return
+    for line in open(listing):
+        bits, width, height, stride = (int(v) for v in line.split())
+        base = os.path.join(folder, "png%02d-%dx%d" % (bits, width, height))
+        what = "%d-bit PNG %d x %d" % (bits, width, height)
+        frame = open(base + ".frame", "rb").read()
+        expected = file_samples(frame, width, height, stride, bits)
+        checked = subprocess.run(["pngcheck", "-q", base + ".png"], capture_output=True, text=True)
+        check(checked.returncode == 0, "%s passes pngcheck: %s" % (what, checked.stdout.strip()))
+        deep = bits in (16, 48, 64)
+        kind = "gray" if bits in (8, 16) else "rgb"
+        magick = subprocess.run([CONVERT, base + ".png", "-depth", "16" if deep else "8", "-endian", "LSB",
+                                 kind + ":-"], capture_output=True).stdout
+        check(magick == expected, "%s pixels (ImageMagick)" % what)
+        formats = {8: "gray", 16: "gray16le", 24: "rgb24", 48: "rgb48le", 64: "rgb48le"}
+        ffmpeg = subprocess.run(["ffmpeg", "-v", "error", "-i", base + ".png", "-f", "rawvideo", "-pix_fmt",
+                                 formats[bits], "-"], capture_output=True).stdout
+        check(ffmpeg == expected, "%s pixels (FFmpeg)" % what)
 
 
 def main(folder):
@@ -140,6 +189,8 @@ def main(folder):
     # A later frame of the same scene: only the moving element and the frame-number strip differ.
     check(mean_abs(list(raw), expected) < 12.0, "AVI frame shows the scene upright (mean difference %.2f)"
           % mean_abs(list(raw), expected))
+
+    check_png_parts(folder)
 
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0

@@ -63,4 +63,42 @@ TEST(EnvExternalFiles, EveryColourModeInEveryFileType) {
     EXPECT_EQ(Tovira_Release(h), 1);
 }
 
+// PNG files of sizes the writer compresses in one, two, four and eight parts, odd widths and tiny
+// images, each next to its frame, listed in png-index.txt as "bits width height stride".
+TEST(EnvExternalFiles, PngInPartsAndTinyImages) {
+    const std::string folder = OutputFolder();
+    ASSERT_FALSE(folder.empty()) << "TOVIRA_EXTERNAL_FILES_DIR is not set";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    struct Shape { int bits, width, height; };
+    const Shape shapes[] = {
+        {48, 17, 9},      {24, 33, 7},      {8, 9, 5},        // small: one part
+        {48, 1001, 701},  {64, 1001, 701},  {8, 2049, 2049},  // two parts
+        {48, 1001, 1401}, {16, 2001, 2101},                   // four parts
+        {24, 2731, 2049},                                     // eight parts
+    };
+    std::FILE* index = std::fopen((folder + "\\png-index.txt").c_str(), "w");
+    ASSERT_NE(index, nullptr);
+    for (const Shape& s : shapes) {
+        const int h = OpenCamera(nullptr, s.width, s.height);
+        ASSERT_NE(h, 0) << s.width << " x " << s.height;
+        ASSERT_EQ(Tovira_SetColorMode(h, s.bits), 1);
+        ASSERT_EQ(Tovira_SnapShot(h, nullptr, 0, 1), 1) << s.bits << " bits: error " << Tovira_GetLastError(h);
+        const int stride = StrideOf(s.width, s.bits);
+        std::vector<uint8_t> frame(static_cast<size_t>(stride) * s.height);
+        ASSERT_EQ(Tovira_GetImage(h, frame.data(), static_cast<int>(frame.size()), 1), 1);
+        char name[64];
+        std::snprintf(name, sizeof name, "png%02d-%dx%d", s.bits, s.width, s.height);
+        const std::string base = folder + "\\" + name;
+        std::FILE* f = std::fopen((base + ".frame").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(frame.data(), 1, frame.size(), f), frame.size());
+        std::fclose(f);
+        EXPECT_EQ(Tovira_SaveImage(h, (base + ".png").c_str(), 5), 1) << name;
+        std::fprintf(index, "%d %d %d %d\n", s.bits, s.width, s.height, stride);
+        Tovira_Close(h);
+        EXPECT_EQ(Tovira_Release(h), 1);
+    }
+    std::fclose(index);
+}
+
 }  // namespace
