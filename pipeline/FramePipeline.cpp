@@ -257,13 +257,17 @@ int32_t AutoIris(const ImageView& raw, AnalogueState& analogue, FramePipelineHoo
   return 1;
 }
 
-int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters& parameters,
-                 FramePipelineHooks& hooks) {
+namespace {
+
+// The white balance before a demosaic (measured when automatic) and the demosaic's colour record;
+// false when the images do not fit a demosaic (nothing measured then).
+bool PrepareDemosaic(const ImageView& target, const ImageView& raw, ImageParameters& parameters,
+                     FramePipelineHooks& hooks, ColourRecord& colour) {
   const bool sixteen = raw.bitsPerPixel == 16;
-  if (!IsUsableView(raw) || !IsUsableView(target)) return 0;
+  if (!IsUsableView(raw) || !IsUsableView(target)) return false;
   if (sixteen ? (target.bitsPerPixel != 48 && target.bitsPerPixel != 64)
               : (raw.bitsPerPixel != 8 || (target.bitsPerPixel != 24 && target.bitsPerPixel != 32)))
-    return 0;
+    return false;
 
   if (ReadParameter(parameters.bayerGainAuto) != 0) {
     WhiteBalanceRecord balance{ReadParameter(parameters.bayerGainBlue),
@@ -281,8 +285,18 @@ int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters&
       WriteParameter(parameters.whiteBalanceOnce2, 0);
     }
   }
-  ColourRecord colour{ReadParameter(parameters.bayerMode), ReadParameter(parameters.bayerGainRed),
-                      ReadParameter(parameters.bayerGainGreen), ReadParameter(parameters.bayerGainBlue)};
+  colour = ColourRecord{ReadParameter(parameters.bayerMode), ReadParameter(parameters.bayerGainRed),
+                        ReadParameter(parameters.bayerGainGreen), ReadParameter(parameters.bayerGainBlue)};
+  return true;
+}
+
+}  // namespace
+
+int32_t Demosaic(const ImageView& target, const ImageView& raw, ImageParameters& parameters,
+                 FramePipelineHooks& hooks) {
+  ColourRecord colour;
+  if (!PrepareDemosaic(target, raw, parameters, hooks, colour)) return 0;
+  const bool sixteen = raw.bitsPerPixel == 16;
   RunBanded(target, sixteen ? DemosaicInterior16 : DemosaicInterior8, raw, &colour, 2);
   Run(target, sixteen ? DemosaicBorder16 : DemosaicBorder8, raw, &colour);
   return 1;
@@ -334,13 +348,17 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
   }
 
   const bool grey = colourMode == kColourMode8 || colourMode == kColourMode16;
+  ColourRecord colour{};
+  bool demosaic = false;
   if (grey) {
     // 3. Grey processing.
     GrayProcessing(R, images, colourMode, parameters, hooks);
   } else {
-    // 4. Demosaic.
-    Demosaic(O, R, parameters, hooks);
+    // 4. Demosaic: the white balance now; the demosaic itself below, alone or as the chain's first stage.
+    demosaic = PrepareDemosaic(O, R, parameters, hooks, colour);
   }
+  const PixelKernel demosaicInterior = R.bitsPerPixel == 16 ? DemosaicInterior16 : DemosaicInterior8;
+  const PixelKernel demosaicBorder = R.bitsPerPixel == 16 ? DemosaicBorder16 : DemosaicBorder8;
 
   const ToneKernels kernels = KernelsFor(colourMode);
   // 5. Hue and saturation (colour only).
@@ -375,9 +393,21 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
                    ComposeTables(colourMode, tones, before) ? &before.record : nullptr,
                    sharpness.value != 0 ? kernels.sharpen : nullptr, &sharpness, nullptr, grey ? 1 : 3,
                    EightBit(colourMode)};
+  const bool firstPass = chain.hueSaturation != nullptr || chain.tableBefore != nullptr || chain.sharpen != nullptr;
+  if (demosaic && firstPass && R.width == O.width && R.height == O.height) {
+    // The interior demosaic runs step by step inside the first pass; its border goes first into the
+    // image that pass writes.
+    Record(demosaicInterior);
+    Run(ChainFirstTarget(chain), demosaicBorder, R, &colour);
+    chain.demosaic = demosaicInterior;
+    chain.raw = R;
+    chain.colourRecord = &colour;
+  } else if (demosaic) {
+    RunBanded(O, demosaicInterior, R, &colour, 2);
+    Run(O, demosaicBorder, R, &colour);
+  }
   for (PixelKernel k : {chain.hueSaturation, chain.tableBefore ? chain.toneTable : nullptr}) Record(k);
-  if (chain.hueSaturation != nullptr || chain.tableBefore != nullptr || chain.sharpen != nullptr)
-    RunChainPass(chain, false);
+  if (firstPass) RunChainPass(chain, false);
   if (chain.sharpen != nullptr) {
     // 9. Brightness, after the sharpness.
     ToneStages brightness;

@@ -180,10 +180,11 @@ Constants MakeConstants(const RowConstants& k) {
     v = _mm512_mask_add_epi16(v, rises, v, ramp);
     return _mm512_mask_sub_epi16(v, falls, v, ramp);
   };
-  const __mmask32 colour = _mm512_test_epi16_mask(chroma, chroma);
-  red = _mm512_mask_mov_epi16(red, colour, channel(redFull, is(2), is(5)));
-  green = _mm512_mask_mov_epi16(green, colour, channel(greenFull, is(4), is(1)));
-  blue = _mm512_mask_mov_epi16(blue, colour, channel(blueFull, is(0), is(3)));
+  // A grey pixel needs no select: with chroma 0 the new chroma is 0, so grey is its own value and the
+  // amplitude and the ramp are 0.
+  red = channel(redFull, is(2), is(5));
+  green = channel(greenFull, is(4), is(1));
+  blue = channel(blueFull, is(0), is(3));
 }
 
 // A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a

@@ -54,23 +54,34 @@ void CopyPixels(const StageChain& c, int32_t row, int32_t left, int32_t right, c
 }  // namespace
 
 void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
-  const int32_t step = StepRows(c.output);
+  int32_t step = StepRows(c.output);
+  // A demosaic step must start on an even row, so that its rows keep the Bayer phase of the frame.
+  if (c.demosaic != nullptr) step = std::max(2, step & ~1);
+  const ImageView& target = ChainFirstTarget(c);
   for (int32_t top = begin; top < end; top += step) {
     const int32_t bottom = std::min(end, top + step);
-    const ImageView out = RowsOf(c.output, top, bottom);
     // With sharpness the result goes to the scratch image: the sharpness's unsharpened source.
-    const ImageView into = c.sharpen == nullptr ? out : RowsOf(c.scratch, top, bottom);
+    const ImageView into = RowsOf(target, top, bottom);
+    // The demosaiced rows: demosaiced here straight into the target, or already in the output.
+    ImageView source = RowsOf(c.output, top, bottom);
+    if (c.demosaic != nullptr) {
+      // The interior demosaic writes rows 2 .. size-3 of what it sees; with two raw rows more on each
+      // side (clipped to the frame) those are exactly rows top .. bottom-1 away from the frame's edges.
+      const int32_t from = std::max(0, top - 2), to = std::min(c.output.height, bottom + 2);
+      ApplyKernel(RowsOf(target, from, to), c.demosaic, RowsOf(c.raw, from, to), nullptr, 0, 0, c.colourRecord);
+      source = into;
+    }
     if (c.hueSaturation != nullptr) {
-      ApplyKernel(into, c.hueSaturation, out, nullptr, 0, 0, c.hueRecord,
+      ApplyKernel(into, c.hueSaturation, source, nullptr, 0, 0, c.hueRecord,
                   c.kernelsTakeTables ? c.tableBefore : nullptr);
       if (c.tableBefore != nullptr && !c.kernelsTakeTables)
         ApplyKernel(into, c.toneTable, into, nullptr, 0, 0, c.tableBefore);
       continue;
     }
     if (c.tableBefore != nullptr)
-      ApplyKernel(into, c.toneTable, out, nullptr, 0, 0, c.tableBefore);
-    else if (c.sharpen != nullptr)
-      std::memcpy(into.pixels, out.pixels, static_cast<size_t>(out.stride) * out.height);
+      ApplyKernel(into, c.toneTable, source, nullptr, 0, 0, c.tableBefore);
+    else if (c.sharpen != nullptr && c.demosaic == nullptr)
+      std::memcpy(into.pixels, source.pixels, static_cast<size_t>(source.stride) * source.height);
   }
 }
 

@@ -11,6 +11,13 @@
 // value, and runs the table after the sharpness in place. The second pass reads two rows above and
 // below its band from the scratch image, so every band's first pass must be done before any second
 // pass starts.
+//
+// The demosaic can run as the first stage of the first pass: each step demosaics the interior of its
+// own rows (reading two raw rows beyond them) straight into the image the pass writes, and the stages
+// after it find those rows in cache instead of reading the whole demosaiced frame back from memory.
+// With sharpness that image is the scratch image, so the output is written only once, by the second
+// pass. The demosaic's border (two rows and columns at each edge) must be in that image before the
+// pass starts.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +39,16 @@ struct StageChain {
   int32_t channels;              // samples per pixel the stages write: 1 (grey) or 3 (a fourth is kept)
   bool kernelsTakeTables;        // 8-bit families: the hue/saturation and sharpness kernels apply the
                                  // table that follows them to their results (q), saving a pass
+  PixelKernel demosaic = nullptr;  // interior demosaic run first in each step; nullptr: the output
+                                   // already holds the demosaiced frame
+  ImageView raw{};                 // the demosaic's source, same width and height as the output
+  void* colourRecord = nullptr;    // ColourRecord of the demosaic
 };
+
+// The image the first pass writes: the scratch image with sharpness, else the output.
+inline const ImageView& ChainFirstTarget(const StageChain& chain) {
+  return chain.sharpen != nullptr ? chain.scratch : chain.output;
+}
 
 // Rows [begin, end) of the output image.
 void RunChainFirstPass(const StageChain& chain, int32_t begin, int32_t end);

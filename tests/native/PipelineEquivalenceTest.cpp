@@ -72,11 +72,12 @@ constexpr VectorPath kPaths[] = {VectorPath::kScalar, VectorPath::kSse2, VectorP
 
 // The stages of a frame without grey processing or balances, each through its own kernel on its
 // scalar loops, over the whole image, one after the other.
-void ReferenceFrame(Frame& f, int32_t mode, const ImageParameters& p) {
+// `otherRaw` replaces the frame's raw image.
+void ReferenceFrame(Frame& f, int32_t mode, const ImageParameters& p, TestImage* otherRaw = nullptr) {
   ScalarScope scalar;
   const bool wide = mode == kColourMode16 || mode == kColourMode48 || mode == kColourMode64;
   const bool grey = mode == kColourMode8 || mode == kColourMode16;
-  const ImageView raw = wide ? f.raw16.view() : f.raw8.view();
+  const ImageView raw = otherRaw != nullptr ? otherRaw->view() : wide ? f.raw16.view() : f.raw8.view();
   const ImageView out = f.output(mode).view();
   ColourRecord colour{p.bayerMode, p.bayerGainRed, p.bayerGainGreen, p.bayerGainBlue};
   ThresholdRecord threshold{kDefectThreshold};
@@ -206,6 +207,67 @@ TEST(PipelineEquivalence, ChainedPassesOverWideRowsAndTinyImages) {
               << "mode " << mode << " size " << size[0] << "x" << size[1] << " sharpness " << sharpness
               << " threads " << (pool ? 2 : 1);
         }
+}
+
+// The demosaic runs inside the chain's first pass, a few rows at a time: rows so wide that the steps
+// are a handful of rows (odd step sizes made even, steps ending inside bands of odd heights), every Bayer
+// mode, with each stage alone after it and all of them, on 1, 2 and 3 threads.
+TEST(PipelineEquivalence, DemosaicInsideTheChainAtStepAndBandEdges) {
+  std::mt19937 rng(2024);
+  const int sizes[][2] = {{2731, 53}, {5461, 35}, {1877, 7}};
+  RowBandPool two(2), three(3);
+  const int stageSets[][4] = {{0, 0, 0, 25}, {150, 40, 0, 0}, {0, 0, 60, 0}, {300, -80, -30, 7}};  // hue, saturation, contrast, sharpness
+  for (RowBandPool* pool : {static_cast<RowBandPool*>(nullptr), &two, &three})
+    for (int32_t mode : {kColourMode24, kColourMode32, kColourMode48, kColourMode64})
+      for (const auto& size : sizes)
+        for (const auto& stages : stageSets) {
+          ImageParameters p = NeutralImageParameters();
+          p.bayerMode = static_cast<int>(rng() % 4);
+          p.bayerGainRed = 90, p.bayerGainBlue = 170;
+          p.hue = stages[0], p.saturation = stages[1], p.contrast = stages[2], p.sharpness = stages[3];
+          const uint32_t seed = rng();
+          std::mt19937 a(seed), b(seed);
+          Frame fast(size[0], size[1], mode, 12, a), reference(size[0], size[1], mode, 12, b);
+          ImageParameters working = p;
+          AnalogueState analogue{};
+          NoDevice hooks;
+          ProcessFrame(fast.images(), mode, working, analogue, hooks, pool);
+          ReferenceFrame(reference, mode, p);
+          ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes())
+              << "mode " << mode << " bayer " << p.bayerMode << " size " << size[0] << "x" << size[1]
+              << " hue " << p.hue << " contrast " << p.contrast << " sharpness " << p.sharpness << " threads "
+              << (pool ? pool->threads() : 1);
+        }
+}
+
+// A raw image of another size than the output: the demosaic covers what both images share, as a
+// separate pass over the frame, and reads nothing beyond the raw image's rows.
+TEST(PipelineEquivalence, RawImageOfAnotherSizeThanTheOutput) {
+  std::mt19937 rng(31);
+  const int rawSizes[][2] = {{60, 30}, {60, 90}, {45, 50}, {80, 50}};
+  RowBandPool two(2);
+  for (RowBandPool* pool : {static_cast<RowBandPool*>(nullptr), &two})
+    for (int32_t mode : {kColourMode24, kColourMode48})
+      for (const auto& rawSize : rawSizes) {
+        ImageParameters p = NeutralImageParameters();
+        p.hue = 60, p.gamma = 140, p.sharpness = 9;
+        const bool wide = mode == kColourMode48;
+        const uint32_t seed = rng();
+        std::mt19937 a(seed), b(seed), c(seed + 1), d(seed + 1);
+        Frame fast(60, 50, mode, 4, a), reference(60, 50, mode, 4, b);
+        TestImage rawFast(rawSize[0], rawSize[1], wide ? 16 : 8, 4), rawReference = rawFast;
+        rawFast.fillRandom(c, wide ? 4095 : 255, wide);
+        rawReference.fillRandom(d, wide ? 4095 : 255, wide);
+        FrameImages images = fast.images();
+        (wide ? images.raw16 : images.raw8) = rawFast.view();
+        ImageParameters working = p;
+        AnalogueState analogue{};
+        NoDevice hooks;
+        ProcessFrame(images, mode, working, analogue, hooks, pool);
+        ReferenceFrame(reference, mode, p, &rawReference);
+        ASSERT_EQ(reference.output(mode).bytes(), fast.output(mode).bytes())
+            << "mode " << mode << " raw " << rawSize[0] << "x" << rawSize[1] << " threads " << (pool ? 2 : 1);
+      }
 }
 
 // Without a scratch image that matches the output (missing, or of another size or stride) the
