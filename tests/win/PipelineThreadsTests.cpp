@@ -10,6 +10,7 @@
 
 #include "CameraTestSupport.h"
 #include "camera/Tovira.h"
+#include "PipelineTestImages.h"
 #include "pipeline/FramePipeline.h"
 #include "pipeline/RowBandPool.h"
 
@@ -44,27 +45,8 @@ TEST_F(PipelineThreads, ThePoolLivesFromStartToStopOfTheStream) {
     EXPECT_TRUE(errors().empty());
 }
 
-class NoDevice : public tovira::FramePipelineHooks {
-public:
-    bool isDeviceOpen() override { return false; }
-    bool readGlobalGain(uint16_t*) override { return false; }
-    bool writeGlobalGain(uint16_t) override { return false; }
-    bool readExposure(uint32_t*) override { return false; }
-    bool writeExposure(uint32_t) override { return false; }
-    void recordError(int32_t) override {}
-    void showAnalogueValue(int32_t, int32_t) override {}
-    void reloadImageDialog() override {}
-};
-
-struct Image {
-    std::vector<uint8_t> bytes;
-    tovira::ImageView view;
-    Image(int w, int h, uint16_t bits) {
-        view.width = w, view.height = h, view.bitsPerPixel = bits, view.stride = (w * (bits / 8) + 3) & ~3;
-        bytes.assign(size_t(view.stride) * h, 0);
-        view.pixels = bytes.data();
-    }
-};
+using pipeline_test::Image;
+using pipeline_test::NoDevice;
 
 TEST(PipelineThreadsWine, BandsOnWindowsThreadsEqualTheSingleThreadPipeline) {
     std::mt19937 rng(13);

@@ -8,34 +8,15 @@
 #include <random>
 #include <vector>
 
+#include "PipelineTestImages.h"
 #include "pipeline/FramePipeline.h"
 #include "pipeline/RowBandPool.h"
 #include "pipeline/VectorPath.h"
 
 namespace {
 
-class NoDevice : public tovira::FramePipelineHooks {
-public:
-    bool isDeviceOpen() override { return false; }
-    bool readGlobalGain(uint16_t*) override { return false; }
-    bool writeGlobalGain(uint16_t) override { return false; }
-    bool readExposure(uint32_t*) override { return false; }
-    bool writeExposure(uint32_t) override { return false; }
-    void recordError(int32_t) override {}
-    void showAnalogueValue(int32_t, int32_t) override {}
-    void reloadImageDialog() override {}
-};
-
-struct Image {
-    std::vector<uint8_t> bytes;
-    tovira::ImageView view;
-    Image(int w, int h, uint16_t bits) {
-        view.width = w, view.height = h, view.bitsPerPixel = bits, view.stride = (w * (bits / 8) + 3) & ~3;
-        bytes.assign(size_t(view.stride) * h, 0);
-        view.pixels = bytes.data();
-    }
-    Image(const Image& other) : bytes(other.bytes), view(other.view) { view.pixels = bytes.data(); }
-};
+using pipeline_test::Image;
+using pipeline_test::NoDevice;
 
 // One frame of colour mode `mode` on the given path and pool; returns the output image's bytes.
 std::vector<uint8_t> RunFrame(const Image& raw8, const Image& raw16, int32_t mode, int sharpness,
