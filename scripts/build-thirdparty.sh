@@ -41,6 +41,7 @@ src() { ls -d "$cache/src/$1"-*/ | head -n 1; }
 # function that compresses a part of a stream without ending it; the patch says why).
 if [ ! -f "$deflateStamp" ]; then
   rm -rf "$cache/build/deflate" "$cache/build/deflate-src"
+  mkdir -p "$cache/build"
   cp -r "$(src libdeflate)" "$cache/build/deflate-src"
   patch -s -d "$cache/build/deflate-src" -p1 < "$top/scripts/patches/libdeflate-compress-part.patch"
   deflateSource="$cache/build/deflate-src/"

@@ -6,7 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(cmake ninja-build g++ make pkg-config
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-          libz-mingw-w64-dev nasm dpkg-dev
+          libz-mingw-w64-dev nasm dpkg-dev patch
           wine wine64 fonts-wine xvfb xauth fonts-ipafont-gothic
           googletest imagemagick ffmpeg pngcheck python3 zip unzip)
 if [ "${1:-}" = "--bench" ]; then packages+=(libbenchmark-dev libopencv-dev); fi
