@@ -143,11 +143,30 @@ void MarkDefectCandidates8(const ImageView& frame, int32_t threshold, int32_t ro
   if (frame.pixels == nullptr || frame.bitsPerPixel != 8 || frame.width < 5 || frame.height < 5) return;
   const int32_t groups = Groups8(2, frame.width - 2);
   if (marks == nullptr || groups == 0) return;
-  const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(threshold - 1));
   rowBegin = std::max(rowBegin, 2), rowEnd = std::min(rowEnd, frame.height - 2);
+  // The marks may include groups without a candidate (the scan then finds none there), never miss one.
+  // In bytes: m = avg(avg(l, r), avg(u, d)) rounds up at each step, so floor(sum / 4) <= m <=
+  // floor(sum / 4) + 2, and v - floor(sum / 4) >= threshold implies v - m >= threshold - 2 (v >= m).
+  // A threshold above 257 leaves no candidate (v - mean <= 255); one of 1 or 2 marks every group.
+  const int32_t least = threshold - 2;
+  const __m128i below = _mm_set1_epi8(static_cast<char>(std::clamp(least - 1, 0, 255)));
+  const int32_t stride = frame.stride;
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     uint8_t* m = marks + static_cast<size_t>(row - 2) * groups;
-    for (int32_t k = 0; k < groups; ++k) m[k] = AnyCandidate8(frame.pixels, frame.stride, 2 + 16 * k, row, limit);
+    if (least > 255 || least < 1) {
+      std::memset(m, least < 1 ? 1 : 0, static_cast<size_t>(groups));
+      continue;
+    }
+    const uint8_t* here = RowAt(frame.pixels, row, stride);
+    const uint8_t* up = RowAt(frame.pixels, row - 2, stride);
+    const uint8_t* down = RowAt(frame.pixels, row + 2, stride);
+    for (int32_t k = 0, x = 2; k < groups; ++k, x += 16) {
+      auto load = [](const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+      const __m128i mean = _mm_avg_epu8(_mm_avg_epu8(load(here + x - 2), load(here + x + 2)),
+                                        _mm_avg_epu8(load(up + x), load(down + x)));
+      const __m128i over = _mm_subs_epu8(_mm_subs_epu8(load(here + x), mean), below);  // non-zero: v - m >= least
+      m[k] = _mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) != 0xFFFF;
+    }
   }
 }
 

@@ -75,7 +75,7 @@ TEST(DefectFilterBands, TwoPhaseScanEqualsThePlainScan) {
     for (Scene scene : {Scene::kChains, Scene::kSmooth, Scene::kNoise})
       for (int32_t pad : {0, 3})
         for (int32_t bayer = 0; bayer < 4; ++bayer)
-          for (int32_t threshold : {30, 1, 90, 255, 300, 0, -4, 40000}) {
+          for (int32_t threshold : {30, 1, 3, 90, 255, 257, 258, 0, -4, 40000}) {
             TestImage reference(size[0], size[1], 8, pad);
             FillFrame(reference, rng, scene);
             TestImage split = reference;
