@@ -25,8 +25,8 @@ void FilterDefectRows16(const ImageView& frame, int32_t threshold, int32_t parit
 
 // The 8-bit filter of a whole frame in two phases, for a pipeline that has worker threads.
 //  1. MarkDefectCandidates8 (read-only on the frame, any rows on any thread): one byte per group of 16
-//     columns from column 2 on and per row 2 .. height-3 (DefectMarkBytes in all), non-zero when the
-//     group holds a bright outlier candidate judged on the unfiltered frame.
+//     columns from column 2 on and per row 2 .. height-3 (DefectMarkBytes in all), non-zero wherever the
+//     group holds a bright outlier candidate judged on the unfiltered frame (and maybe on a few more).
 //  2. FilterMarkedDefects8 (one thread, after every row is marked): the scan of FilterDefectPixels,
 //     which visits only the groups marked or reached by a replacement; the frame and the returned count
 //     equal FilterDefectPixels' own. Thresholds outside 1..32767 run the plain scan.
