@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
+#include "pipeline/ApplyKernel.h"
 #include "pipeline/BayerCell.h"
 #include "pipeline/DefectFilterRows.h"
 #include "pipeline/Demosaic.h"
@@ -125,7 +127,103 @@ void FilterRows16(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, 
   }
 }
 
+// Full groups of 16 columns of the 8-bit scan, from column xBegin on; the columns after them are the
+// scan's tail.
+inline int32_t Groups8(int32_t xBegin, int32_t xEnd) { return xEnd > xBegin ? (xEnd - xBegin) / 16 : 0; }
+
 }  // namespace
+
+size_t DefectMarkBytes(int32_t width, int32_t height) {
+  if (width < 5 || height < 5) return 0;
+  return static_cast<size_t>(Groups8(2, width - 2)) * static_cast<size_t>(height - 4);
+}
+
+void MarkDefectCandidates8(const ImageView& frame, int32_t threshold, int32_t rowBegin, int32_t rowEnd,
+                           uint8_t* marks) {
+  if (frame.pixels == nullptr || frame.bitsPerPixel != 8 || frame.width < 5 || frame.height < 5) return;
+  const int32_t groups = Groups8(2, frame.width - 2);
+  if (marks == nullptr || groups == 0) return;
+  rowBegin = std::max(rowBegin, 2), rowEnd = std::min(rowEnd, frame.height - 2);
+  // The marks may include groups without a candidate (the scan then finds none there), never miss one.
+  // In bytes: m = avg(avg(l, r), avg(u, d)) rounds up at each step, so floor(sum / 4) <= m <=
+  // floor(sum / 4) + 2, and v - floor(sum / 4) >= threshold implies v - m >= threshold - 2 (v >= m).
+  // A threshold above 257 leaves no candidate (v - mean <= 255); one of 1 or 2 marks every group.
+  const int32_t least = threshold - 2;
+  const __m128i below = _mm_set1_epi8(static_cast<char>(std::clamp(least - 1, 0, 255)));
+  const int32_t stride = frame.stride;
+  for (int32_t row = rowBegin; row < rowEnd; ++row) {
+    uint8_t* m = marks + static_cast<size_t>(row - 2) * groups;
+    if (least > 255 || least < 1) {
+      std::memset(m, least < 1 ? 1 : 0, static_cast<size_t>(groups));
+      continue;
+    }
+    const uint8_t* here = RowAt(frame.pixels, row, stride);
+    const uint8_t* up = RowAt(frame.pixels, row - 2, stride);
+    const uint8_t* down = RowAt(frame.pixels, row + 2, stride);
+    for (int32_t k = 0, x = 2; k < groups; ++k, x += 16) {
+      auto load = [](const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+      const __m128i mean = _mm_avg_epu8(_mm_avg_epu8(load(here + x - 2), load(here + x + 2)),
+                                        _mm_avg_epu8(load(up + x), load(down + x)));
+      const __m128i over = _mm_subs_epu8(_mm_subs_epu8(load(here + x), mean), below);  // non-zero: v - m >= least
+      m[k] = _mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) != 0xFFFF;
+    }
+  }
+}
+
+// Why visiting only the marked groups and those a replacement reaches is exact. The scan judges pixel
+// (x, y) on the buffer as it is when the scan arrives there: the pixel itself and its partners to the
+// right (x+2, y) and below (x, y+2) come later in scan order and still hold their values of the
+// unfiltered frame; the partners to the left (x-2, y) and above (x, y-2) came earlier and may have
+// been replaced, and a replacement only ever lowers a pixel (by the mean, which is below it). So the
+// mean the scan sees differs from the unfiltered frame's only when the left or the upper partner was
+// replaced, and then the replacement marked this pixel's group (it marks the groups of (x+2, y) and
+// (x, y+2) before the scan gets there). A group neither marked nor reached therefore has, pixel for
+// pixel, the unfiltered frame's value and mean, so no candidate, and the scan would leave it untouched:
+// skipping it is exact; pixels of the group replaced earlier in the group itself are impossible for
+// the same reason. A visited group runs the scan's own pixel step on the current buffer, colour
+// estimate included. The tail columns after the last full group are always visited.
+int64_t FilterMarkedDefects8(const ImageView& frame, int32_t threshold, const ColourRecord& record,
+                             uint8_t* marks) {
+  if (frame.pixels == nullptr || frame.bitsPerPixel != 8) return 0;
+  ThresholdRecord q{threshold};
+  ColourRecord colour = record;
+  if (threshold < 1 || threshold > 32767 || marks == nullptr)
+    return ApplyKernel(frame, FilterDefectPixels, frame, nullptr, 0, 0, &colour, &q);
+  const int32_t xBegin = 2, xEnd = frame.width - 2, yBegin = 2, yEnd = frame.height - 2;
+  if (xBegin >= xEnd || yBegin >= yEnd) return 0;
+  colour.bayerMode &= 3;
+  uint8_t* pixels = frame.pixels;
+  const int32_t stride = frame.stride;
+  const int32_t groups = Groups8(xBegin, xEnd);
+  int64_t replaced = 0;
+  for (int32_t row = yBegin; row < yEnd; ++row) {
+    uint8_t* m = marks + static_cast<size_t>(row - yBegin) * groups;
+    uint8_t* below = row + 2 < yEnd ? m + 2 * static_cast<size_t>(groups) : nullptr;
+    for (int32_t k = 0; k < groups;) {
+      // Eight unmarked groups at once; the marks are read after the replacements that may set them.
+      if (k + 8 <= groups) {
+        uint64_t word;
+        std::memcpy(&word, m + k, sizeof(word));
+        if (word == 0) {
+          k += 8;
+          continue;
+        }
+      }
+      if (m[k] != 0) {
+        for (int32_t c = xBegin + 16 * k, end = c + 16; c < end; ++c) {
+          if (!FilterPixel8(pixels, stride, c, row, threshold, colour)) continue;
+          ++replaced;
+          if (const int32_t right = (c + 2 - xBegin) / 16; right < groups) m[right] = 1;
+          if (below != nullptr) below[k] = 1;
+        }
+      }
+      ++k;
+    }
+    for (int32_t column = xBegin + 16 * groups; column < xEnd; ++column)
+      replaced += FilterPixel8(pixels, stride, column, row, threshold, colour);
+  }
+  return replaced;
+}
 
 void FilterDefectRows16(const ImageView& frame, int32_t threshold, int32_t parity) {
   if (frame.pixels == nullptr || frame.bitsPerPixel != 16) return;

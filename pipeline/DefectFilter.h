@@ -1,6 +1,8 @@
 // Hot/dead pixel suppression on the raw Bayer frame, the first stage of the frame pipeline.
 #pragma once
 
+#include <cstddef>
+
 #include "pipeline/ImageView.h"
 #include "pipeline/KernelRecords.h"
 
@@ -20,6 +22,19 @@ TOVIRA_PIXEL_KERNEL(FilterDefectPixels);
 // 5, ...). A pixel's mean reads only rows of its own parity, so the two parities are independent scans:
 // running both, in either order or at the same time on two threads, gives FilterDefectPixels' result.
 void FilterDefectRows16(const ImageView& frame, int32_t threshold, int32_t parity);
+
+// The 8-bit filter of a whole frame in two phases, for a pipeline that has worker threads.
+//  1. MarkDefectCandidates8 (read-only on the frame, any rows on any thread): one byte per group of 16
+//     columns from column 2 on and per row 2 .. height-3 (DefectMarkBytes in all), non-zero wherever the
+//     group holds a bright outlier candidate judged on the unfiltered frame (and maybe on a few more).
+//  2. FilterMarkedDefects8 (one thread, after every row is marked): the scan of FilterDefectPixels,
+//     which visits only the groups marked or reached by a replacement; the frame and the returned count
+//     equal FilterDefectPixels' own. Thresholds outside 1..32767 run the plain scan.
+size_t DefectMarkBytes(int32_t width, int32_t height);
+void MarkDefectCandidates8(const ImageView& frame, int32_t threshold, int32_t rowBegin, int32_t rowEnd,
+                           uint8_t* marks);
+int64_t FilterMarkedDefects8(const ImageView& frame, int32_t threshold, const ColourRecord& colour,
+                             uint8_t* marks);
 
 struct EstimatedColour {
   int32_t red;

@@ -121,6 +121,18 @@ void DefectParity(void* context, int32_t band, int32_t) {
   FilterDefectRows16(*static_cast<const ImageView*>(context), kDefectThreshold, band);
 }
 
+// The 8-bit defect filter's first phase: the candidate marks of one band of rows.
+struct DefectMarks8 {
+  ImageView frame;
+  uint8_t* marks;
+};
+void MarkDefectBand(void* context, int32_t band, int32_t bands) {
+  const auto& job = *static_cast<const DefectMarks8*>(context);
+  int32_t begin, end;
+  BandRows(job.frame.height, band, bands, begin, end);
+  MarkDefectCandidates8(job.frame, kDefectThreshold, begin, end, job.marks);
+}
+
 // The kernel families of the stages that are not plain tables, by colour mode.
 struct ToneKernels {
   PixelKernel sharpen, hueSaturation;
@@ -342,6 +354,12 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
         gTrace.kernels[gTrace.count++] = FilterDefectPixels;
       ImageView frame = R;
       gPool->run(2, DefectParity, &frame);
+    } else if (R.bitsPerPixel == 8 && gPool != nullptr && gPool->threads() > 1) {
+      // Candidates marked on all threads, then the exact scan over the marked groups on this one.
+      Record(FilterDefectPixels);
+      DefectMarks8 job{R, gPool->scratch(DefectMarkBytes(R.width, R.height))};
+      gPool->run(BandCount(R.height), MarkDefectBand, &job);
+      FilterMarkedDefects8(R, kDefectThreshold, colour, job.marks);
     } else {
       Run(R, FilterDefectPixels, R, &colour, &threshold);
     }

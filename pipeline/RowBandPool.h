@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -35,6 +36,14 @@ class RowBandPool {
   static int32_t DefaultThreads();
   static constexpr int32_t kMaxThreads = 16;
 
+  // Working memory of the job that runs on the pool, kept for the life of the pool: it grows when a
+  // larger frame asks for more and is then reused, so a stream allocates it once. Contents are left over
+  // from the previous job.
+  uint8_t* scratch(size_t bytes) {
+    if (scratch_.size() < bytes) scratch_.resize(bytes);
+    return scratch_.data();
+  }
+
  private:
   void workerMain();
   // Takes bands of job `generation` while there are any; returns when none is left or the pool has
@@ -56,6 +65,7 @@ class RowBandPool {
   // for a worker that found nothing left to do.
   std::atomic<uint64_t> nextBand_{0};
   std::atomic<int32_t> bandsDone_{0};
+  std::vector<uint8_t> scratch_;
 };
 
 // Rows [begin, end) of band `band` of `bands` over `rows` rows: equal shares, the remainder spread
