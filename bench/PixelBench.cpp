@@ -349,6 +349,18 @@ void BM_ToneTableBgr16(benchmark::State& s) {
   BenchStage(s, ToneTableBgr16, Shared().bgr48, nullptr, &r);
 }
 BENCHMARK(BM_HueSaturationBgr8)->Unit(benchmark::kMillisecond);
+void BM_HueSaturationBgr8Avx2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kAvx2);
+  BM_HueSaturationBgr8(s);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_HueSaturationBgr8Avx2)->Unit(benchmark::kMillisecond);
+void BM_SharpenBgr8Avx2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kAvx2);
+  BM_SharpenBgr8(s);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_SharpenBgr8Avx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HueSaturationBgr16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenBgr8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenBgr16)->Unit(benchmark::kMillisecond);
@@ -424,6 +436,13 @@ void BM_ProcessFrame48ActiveScalar(benchmark::State& s) {
   SetVectorPath(VectorPath::kAuto);
 }
 BENCHMARK(BM_ProcessFrame24ActiveScalar)->Unit(benchmark::kMillisecond);
+// The tone and colour kernels held to their AVX2 bodies (CPUs without AVX-512).
+void BM_ProcessFrame24ActiveAvx2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kAvx2);
+  BenchProcessFrame(s, kColourMode24, true);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_ProcessFrame24ActiveAvx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProcessFrame48ActiveScalar)->Unit(benchmark::kMillisecond);
 
 #define PROCESS_BENCH(bits, mode)                                                                  \
@@ -470,6 +489,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_HueSaturationBgr8", "BM_OpenCvBayerToBgr8", ""},
         {"BM_HueSaturationBgr16", "BM_OpenCvBayerToBgr16", ""},
         {"BM_SharpenBgr8", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_HueSaturationBgr8Avx2", "BM_OpenCvBayerToBgr8", "(AVX2)"},
+        {"BM_SharpenBgr8Avx2", "BM_OpenCvBayerToBgr8", "(AVX2)"},
         {"BM_SharpenBgr16", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ToneTableBgr8", "BM_OpenCvBayerToBgr8", ""},
         {"BM_ToneTableBgr16", "BM_OpenCvBayerToBgr16", ""},
@@ -486,6 +507,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_ProcessFrame64Neutral", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ProcessFrame64Active", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ProcessFrame24ActiveScalar", "BM_OpenCvBayerToBgr8", "(scalar tone/colour loops)"},
+        {"BM_ProcessFrame24ActiveAvx2", "BM_OpenCvBayerToBgr8", "(AVX2 tone/colour bodies)"},
         {"BM_ProcessFrame48ActiveScalar", "BM_OpenCvBayerToBgr16", "(scalar tone/colour loops)"},
         {"BM_RestrideRows8", "BM_MemcpyRaw8", ""},
         {"BM_Gray16To8Shift4", "BM_MemcpyRaw16", ""},

@@ -424,16 +424,20 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
     RunBanded(O, demosaicInterior, R, &colour, 2);
     Run(O, demosaicBorder, R, &colour);
   }
-  for (PixelKernel k : {chain.hueSaturation, chain.tableBefore ? chain.toneTable : nullptr}) Record(k);
-  if (firstPass) RunChainPass(chain, false);
   if (chain.sharpen != nullptr) {
     // 9. Brightness, after the sharpness.
     ToneStages brightness;
     brightness.brightnessValue = ReadParameter(parameters.brightness);
     brightness.brightness = brightness.brightnessValue != 0;
     chain.tableAfter = ComposeTables(colourMode, brightness, after) ? &after.record : nullptr;
+  }
+  for (PixelKernel k : {chain.hueSaturation, chain.tableBefore ? chain.toneTable : nullptr}) Record(k);
+  // The first pass sharpens each band's rows but the three at its ends that read rows of other bands;
+  // the second pass, after every band's first, sharpens those.
+  if (firstPass) RunChainPass(chain, false);
+  if (chain.sharpen != nullptr) {
     for (PixelKernel k : {chain.sharpen, chain.tableAfter ? chain.toneTable : nullptr}) Record(k);
-    RunChainPass(chain, true);
+    if (BandCount(chain.output.height) > 1) RunChainPass(chain, true);
   }
 }
 

@@ -220,7 +220,7 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
                     (sourceBpp == 3 * kSampleBytes || sourceBpp == 4 * kSampleBytes);
   const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
                                             static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),
-                                            offsets ? offsets->at : nullptr, tone};
+                                            offsets ? offsets->at : nullptr, tone, saturationTable};
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;

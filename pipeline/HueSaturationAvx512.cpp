@@ -198,10 +198,202 @@ struct ToneTable {
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
 }
 
+// ---- 64 pixels a step in byte lanes (8-bit samples) ----------------------------------------------
+//
+// The same integer steps on 64 pixels with every value that fits a byte kept in a byte lane; only the
+// two products (the hue offset and the ramp) are formed in 16-bit lanes, the even and the odd pixels
+// apart. The values that need more than 8 bits are reached without them:
+// - the lightness sum s = hi + lo (0..510) appears only as the chroma limit min(s, 511 - s), which is the
+//   byte sum, or 255 minus it where the sum carries, and in grey = (s - newChroma) >> 1, which is
+//   avg(hi, lo) - avg(newChroma, 0) - ((hi ^ lo) & ~newChroma & 1) (avg rounds up);
+// - the amplitude ((s + newChroma) >> 1) - grey is newChroma itself (s + newChroma and s - newChroma
+//   have the same parity);
+// - the shifted offset t = offset + steps wraps where offset >= 255 - steps, and is then t - 255, the
+//   byte sum plus one.
+// The new sector's channels are grey (lowest), grey + newChroma (highest) and a middle one that falls
+// from the highest in even sectors and rises from the lowest in odd ones; a per-sector code from a byte
+// shuffle says which channel takes which.
+
+// Permute indices for 64 pixels of bpp (3 or 4) bytes.
+struct ByteIndices {
+  alignas(64) uint8_t gather[3][64];   // channel c of pixel k: byte bpp k + c, modulo 128
+  __mmask64 upper[3];                  // pixels whose channel c lies in bytes 128 and up
+  alignas(64) uint8_t scatter[4][64];  // output byte j of register r: pixel k, + 64 for green
+  __mmask64 red[4];                    // output bytes of register r that come from red
+};
+
+ByteIndices MakeByteIndices(int bpp) {
+  ByteIndices m{};
+  for (int c = 0; c < 3; ++c)
+    for (int k = 0; k < 64; ++k) {
+      const int at = bpp * k + c;
+      m.gather[c][k] = static_cast<uint8_t>(at % 128);
+      if (at >= 128) m.upper[c] |= 1ull << k;
+    }
+  for (int r = 0; r < bpp; ++r)
+    for (int j = 0; j < 64; ++j) {
+      const int at = 64 * r + j, k = at / bpp, c = at % bpp;
+      m.scatter[r][j] = static_cast<uint8_t>(k + (c == 1 ? 64 : 0));
+      if (c == 2) m.red[r] |= 1ull << j;
+    }
+  return m;
+}
+
+// Bits of a sector's code: which output channel is the highest and which the middle one, and whether
+// the middle one rises (odd sectors).
+enum : uint8_t { kRedHigh = 1, kRedMiddle = 2, kGreenHigh = 4, kGreenMiddle = 8, kBlueHigh = 16, kBlueMiddle = 32, kRises = 64 };
+constexpr uint8_t kSectorCode[6] = {kRedHigh | kBlueMiddle,           kRedHigh | kGreenMiddle | kRises,
+                                    kGreenHigh | kRedMiddle,          kGreenHigh | kBlueMiddle | kRises,
+                                    kBlueHigh | kGreenMiddle,         kBlueHigh | kRedMiddle | kRises};
+
+// A 256-entry byte table in four registers, looked up for 64 bytes; `top` has the bytes of 128 and up.
+struct ByteTable {
+  __m512i part[4];
+};
+ByteTable LoadTable(const uint8_t* table) {
+  ByteTable t;
+  for (int i = 0; i < 4; ++i) t.part[i] = _mm512_loadu_si512(table + 64 * i);
+  return t;
+}
+[[gnu::always_inline]] inline __m512i Lookup(const ByteTable& table, __m512i v, __mmask64 top) {
+  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
+  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
+  return _mm512_mask_blend_epi8(top, low, high);
+}
+
+struct ByteRowConstants {
+  ByteTable saturation, highLow, highHigh, low;
+  __m512i steps, wrapFrom, codes;  // steps; 255 - steps; the sector code of (sector + wrap + shift) % 6
+};
+
+ByteRowConstants MakeByteRowConstants(const RowConstants& k) {
+  ByteRowConstants c;
+  c.saturation = LoadTable(k.saturationTable);
+  c.highLow = LoadTable(kReciprocals.highLow), c.highHigh = LoadTable(kReciprocals.highHigh);
+  c.low = LoadTable(kReciprocals.low);
+  c.steps = _mm512_set1_epi8(static_cast<char>(k.steps));
+  c.wrapFrom = _mm512_set1_epi8(static_cast<char>(255 - k.steps));
+  alignas(64) uint8_t codes[64] = {};  // the same 16 in each 128-bit lane (the shuffle stays in its lane)
+  for (int i = 0; i < 7; ++i)
+    for (int lane = 0; lane < 4; ++lane) codes[16 * lane + i] = kSectorCode[(i + k.sectors) % 6];
+  c.codes = Load(codes);
+  return c;
+}
+
+// Sixty-four pixels (blue, green, red: one byte each) through the transform.
+[[gnu::always_inline]] inline void TransformSixtyFour(__m512i& blue, __m512i& green, __m512i& red,
+                                                      const ByteRowConstants& k) {
+  const __m512i zero = _mm512_setzero_si512(), one = _mm512_set1_epi8(1);
+  const __m512i lowBytes = _mm512_set1_epi16(0x00FF), highBytes = _mm512_set1_epi16(static_cast<short>(0xFF00));
+  const __m512i hi = _mm512_max_epu8(_mm512_max_epu8(red, green), blue);
+  const __m512i lo = _mm512_min_epu8(_mm512_min_epu8(red, green), blue);
+  const __m512i chroma = _mm512_sub_epi8(hi, lo);
+  const __mmask64 blueOverRed = _mm512_cmpgt_epu8_mask(blue, red), blueOverGreen = _mm512_cmpgt_epu8_mask(blue, green);
+  const __mmask64 greenOver = _mm512_cmpgt_epu8_mask(green, red);  // not red >= green
+  const __mmask64 redOverBlue = _mm512_cmpgt_epu8_mask(red, blue);
+  const __mmask64 blueTop = blueOverRed & blueOverGreen;
+  // d < 0: red < green in sector 5, blue < red in sector 3, green < blue in sector 1.
+  const __mmask64 negative = (greenOver & (blueTop | redOverBlue)) | (~greenOver & blueOverGreen & ~blueOverRed);
+  __m512i sector = _mm512_mask_mov_epi8(one, greenOver, _mm512_set1_epi8(3));
+  sector = _mm512_mask_mov_epi8(sector, blueTop, _mm512_set1_epi8(5));
+  sector = _mm512_mask_sub_epi8(sector, negative, sector, one);
+  __m512i d = _mm512_sub_epi8(green, blue);
+  d = _mm512_mask_sub_epi8(d, greenOver, blue, red);
+  d = _mm512_mask_sub_epi8(d, blueTop, red, green);
+  d = _mm512_mask_add_epi8(d, negative, d, chroma);  // 0..chroma
+
+  // Saturation and chroma limit.
+  const __mmask64 top = _mm512_movepi8_mask(chroma);
+  const __m512i sum = _mm512_add_epi8(hi, lo);
+  const __m512i limit = _mm512_mask_sub_epi8(sum, _mm512_cmplt_epu8_mask(sum, hi), _mm512_set1_epi8(-1), sum);
+  const __m512i newChroma = _mm512_min_epu8(limit, Lookup(k.saturation, chroma, top));
+  const __m512i oddParts = _mm512_ternarylogic_epi32(_mm512_xor_si512(hi, lo), newChroma, one, 0x20);  // a & ~b & c
+  const __m512i grey = _mm512_sub_epi8(_mm512_sub_epi8(_mm512_avg_epu8(hi, lo), _mm512_avg_epu8(newChroma, zero)), oddParts);
+
+  // The rounded offset (d * r + 0x8000) >> 16 with r = floor(0xFF0000 / chroma) = 256 high + low, as
+  // (d * high + ((d * low) >> 8) + 128) >> 8 in 16-bit lanes (see TransformThirtyTwo), even and odd
+  // pixels apart.
+  const __m512i highLow = Lookup(k.highLow, chroma, top), highHigh = Lookup(k.highHigh, chroma, top);
+  const __m512i lowPart = Lookup(k.low, chroma, top);
+  auto offsetOf = [&](__m512i dw, __m512i highWord, __m512i lowWord) {
+    const __m512i rest = _mm512_add_epi16(_mm512_srli_epi16(_mm512_mullo_epi16(dw, lowWord), 8), _mm512_set1_epi16(128));
+    return _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(dw, highWord), rest), 8);
+  };
+  const __m512i evenOffset = offsetOf(_mm512_and_si512(d, lowBytes),
+                                      _mm512_or_si512(_mm512_and_si512(highLow, lowBytes), _mm512_slli_epi16(highHigh, 8)),
+                                      _mm512_and_si512(lowPart, lowBytes));
+  const __m512i oddOffset = offsetOf(_mm512_srli_epi16(d, 8),
+                                     _mm512_or_si512(_mm512_srli_epi16(highLow, 8), _mm512_and_si512(highHigh, highBytes)),
+                                     _mm512_srli_epi16(lowPart, 8));
+  const __m512i offset = _mm512_or_si512(evenOffset, _mm512_slli_epi16(oddOffset, 8));
+
+  const __mmask64 wraps = _mm512_cmpge_epu8_mask(offset, k.wrapFrom);
+  __m512i t = _mm512_add_epi8(offset, k.steps);
+  t = _mm512_mask_add_epi8(t, wraps, t, one);
+  const __m512i code = _mm512_shuffle_epi8(k.codes, _mm512_mask_add_epi8(sector, wraps, sector, one));
+
+  // ramp = (newChroma * t + 128) >> 8: even pixels with the low product, odd ones with the high product
+  // of the bytes in the high halves (exactly newChroma * t), which leaves their ramp in the high byte.
+  const __m512i evenProduct = _mm512_mullo_epi16(_mm512_and_si512(newChroma, lowBytes), _mm512_and_si512(t, lowBytes));
+  const __m512i oddProduct = _mm512_mulhi_epu16(_mm512_and_si512(newChroma, highBytes), _mm512_and_si512(t, highBytes));
+  const __m512i rounding = _mm512_set1_epi16(128);
+  const __m512i ramp = _mm512_or_si512(_mm512_srli_epi16(_mm512_add_epi16(evenProduct, rounding), 8),
+                                       _mm512_and_si512(_mm512_add_epi16(oddProduct, rounding), highBytes));
+
+  const __m512i highest = _mm512_add_epi8(grey, newChroma);
+  auto has = [&](uint8_t bit) { return _mm512_test_epi8_mask(code, _mm512_set1_epi8(static_cast<char>(bit))); };
+  const __m512i middle = _mm512_mask_add_epi8(_mm512_sub_epi8(highest, ramp), has(kRises), grey, ramp);
+  auto channel = [&](uint8_t high, uint8_t mid) {
+    return _mm512_mask_mov_epi8(_mm512_mask_mov_epi8(grey, has(high), highest), has(mid), middle);
+  };
+  red = channel(kRedHigh, kRedMiddle);
+  green = channel(kGreenHigh, kGreenMiddle);
+  blue = channel(kBlueHigh, kBlueMiddle);
+}
+
+// Rows of 64 pixels of kBpp (3 or 4) bytes; returns the pixels done (a multiple of 64).
+template <int kBpp>
+int32_t Row8Bytes(const uint8_t* s, uint8_t* t, int32_t n, const RowConstants& k) {
+  static const ByteIndices m = MakeByteIndices(kBpp);
+  const ByteRowConstants constants = MakeByteRowConstants(k);
+  const bool toned = k.tone != nullptr;
+  const ByteTable tone = toned ? LoadTable(k.tone) : ByteTable{};
+  const __mmask64 write = kBpp == 3 ? ~0ull : 0x7777777777777777ull;  // a fourth byte keeps its value
+  __m512i gather[3], scatter[kBpp];
+  __mmask64 upper[3], redBytes[kBpp];
+  for (int c = 0; c < 3; ++c) gather[c] = Load(m.gather[c]), upper[c] = m.upper[c];
+  for (int r = 0; r < kBpp; ++r) scatter[r] = Load(m.scatter[r]), redBytes[r] = m.red[r];
+  int32_t done = 0;
+  for (; done + 64 <= n; done += 64, s += 64 * kBpp, t += 64 * kBpp) {
+    __m512i in[kBpp];
+    for (int r = 0; r < kBpp; ++r) in[r] = _mm512_loadu_si512(s + 64 * r);
+    __m512i channel[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m512i lower = _mm512_permutex2var_epi8(in[0], gather[c], in[1]);
+      if constexpr (kBpp == 3)
+        channel[c] = _mm512_mask_permutexvar_epi8(lower, upper[c], gather[c], in[2]);
+      else
+        channel[c] = _mm512_mask_blend_epi8(upper[c], lower, _mm512_permutex2var_epi8(in[2], gather[c], in[3]));
+    }
+    TransformSixtyFour(channel[0], channel[1], channel[2], constants);
+    if (toned)
+      for (int c = 0; c < 3; ++c) channel[c] = Lookup(tone, channel[c], _mm512_movepi8_mask(channel[c]));
+    for (int r = 0; r < kBpp; ++r) {
+      const __m512i out = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(channel[0], scatter[r], channel[1]),
+                                                       redBytes[r], scatter[r], channel[2]);
+      _mm512_mask_storeu_epi8(t + 64 * r, write, out);
+    }
+  }
+  return done;
+}
+
 }  // namespace
 
 int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
   if (bpp != 3 && bpp != 4) return 0;
+  // Groups of 64 in byte lanes first, then at most one of 32 in 16-bit lanes.
+  const int32_t wide = bpp == 3 ? Row8Bytes<3>(s, t, n, k) : Row8Bytes<4>(s, t, n, k);
+  s += static_cast<intptr_t>(wide) * bpp, t += static_cast<intptr_t>(wide) * bpp, n -= wide;
   const Indices& m = IndicesFor(bpp);
   const __mmask64 evenBytes = 0x5555555555555555ull;
   // 3 bytes per pixel: 96 bytes a step, the second register half used; 4: 128 bytes, fourth bytes kept.
@@ -229,7 +421,7 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
     _mm512_mask_storeu_epi8(t, write, first);
     _mm512_mask_storeu_epi8(t + 64, writeTail, second);
   }
-  return done;
+  return wide + done;
 }
 
 int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {

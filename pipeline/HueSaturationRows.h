@@ -13,6 +13,7 @@ struct RowConstants {
   int16_t saturation;      // saturation + 256 (1..511)
   const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d], readable 3 bytes past
   const uint8_t* tone;     // 8-bit rows of the AVX-512 body: a 256-entry table for the results, or nullptr
+  const uint8_t* saturationTable;  // the saturation table of 256 chromas (BuildSaturationTable)
 };
 
 // A row of n pixels of 8-bit samples, bpp 3 or 4 in source and target alike (a fourth byte of the target
@@ -25,7 +26,8 @@ int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp,
 int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                   const RowConstants& k);
 
-// The same rows with AVX-512 (BW, VBMI), in groups of 32 pixels; returns the pixels done.
+// The same rows with AVX-512 (BW, VBMI), 8-bit samples in groups of 64 pixels and then of 32, 16-bit
+// samples in groups of 32; returns the pixels done.
 int32_t Row8Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 int32_t Row16Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                     const RowConstants& k);

@@ -51,9 +51,52 @@ void CopyPixels(const StageChain& c, int32_t row, int32_t left, int32_t right, c
   for (int32_t i = left; i < right; ++i, from += bpp, to += bpp) std::memcpy(to, from, written);
 }
 
+// Sharpens rows [top, bottom) of the output from the scratch image: scratch rows top-2 .. bottom (those
+// in the image) must be final. Also gives the pixels the sharpness leaves alone their scratch value and
+// runs the table after the sharpness.
+void SharpenRows(const StageChain& c, int32_t top, int32_t bottom) {
+  if (top >= bottom) return;
+  const int32_t height = c.output.height, width = c.output.width;
+  // The sharpness writes rows and columns 2 .. size-3 of what it sees; with two rows more on each side
+  // (clipped to the image) those are exactly rows top .. bottom-1 away from the image's edges, and the
+  // last row it reads is bottom.
+  const int32_t from = std::max(0, top - 2), to = std::min(height, bottom + 2);
+  // 8-bit families: the sharpness and the copy apply the table after it themselves.
+  const bool tableHere = c.tableAfter != nullptr && c.kernelsTakeTables;
+  const uint8_t* table = tableHere ? Table8(c.tableAfter) : nullptr;
+  ApplyKernel(RowsOf(c.output, from, to), c.sharpen, RowsOf(c.scratch, from, to), nullptr, 0, 0,
+              c.sharpenRecord, tableHere ? c.tableAfter : nullptr);
+  for (int32_t row = top; row < bottom; ++row) {
+    if (row < 2 || row >= height - 2 || width < 5) {
+      CopyPixels(c, row, 0, width, table);
+    } else {
+      CopyPixels(c, row, 0, 2, table);
+      CopyPixels(c, row, width - 2, width, table);
+    }
+  }
+  if (c.tableAfter != nullptr && !tableHere) {
+    const ImageView out = RowsOf(c.output, top, bottom);
+    ApplyKernel(out, c.toneTable, out, nullptr, 0, 0, c.tableAfter);
+  }
+}
+
+// The rows of band [begin, end) that read scratch rows of other bands: its first two rows (unless it
+// starts the image) and its last row (unless it ends the image). The first pass sharpens the rows in
+// between; the second pass, after every band's first pass, these.
+struct BandEdges {
+  int32_t frontEnd, backBegin;
+};
+BandEdges EdgesOf(const StageChain& c, int32_t begin, int32_t end) {
+  const int32_t frontEnd = begin == 0 ? begin : std::min(end, begin + 2);
+  const int32_t backBegin = end == c.output.height ? end : std::max(frontEnd, end - 1);
+  return {frontEnd, backBegin};
+}
+
 }  // namespace
 
 void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
+  const BandEdges edges = EdgesOf(c, begin, end);
+  int32_t sharpened = edges.frontEnd;  // rows of the band before this are sharpened or left to the second pass
   int32_t step = StepRows(c.output);
   // A demosaic step must start on an even row, so that its rows keep the Bayer phase of the frame.
   if (c.demosaic != nullptr) step = std::max(2, step & ~1);
@@ -76,41 +119,25 @@ void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
                   c.kernelsTakeTables ? c.tableBefore : nullptr);
       if (c.tableBefore != nullptr && !c.kernelsTakeTables)
         ApplyKernel(into, c.toneTable, into, nullptr, 0, 0, c.tableBefore);
-      continue;
-    }
-    if (c.tableBefore != nullptr)
+    } else if (c.tableBefore != nullptr) {
       ApplyKernel(into, c.toneTable, source, nullptr, 0, 0, c.tableBefore);
-    else if (c.sharpen != nullptr && c.demosaic == nullptr)
+    } else if (c.sharpen != nullptr && c.demosaic == nullptr) {
       std::memcpy(into.pixels, source.pixels, static_cast<size_t>(source.stride) * source.height);
+    }
+    // Scratch rows begin .. bottom-1 are final: sharpen the band's rows that read no later row, while
+    // their scratch rows are still in cache.
+    if (c.sharpen != nullptr) {
+      const int32_t ready = std::min(edges.backBegin, bottom == c.output.height ? bottom : bottom - 1);
+      SharpenRows(c, sharpened, ready);
+      sharpened = std::max(sharpened, ready);
+    }
   }
 }
 
 void RunChainSecondPass(const StageChain& c, int32_t begin, int32_t end) {
-  const int32_t height = c.output.height, width = c.output.width;
-  const int32_t step = StepRows(c.output);
-  for (int32_t top = begin; top < end; top += step) {
-    const int32_t bottom = std::min(end, top + step);
-    // The sharpness writes rows and columns 2 .. size-3 of what it sees; with two rows more on each
-    // side (clipped to the image) those are exactly rows top .. bottom-1 away from the image's edges.
-    const int32_t from = std::max(0, top - 2), to = std::min(height, bottom + 2);
-    // 8-bit families: the sharpness and the copy apply the table after it themselves.
-    const bool tableHere = c.tableAfter != nullptr && c.kernelsTakeTables;
-    const uint8_t* table = tableHere ? Table8(c.tableAfter) : nullptr;
-    ApplyKernel(RowsOf(c.output, from, to), c.sharpen, RowsOf(c.scratch, from, to), nullptr, 0, 0,
-                c.sharpenRecord, tableHere ? c.tableAfter : nullptr);
-    for (int32_t row = top; row < bottom; ++row) {
-      if (row < 2 || row >= height - 2 || width < 5) {
-        CopyPixels(c, row, 0, width, table);
-      } else {
-        CopyPixels(c, row, 0, 2, table);
-        CopyPixels(c, row, width - 2, width, table);
-      }
-    }
-    if (c.tableAfter != nullptr && !tableHere) {
-      const ImageView out = RowsOf(c.output, top, bottom);
-      ApplyKernel(out, c.toneTable, out, nullptr, 0, 0, c.tableAfter);
-    }
-  }
+  const BandEdges edges = EdgesOf(c, begin, end);
+  SharpenRows(c, begin, edges.frontEnd);
+  SharpenRows(c, edges.backBegin, end);
 }
 
 }  // namespace tovira

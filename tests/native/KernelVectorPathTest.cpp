@@ -97,6 +97,35 @@ TEST(VectorPaths, HueSaturationEqualsScalarOnEveryColour) {
   ExpectPathsEqual({HueSaturationBgr8, 24, false, "HueSaturationBgr8"}, cube, cube, true, &record, nullptr, "cube");
 }
 
+TEST(VectorPaths, HueSaturationInGroupsOf64EqualsScalarAtEveryShiftAndWithATable) {
+  // Rows long enough for groups of 64 pixels, then one of 32 and a rest; hues that move every sector
+  // onto every other (including the wrap of the shifted offset) and saturations at their limits; with
+  // and without the tone table that 8-bit rows apply to their results.
+  std::mt19937 rng(64);
+  uint8_t table[256];
+  for (auto& v : table) v = static_cast<uint8_t>(rng());
+  ToneTableRecord tone{table, 8};
+  const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
+                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"}};
+  const int hues[] = {0, 1, -1, 59, 60, 61, 119, 180, 241, 300, 359, 360, -360, -181};
+  const int saturations[] = {-255, -254, -1, 0, 1, 100, 254, 255};
+  for (const KernelCase& f : families)
+    for (int width : {64, 101, 130, 263})
+      for (int round = 0; round < 14; ++round) {
+        TestImage image(width, 3, f.bits, round % 2 * 8);
+        image.fillRandom(rng, 255, false);
+        for (int x = 0; x < width; x += 5)  // grey pixels and pixels with two equal channels
+          image.set(x, 1, x % 3, image.get(x, 1, (x + 1) % 3, false), false);
+        for (int x = 0; x < width; x += 7)
+          for (int c = 1; c < 3; ++c) image.set(x, 2, c, image.get(x, 2, 0, false), false);
+        HueSaturationRecord record{hues[round], 0, saturations[(round + width) % 8], 12};
+        const std::string what = std::to_string(width) + " wide, hue " + std::to_string(record.hue) +
+                                 " saturation " + std::to_string(record.saturation);
+        ExpectPathsEqual(f, image, image, true, &record, nullptr, what);
+        ExpectPathsEqual(f, image, image, true, &record, &tone, what + " with a table");
+      }
+}
+
 TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
   std::mt19937 rng(31);
   const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
