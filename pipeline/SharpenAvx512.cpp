@@ -29,6 +29,92 @@ inline int32_t Larger(int32_t a, int32_t b) { return a > b ? a : b; }
 inline __m512i Load512(const void* at) { return _mm512_loadu_si512(at); }
 inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<const __m256i*>(at)); }
 
+// A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a
+// select by the top bit of each byte).
+struct ToneTable {
+  __m512i part[4];
+};
+[[gnu::always_inline]] inline __m512i Tone(__m512i v, const ToneTable& table) {
+  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
+  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
+}
+
+// 8-bit samples, 64 a step, kept in 16-bit lanes as the even and the odd samples of a 64-byte load
+// (an AND and a shift instead of widening across the register): the vertical sums of the strip go to
+// an array of even and one of odd samples, and the four columns of a blur sum are read from whichever
+// array holds them. The step's results are packed back to bytes with unsigned saturation and put in
+// sample order by a byte shuffle within each 128-bit lane (where the pack left the 8 even results of
+// the lane before its 8 odd ones).
+struct SplitConstants {
+  __m512i amount, tenth, lowBytes, interleave;
+  ToneTable tone;
+  bool toned;
+  __mmask64 write;
+};
+
+// The blur sums of a step whose first sample is the strip's sample 2h + kParity: sample x of the
+// vertical sums is even[x / 2] or odd[x / 2].
+template <int C, int kParity, int kLane>
+[[gnu::always_inline]] inline __m512i BlurSum(const uint16_t* even, const uint16_t* odd, int32_t h) {
+  auto at = [&](int x) { return Load512(((x & 1) ? odd : even) + h + (x >> 1)); };
+  constexpr int x = kParity + kLane;
+  return _mm512_add_epi16(_mm512_add_epi16(at(x), at(x + C)), _mm512_add_epi16(at(x + 2 * C), at(x + 3 * C)));
+}
+
+template <int C, int kParity>
+[[gnu::always_inline]] inline void SplitStep(const uint16_t* even, const uint16_t* odd, int32_t h,
+                                             const uint8_t* centre, uint8_t* out, const SplitConstants& k) {
+  const __m512i v = Load512(centre);
+  auto sharpen = [&](__m512i value, __m512i blur) {
+    const __m512i n = _mm512_mullo_epi16(_mm512_sub_epi16(value, _mm512_srli_epi16(blur, 4)), k.amount);
+    return _mm512_add_epi16(value, _mm512_sub_epi16(_mm512_mulhi_epi16(n, k.tenth), _mm512_srai_epi16(n, 15)));
+  };
+  const __m512i evenResult = sharpen(_mm512_and_si512(v, k.lowBytes), BlurSum<C, kParity, 0>(even, odd, h));
+  const __m512i oddResult = sharpen(_mm512_srli_epi16(v, 8), BlurSum<C, kParity, 1>(even, odd, h));
+  __m512i bytes = _mm512_shuffle_epi8(_mm512_packus_epi16(evenResult, oddResult), k.interleave);
+  if (k.toned) bytes = Tone(bytes, k.tone);
+  _mm512_mask_storeu_epi8(out, k.write, bytes);
+}
+
+template <int C>
+void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, const SplitConstants& k) {
+  const uint8_t* const row0 = rows[0];
+  const uint8_t* const row1 = rows[1];
+  const uint8_t* const row2 = rows[2];
+  const uint8_t* const row3 = rows[3];
+  alignas(64) uint16_t even[kStrip / 2 + 64], odd[kStrip / 2 + 64];
+  for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
+    const int32_t se = Smaller(stripBegin + kStrip, kEnd);
+    const int32_t sb = Larger(kBegin, Smaller(stripBegin, se - 64));
+    // Vertical sums of samples first .. first + count - 1, 64 a step from even offsets; the last step
+    // is moved back to the even offset that still reaches the end (it may read the sample after it,
+    // which lies inside the row: the sharpness leaves its last two pixels alone).
+    const int32_t first = sb - 2 * C, count = se - sb + 3 * C, last = (count - 63) & ~1;
+    for (int32_t i = 0;; i += 64) {
+      if (i > last) i = last;
+      const __m512i a = Load512(row0 + first + i), b = Load512(row1 + first + i);
+      const __m512i c = Load512(row2 + first + i), d = Load512(row3 + first + i);
+      const __m512i low = k.lowBytes;
+      const __m512i evenSum = _mm512_add_epi16(_mm512_add_epi16(_mm512_and_si512(a, low), _mm512_and_si512(b, low)),
+                                               _mm512_add_epi16(_mm512_and_si512(c, low), _mm512_and_si512(d, low)));
+      const __m512i oddSum = _mm512_add_epi16(_mm512_add_epi16(_mm512_srli_epi16(a, 8), _mm512_srli_epi16(b, 8)),
+                                              _mm512_add_epi16(_mm512_srli_epi16(c, 8), _mm512_srli_epi16(d, 8)));
+      _mm512_storeu_si512(even + i / 2, evenSum);
+      _mm512_storeu_si512(odd + i / 2, oddSum);
+      if (i == last) break;
+    }
+    const int32_t lastStep = se - 64;
+    for (int32_t kk = sb;; kk += 64) {
+      if (kk > lastStep) kk = lastStep;
+      const int32_t i0 = kk - sb;
+      if (i0 & 1) SplitStep<C, 1>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
+      else SplitStep<C, 0>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
+      if (kk == lastStep) break;
+    }
+  }
+}
+
 }  // namespace
 
 // 8-bit samples: sums in 16 bits, amount * (v - blur) within +-7650, divided by 10 with the
@@ -36,6 +122,20 @@ inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<c
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                 int32_t amount, const uint8_t* tone) {
   const int32_t c = channels;
+  if (kEnd - kBegin >= 64 && (c == 1 || c == 3 || c == 4)) {
+    SplitConstants k{};
+    k.amount = _mm512_set1_epi16(static_cast<int16_t>(amount)), k.tenth = _mm512_set1_epi16(6554);
+    k.lowBytes = _mm512_set1_epi16(0x00FF);
+    k.interleave = _mm512_set4_epi32(0x0F070E06, 0x0D050C04, 0x0B030A02, 0x09010800);
+    k.toned = tone != nullptr;
+    if (k.toned)
+      for (int i = 0; i < 4; ++i) k.tone.part[i] = Load512(tone + 64 * i);
+    k.write = c == 4 ? 0x7777777777777777ull : ~0ull;  // a fourth byte keeps its value
+    if (c == 1) Row8Split<1>(rows, out, kBegin, kEnd, k);
+    else if (c == 3) Row8Split<3>(rows, out, kBegin, kEnd, k);
+    else Row8Split<4>(rows, out, kBegin, kEnd, k);
+    return;
+  }
   // The row pointers in registers: the stores below may alias anything, so rows[] would be read again.
   const uint8_t* const row0 = rows[0];
   const uint8_t* const row1 = rows[1];
