@@ -62,12 +62,12 @@ void Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_
   }
 }
 
-// 16-bit samples (any value): sums in 32 bits, the quotient by 10 in single precision (exact products,
-// see Sharpen.cpp).
+// 16-bit samples (any value): sums in 32 bits, the quotient by 10 as a product with 0.1f in single
+// precision (exact, see Sharpen.cpp).
 void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                int32_t amount, int32_t largest) {
   const int32_t c = channels;
-  const __m256 amountF = _mm256_set1_ps(static_cast<float>(amount)), ten = _mm256_set1_ps(10.0f);
+  const __m256 amountF = _mm256_set1_ps(static_cast<float>(amount)), tenthF = _mm256_set1_ps(0.1f);
   const __m256i largestV = _mm256_set1_epi32(largest), zero = _mm256_setzero_si256();
   const __m128i keep = c == 4 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : _mm_setzero_si128();
   alignas(32) uint32_t sums[kStrip + 16];
@@ -92,7 +92,7 @@ void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
       const __m256i v = _mm256_cvtepu16_epi32(Load128(rows[2] + 2 * k));
       const __m256i difference = _mm256_sub_epi32(v, _mm256_srli_epi32(blur, 4));
       const __m256i q =
-          _mm256_cvttps_epi32(_mm256_div_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(difference), amountF), ten));
+          _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(difference), amountF), tenthF));
       const __m256i r = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(v, q), zero), largestV);
       __m128i result = _mm_packus_epi32(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
       __m128i* target = reinterpret_cast<__m128i*>(out + 2 * k);

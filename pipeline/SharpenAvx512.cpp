@@ -183,8 +183,8 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
   }
 }
 
-// 16-bit samples (any value): sums in 32 bits, the quotient by 10 in single precision (exact products,
-// see Sharpen.cpp).
+// 16-bit samples (any value): sums in 32 bits, the quotient by 10 as a product with 0.1f in single
+// precision (exact, see Sharpen.cpp).
 void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                  int32_t amount, int32_t largest) {
   const int32_t c = channels;
@@ -192,7 +192,7 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
   const uint8_t* const row1 = rows[1];
   const uint8_t* const row2 = rows[2];
   const uint8_t* const row3 = rows[3];
-  const __m512 amountF = _mm512_set1_ps(static_cast<float>(amount)), ten = _mm512_set1_ps(10.0f);
+  const __m512 amountF = _mm512_set1_ps(static_cast<float>(amount)), tenthF = _mm512_set1_ps(0.1f);
   const __m512i largestV = _mm512_set1_epi32(largest), zero = _mm512_setzero_si512();
   const __mmask32 write = c == 4 ? 0x7777u : 0xFFFFu;  // 16 samples; fourth samples kept
   alignas(64) uint32_t sums[kStrip + 32];
@@ -218,7 +218,7 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
       const __m512i v = _mm512_cvtepu16_epi32(Load256(row2 + 2 * k));
       const __m512i difference = _mm512_sub_epi32(v, _mm512_srli_epi32(blur, 4));
       const __m512i q =
-          _mm512_cvttps_epi32(_mm512_div_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(difference), amountF), ten));
+          _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(difference), amountF), tenthF));
       const __m512i r = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(v, q), zero), largestV);
       _mm512_mask_storeu_epi16(out + 2 * k, write, _mm512_castsi256_si512(_mm512_cvtepi32_epi16(r)));
       if (k == lastStep) break;

@@ -67,6 +67,26 @@ TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
       }
 }
 
+TEST(VectorPaths, SharpenQuotientsByTenAreExactAtMultiplesOfTen) {
+  // The 16-bit rows divide amount * (v - blur) by 10 as a product with 0.1f; amounts that are multiples
+  // of 10 make every such product a multiple of 10, where a quotient a little low would truncate to
+  // the integer below. Full-range samples give the largest products.
+  std::mt19937 rng(10);
+  const KernelCase families[] = {{SharpenGray16, 16, true, "SharpenGray16"}, {SharpenBgr16, 48, true, "SharpenBgr16/48"}};
+  for (const KernelCase& f : families)
+    for (int32_t amount : {10, 20, 30})
+      for (int width : {37, 701}) {
+        TestImage source(width, 6, f.bits, 0);
+        source.fillRandom(rng, 65535, true);
+        TestImage target = source;
+        ValueRecord record{amount, 16};
+        ExpectPathsEqual(f, target, source, false, &record, nullptr,
+                         std::to_string(width) + " wide, amount " + std::to_string(amount));
+      }
+  for (int32_t n = -(1 << 21); n <= (1 << 21); ++n)  // the identity the rows rely on
+    ASSERT_EQ(n / 10, static_cast<int32_t>(static_cast<float>(n) * 0.1f)) << n;
+}
+
 TEST(VectorPaths, DefectFilterEqualsScalarOnNoisyFramesWithChainsOfReplacements) {
   std::mt19937 rng(30);
   const int sizes[][2] = {{5, 5}, {12, 9}, {13, 8}, {37, 21}, {257, 7}};
