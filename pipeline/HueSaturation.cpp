@@ -203,6 +203,16 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
   // 8-bit samples: a tone table for the results (see HueSaturation.h).
   const uint8_t* tone = nullptr;
   if (sizeof(Sample) == 1 && q != nullptr) tone = static_cast<const uint8_t*>(static_cast<const ToneTableRecord*>(q)->table);
+  // 16-bit samples: a table of largest + 1 entries for the results, and its entries for the 256
+  // widened results of the transform (the AVX-512 rows look those up in registers).
+  const uint16_t* tone16 = nullptr;
+  int32_t toneLargest = 0;
+  uint16_t widenedTone[256];
+  if (sizeof(Sample) == 2 && q != nullptr) {
+    const auto& r = *static_cast<const ToneTableRecord*>(q);
+    tone16 = static_cast<const uint16_t*>(r.table);
+    toneLargest = LargestSample(r.significantBits);
+  }
   const auto& record = *static_cast<const HueSaturationRecord*>(p);
   // Built for this call only: two instances with different saturations never share it.
   uint8_t saturationTable[256];
@@ -218,9 +228,14 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
   // AVX2: the same layout in source and target.
   const bool wide = HasAvx2Path(ActiveVectorPath()) && sourceBpp == targetBpp &&
                     (sourceBpp == 3 * kSampleBytes || sourceBpp == 4 * kSampleBytes);
+  if (tone16 != nullptr)
+    for (int32_t v = 0; v < 256; ++v) widenedTone[v] = tone16[std::min(v << shift, toneLargest)];
+  const bool wideTone16 = tone16 != nullptr && toneLargest >= 1;
   const hue_rows::RowConstants rowConstants{static_cast<int16_t>(hueSteps % 255), static_cast<int16_t>(hueSteps / 255),
                                             static_cast<int16_t>(Clamp(record.saturation, -255, 255) + 256),
-                                            offsets ? offsets->at : nullptr, tone, saturationTable};
+                                            offsets ? offsets->at : nullptr, tone, saturationTable,
+                                            wideTone16 ? widenedTone : nullptr, wideTone16 ? tone16 : nullptr,
+                                            toneLargest};
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
@@ -275,6 +290,11 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
       for (int32_t k = tonedPixels; k < rect.width(); ++k, at += targetBpp)
         for (int c = 0; c < 3; ++c) at[c] = tone[at[c]];
     }
+    if (tone16 != nullptr) {  // the AVX-512 rows applied it when they had the whole table
+      uint8_t* at = wideTone16 ? untoned : untoned - static_cast<intptr_t>(tonedPixels) * targetBpp;
+      for (int32_t k = wideTone16 ? tonedPixels : 0; k < rect.width(); ++k, at += targetBpp)
+        for (int c = 0; c < 3; ++c) Store16(at + 2 * c, tone16[std::min<int32_t>(Load16(at + 2 * c), toneLargest)]);
+    }
   }
   return 1;
 }
@@ -287,7 +307,7 @@ TOVIRA_PIXEL_KERNEL(HueSaturationBgr8) {
 }
 TOVIRA_PIXEL_KERNEL(HueSaturationBgr16) {
   return HueSaturation<uint16_t>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
-                                 sourceStride, p, nullptr);
+                                 sourceStride, p, q);
 }
 
 }  // namespace tovira

@@ -11,8 +11,9 @@
 namespace tovira {
 
 // In place on the output image (or into another image of the same layout), p = HueSaturationRecord.
-// HueSaturationBgr8 also takes q = a ToneTableRecord (or nullptr): its 256-entry table is applied to
-// every sample the kernel writes, grey pixels included, as ToneTableBgr8 would after it. HueSaturationBgr8 works on 24/32-bit pixels,
+// Both also take q = a ToneTableRecord (or nullptr): its table (256 entries for HueSaturationBgr8,
+// largest + 1 16-bit entries for HueSaturationBgr16) is applied to every sample the kernel writes, grey
+// pixels included, as ToneTableBgr8 / ToneTableBgr16 would after it. HueSaturationBgr8 works on 24/32-bit pixels,
 // HueSaturationBgr16 on 48/64-bit pixels whose samples are first reduced to 8 bits (>> bits - 8) and
 // widened again when stored. A grey pixel keeps its value.
 TOVIRA_PIXEL_KERNEL(HueSaturationBgr8);

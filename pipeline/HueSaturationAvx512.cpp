@@ -387,6 +387,41 @@ int32_t Row8Bytes(const uint8_t* s, uint8_t* t, int32_t n, const RowConstants& k
   return done;
 }
 
+// ---- 16-bit results through a tone table ---------------------------------------------------------
+
+// The 256-entry word table of the widened results in eight registers, looked up for 32 results 0..255:
+// four 64-entry word permutes and a select by bits 6 and 7.
+struct WordTable {
+  __m512i part[8];
+};
+[[gnu::always_inline]] inline __m512i WordEntry(const WordTable& table, __m512i v) {
+  const __m512i a = _mm512_permutex2var_epi16(table.part[0], v, table.part[1]);
+  const __m512i b = _mm512_permutex2var_epi16(table.part[2], v, table.part[3]);
+  const __m512i c = _mm512_permutex2var_epi16(table.part[4], v, table.part[5]);
+  const __m512i d = _mm512_permutex2var_epi16(table.part[6], v, table.part[7]);
+  const __mmask32 bit6 = _mm512_test_epi16_mask(v, _mm512_set1_epi16(64));
+  const __mmask32 bit7 = _mm512_test_epi16_mask(v, _mm512_set1_epi16(128));
+  return _mm512_mask_blend_epi16(bit7, _mm512_mask_blend_epi16(bit6, a, b), _mm512_mask_blend_epi16(bit6, c, d));
+}
+
+// The whole table for the samples of the pixels in `lanes` (grey pixels, which keep their samples):
+// two gathers of sixteen 32-bit reads whose low halves are the entries. A read at the last entry would
+// pass the table's end, so indices stop one short of it and samples at or above the largest value take
+// the last entry from a register.
+[[gnu::always_inline]] inline __m512i FullEntry(const uint16_t* table, int32_t largest, __m512i v, __mmask32 lanes) {
+  const __m512i evenWords = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28,
+                                             26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+  const __mmask32 atTop = _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(static_cast<int16_t>(largest)));
+  const __m512i index = _mm512_min_epu16(v, _mm512_set1_epi16(static_cast<int16_t>(largest - 1)));
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i low = _mm512_mask_i32gather_epi32(zero, static_cast<__mmask16>(lanes),
+                                                  _mm512_cvtepu16_epi32(_mm512_castsi512_si256(index)), table, 2);
+  const __m512i high = _mm512_mask_i32gather_epi32(zero, static_cast<__mmask16>(lanes >> 16),
+                                                   _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(index, 1)), table, 2);
+  return _mm512_mask_mov_epi16(_mm512_permutex2var_epi16(low, evenWords, high), atTop,
+                               _mm512_set1_epi16(static_cast<int16_t>(table[largest])));
+}
+
 }  // namespace
 
 int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
@@ -432,6 +467,10 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
   const __m512i largest = _mm512_set1_epi16(255);
   const __mmask32 write = bpp == 6 ? ~0u : 0x77777777u;  // the fourth sample of 64-bit pixels is kept
   const Constants constants = MakeConstants(k);
+  const bool toned = k.tone16 != nullptr && k.toneFull != nullptr && k.toneLargest >= 1;
+  WordTable tone{};
+  if (toned)
+    for (int i = 0; i < 8; ++i) tone.part[i] = _mm512_loadu_si512(k.tone16 + 32 * i);
   int32_t done = 0;
   for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
     const __m512i r0 = _mm512_loadu_si512(s), r1 = _mm512_loadu_si512(s + 64), r2 = _mm512_loadu_si512(s + 128);
@@ -447,7 +486,14 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
     const __mmask32 grey = _mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]);
     TransformThirtyTwo(eight[0], eight[1], eight[2], constants);
     __m512i result[3];
-    for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);
+    if (toned) {  // the widened result's entry, or for a grey pixel its own sample's entry
+      for (int c = 0; c < 3; ++c) {
+        result[c] = WordEntry(tone, eight[c]);
+        if (grey != 0) result[c] = _mm512_mask_mov_epi16(result[c], grey, FullEntry(k.toneFull, k.toneLargest, original[c], grey));
+      }
+    } else {
+      for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);
+    }
     for (int r = 0; r < registers; ++r) {
       const __m512i index = Load(m.scatter16[r]);
       __m512i out = _mm512_permutex2var_epi16(result[0], index, result[1]);

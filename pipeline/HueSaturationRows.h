@@ -14,6 +14,12 @@ struct RowConstants {
   const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d], readable 3 bytes past
   const uint8_t* tone;     // 8-bit rows of the AVX-512 body: a 256-entry table for the results, or nullptr
   const uint8_t* saturationTable;  // the saturation table of 256 chromas (BuildSaturationTable)
+  // 16-bit rows of the AVX-512 body: a tone table for the results, or nullptr. `tone16` has the
+  // entries of the 256 widened results (entry v << shift); `toneFull` the whole table, largest + 1
+  // entries (largest >= 1), for grey pixels, which keep their samples.
+  const uint16_t* tone16;
+  const uint16_t* toneFull;
+  int32_t toneLargest;
 };
 
 // A row of n pixels of 8-bit samples, bpp 3 or 4 in source and target alike (a fourth byte of the target

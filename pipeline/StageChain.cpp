@@ -116,8 +116,8 @@ void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
     }
     if (c.hueSaturation != nullptr) {
       ApplyKernel(into, c.hueSaturation, source, nullptr, 0, 0, c.hueRecord,
-                  c.kernelsTakeTables ? c.tableBefore : nullptr);
-      if (c.tableBefore != nullptr && !c.kernelsTakeTables)
+                  c.hueTakesTable ? c.tableBefore : nullptr);
+      if (c.tableBefore != nullptr && !c.hueTakesTable)
         ApplyKernel(into, c.toneTable, into, nullptr, 0, 0, c.tableBefore);
     } else if (c.tableBefore != nullptr) {
       ApplyKernel(into, c.toneTable, source, nullptr, 0, 0, c.tableBefore);

@@ -117,32 +117,40 @@ TEST(VectorPaths, HueSaturationEqualsScalarOnEveryColour) {
   ExpectPathsEqual({HueSaturationBgr8, 24, false, "HueSaturationBgr8"}, cube, cube, true, &record, nullptr, "cube");
 }
 
-TEST(VectorPaths, HueSaturationInGroupsOf64EqualsScalarAtEveryShiftAndWithATable) {
-  // Rows long enough for groups of 64 pixels, then one of 32 and a rest; hues that move every sector
-  // onto every other (including the wrap of the shifted offset) and saturations at their limits; with
-  // and without the tone table that 8-bit rows apply to their results.
+TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
+  // Rows long enough for the 8-bit groups of 64 pixels, then one of 32 and a rest (16-bit: groups of
+  // 32); hues that move every sector onto every other (including the wrap of the shifted offset) and
+  // saturations at their limits; with and without the tone table the kernels apply to their results
+  // (16-bit: looked up for the widened results in registers and for grey pixels in the whole table).
   std::mt19937 rng(64);
-  uint8_t table[256];
-  for (auto& v : table) v = static_cast<uint8_t>(rng());
-  ToneTableRecord tone{table, 8};
+  uint8_t table8[256];
+  for (auto& v : table8) v = static_cast<uint8_t>(rng());
+  std::vector<uint16_t> table16(4096);
+  for (auto& v : table16) v = static_cast<uint16_t>(rng());
+  ToneTableRecord tone8{table8, 8}, tone16{table16.data(), 12};
   const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
-                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"}};
+                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"},
+                                 {HueSaturationBgr16, 48, true, "HueSaturationBgr16/48"},
+                                 {HueSaturationBgr16, 64, true, "HueSaturationBgr16/64"}};
   const int hues[] = {0, 1, -1, 59, 60, 61, 119, 180, 241, 300, 359, 360, -360, -181};
   const int saturations[] = {-255, -254, -1, 0, 1, 100, 254, 255};
   for (const KernelCase& f : families)
     for (int width : {64, 101, 130, 263})
       for (int round = 0; round < 14; ++round) {
+        // 16-bit samples above the 12 significant bits in some rounds (read as the largest level, and
+        // past the table's end for grey pixels).
+        const int32_t maxSample = f.wide ? (round % 3 == 0 ? 65535 : 4095) : 255;
         TestImage image(width, 3, f.bits, round % 2 * 8);
-        image.fillRandom(rng, 255, false);
-        for (int x = 0; x < width; x += 5)  // grey pixels and pixels with two equal channels
-          image.set(x, 1, x % 3, image.get(x, 1, (x + 1) % 3, false), false);
-        for (int x = 0; x < width; x += 7)
-          for (int c = 1; c < 3; ++c) image.set(x, 2, c, image.get(x, 2, 0, false), false);
+        image.fillRandom(rng, maxSample, f.wide);
+        for (int x = 0; x < width; x += 5)  // pixels with two equal channels
+          image.set(x, 1, x % 3, image.get(x, 1, (x + 1) % 3, f.wide), f.wide);
+        for (int x = 0; x < width; x += 7)  // grey pixels
+          for (int c = 1; c < 3; ++c) image.set(x, 2, c, image.get(x, 2, 0, f.wide), f.wide);
         HueSaturationRecord record{hues[round], 0, saturations[(round + width) % 8], 12};
         const std::string what = std::to_string(width) + " wide, hue " + std::to_string(record.hue) +
                                  " saturation " + std::to_string(record.saturation);
         ExpectPathsEqual(f, image, image, true, &record, nullptr, what);
-        ExpectPathsEqual(f, image, image, true, &record, &tone, what + " with a table");
+        ExpectPathsEqual(f, image, image, true, &record, f.wide ? &tone16 : &tone8, what + " with a table");
       }
 }
 
