@@ -1,7 +1,8 @@
 // Saving one full frame (3840 x 2748) per file type and colour mode, next to the encoder alone (the
 // writer fed an already converted image) and a plain copy of the frame as the reference of this run.
 // Run under Wine: save_bench.exe [folder]. Prints milliseconds and ratios. save_bench.exe <folder> png
-// [runs] compares the SDK's PNG save with libpng's defaults (time and file size) on the same frames.
+// [runs [bits [scene]]] compares the SDK's PNG save with libpng's defaults (time and file size) on the same
+// frames (bits 0: every colour mode; scene: the virtual camera's picture instead of the synthetic one).
 
 #include <windows.h>
 
@@ -21,6 +22,9 @@
 #include "output/PngDeflate.h"
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/Convert.h"
+#include "pipeline/Demosaic.h"
+#include "sim/SensorModel.h"
+#include "sim/TestScene.h"
 
 namespace {
 
@@ -63,6 +67,38 @@ void Fill(CDibImage& image) {
     }
 }
 
+// The virtual camera's scene at power-on (full frame, 12 bits), demosaiced into `image` (16 bits or
+// more per sample; 8-bit images take the samples' top bits).
+void FillWithScene(CDibImage& image) {
+    using namespace tovira;
+    SensorModel sensor;
+    const SensorReadout readout = sensor.readout();
+    TestScene scene;
+    const std::vector<std::uint16_t>& samples = scene.render(readout, 1);
+    const int w = readout.outputWidth, h = readout.outputHeight;
+    CDibImage raw;
+    if (w != image.Width() || h != image.Height() || !raw.Create(w, h, 16)) return;
+    for (int y = 0; y < h; ++y) std::memcpy(raw.Bits() + static_cast<size_t>(y) * raw.Stride(), &samples[static_cast<size_t>(y) * w], 2 * static_cast<size_t>(w));
+    CDibImage bgr;
+    if (!bgr.Create(w, h, 48)) return;
+    ColourRecord colour{0, 100, 100, 100};
+    ApplyKernel(bgr.View(), DemosaicInterior16, raw.View(), nullptr, 0, 0, &colour);
+    ApplyKernel(bgr.View(), DemosaicBorder16, raw.View(), nullptr, 0, 0, &colour);
+    const int samplesPerPixel = image.BitCount() / (image.BitCount() == 16 || image.BitCount() >= 48 ? 16 : 8);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < samplesPerPixel; ++c) {
+                uint16_t v;
+                std::memcpy(&v, bgr.Bits() + static_cast<size_t>(y) * bgr.Stride() + 6 * x + 2 * (c < 3 ? c : 1), 2);
+                if (samplesPerPixel == 1) {  // grey: the raw sample
+                    v = samples[static_cast<size_t>(y) * w + x];
+                }
+                uint8_t* at = image.Bits() + static_cast<size_t>(y) * image.Stride();
+                if (image.BitCount() == 16 || image.BitCount() >= 48) std::memcpy(at + 2 * (samplesPerPixel * x + c), &v, 2);
+                else at[samplesPerPixel * x + c] = static_cast<uint8_t>(v >> 4);
+            }
+}
+
 // The reference for the PNG writer: libpng with its default filtering and zlib compression, as the
 // SDK wrote PNG files before they were compressed with libdeflate.
 bool WritePngLibpngDefaults(const char* name, const CDibImage& image) {
@@ -102,15 +138,17 @@ long long FileBytes(const std::string& name) {
 // The SDK's PNG save (SaveImageFile: conversion into the file's layout, filtering, compression in parts
 // on up to two threads, the file) against libpng's defaults writing the same converted image on one
 // thread: time and file size per run, `runs` runs each, alternating.
-void ComparePng(const std::string& folder, int runs) {
+void ComparePng(const std::string& folder, int runs, int onlyBits, bool sceneFrames) {
     std::printf("cores %u; per colour mode: SDK / libpng time of each run, best times, sizes\n",
                 std::thread::hardware_concurrency());
     std::printf("%-6s %6s %-24s %12s %12s %14s %14s %8s\n", "bits", "parts", "time ratio per run", "SDK ms",
                 "libpng ms", "SDK bytes", "libpng bytes", "size");
     for (int bits : {8, 16, 24, 32, 48, 64}) {
+        if (onlyBits != 0 && bits != onlyBits) continue;
         CDibImage image;
         if (!image.Create(3840, 2748, bits)) return;
-        Fill(image);
+        if (sceneFrames) FillWithScene(image);
+        else Fill(image);
         // The image as the file holds it: 12-bit samples widened to 16, a fourth byte opaque.
         using namespace tovira;
         const PixelKernel kernel = bits == 16 ? Gray16Expand4 : bits == 32 ? Bgrx32ToBgra32
@@ -149,8 +187,9 @@ int main(int argc, char** argv) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const std::string folder = argc > 1 ? argv[1] : temp;
-    if (argc > 2 && std::strcmp(argv[2], "png") == 0) {  // save_bench.exe <folder> png [runs]
-        ComparePng(folder, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+    if (argc > 2 && std::strcmp(argv[2], "png") == 0) {  // save_bench.exe <folder> png [runs [bits [scene]]]
+        ComparePng(folder, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3, argc > 4 ? std::atoi(argv[4]) : 0,
+                   argc > 5 && std::strcmp(argv[5], "scene") == 0);
         return 0;
     }
     const int width = 3840, height = 2748;
