@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <type_traits>
 
 #include "pipeline/BayerCell.h"
@@ -413,12 +414,17 @@ int64_t Interior(uint8_t* target, const uint8_t* source, const KernelRect& rect,
   return 1;
 }
 
+// The border of frame rows [first, end) (relative to the frame's first row; all of them by default).
 template <class Sample>
 int64_t Border(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
-               int32_t targetBpp, int32_t targetStride, int32_t sourceStride, const void* p) {
+               int32_t targetBpp, int32_t targetStride, int32_t sourceStride, const void* p,
+               int32_t first = 0, int32_t end = INT32_MAX) {
   if (p == nullptr) return 0;
   if (targetBpp < static_cast<int32_t>(3 * sizeof(Sample))) return 0;
   const auto& colour = *static_cast<const ColourRecord*>(p);
+  // The rows asked for, as frame rows.
+  const int32_t rowsBegin = rect.top + std::clamp(first, 0, rect.height());
+  const int32_t rowsEnd = rect.top + std::clamp(end, 0, rect.height());
   const int32_t mode = colour.bayerMode & 3;
   const int32_t red = GainFactor(colour.redGain), blue = GainFactor(colour.blueGain);
   auto span = [&](int32_t row, int32_t begin, int32_t end) {
@@ -442,13 +448,19 @@ int64_t Border(uint8_t* target, const uint8_t* source, const KernelRect& rect, i
         InnerColumns<Sample, kMinBpp + sizeof(Sample), true>(target, source, rect, x, y, targetStride,
                                                              sourceStride, mode, red, blue, begin, end);
     };
-    rows(rect.top, top2);
-    rows(std::max(bottom2, top2), rect.bottom);
+    auto rowsAsked = [&](int32_t from, int32_t to) {
+      from = std::max(from, rowsBegin), to = std::min(to, rowsEnd);
+      if (from < to) rows(from, to);
+    };
+    rowsAsked(rect.top, top2);
+    rowsAsked(std::max(bottom2, top2), rect.bottom);
   } else {
-    for (int32_t row = rect.top; row < top2; ++row) span(row, rect.left, rect.right);
-    for (int32_t row = bottom2; row < rect.bottom; ++row) span(row, rect.left, rect.right);
+    for (int32_t row = std::max(rect.top, rowsBegin); row < std::min(top2, rowsEnd); ++row)
+      span(row, rect.left, rect.right);
+    for (int32_t row = std::max(bottom2, rowsBegin); row < std::min(rect.bottom, rowsEnd); ++row)
+      span(row, rect.left, rect.right);
   }
-  for (int32_t row = rect.top; row < rect.bottom; ++row) {
+  for (int32_t row = rowsBegin; row < rowsEnd; ++row) {
     span(row, rect.left, left2);
     span(row, right2, rect.right);
   }
@@ -468,6 +480,18 @@ TOVIRA_PIXEL_KERNEL(DemosaicBorder8) {
 }
 TOVIRA_PIXEL_KERNEL(DemosaicBorder16) {
   return Border<uint16_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);
+}
+TOVIRA_PIXEL_KERNEL(DemosaicBorderRows8) {
+  if (p == nullptr) return 0;
+  const auto& rows = *static_cast<const BorderRowsRecord*>(p);
+  return Border<uint8_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, rows.colour,
+                         rows.first, rows.end);
+}
+TOVIRA_PIXEL_KERNEL(DemosaicBorderRows16) {
+  if (p == nullptr) return 0;
+  const auto& rows = *static_cast<const BorderRowsRecord*>(p);
+  return Border<uint16_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, rows.colour,
+                          rows.first, rows.end);
 }
 
 }  // namespace tovira

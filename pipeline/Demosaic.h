@@ -28,6 +28,15 @@ TOVIRA_PIXEL_KERNEL(DemosaicInterior16);
 // (neighbours are then folded back inside by steps of two).
 TOVIRA_PIXEL_KERNEL(DemosaicBorder8);
 TOVIRA_PIXEL_KERNEL(DemosaicBorder16);
+// The border pixels of frame rows [first, end) only, with the values the Border kernels give them: for
+// callers that build the frame band by band. p = BorderRowsRecord; target and source are the whole
+// frame as for the Border kernels.
+struct BorderRowsRecord {
+  const ColourRecord* colour;
+  int32_t first, end;
+};
+TOVIRA_PIXEL_KERNEL(DemosaicBorderRows8);
+TOVIRA_PIXEL_KERNEL(DemosaicBorderRows16);
 
 // Which code the interior kernels run. kAuto (the default) takes AVX2 when the CPU has it and SSE2
 // otherwise; the other values force one path, for tests and benchmarks that compare them (kAvx2 on a

@@ -414,10 +414,11 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
   chain.hueTakesTable = true;  // both families' hue/saturation kernels take the table after them
   const bool firstPass = chain.hueSaturation != nullptr || chain.tableBefore != nullptr || chain.sharpen != nullptr;
   if (demosaic && firstPass && R.width == O.width && R.height == O.height) {
-    // The interior demosaic runs step by step inside the first pass; its border goes first into the
-    // image that pass writes.
+    // The demosaic runs step by step inside the first pass, the interior and then the border of the
+    // step's rows, straight into the image that pass writes.
     Record(demosaicInterior);
-    Run(ChainFirstTarget(chain), demosaicBorder, R, &colour);
+    Record(demosaicBorder);  // made step by step with the interior, band by band
+    chain.demosaicBorderRows = R.bitsPerPixel == 16 ? DemosaicBorderRows16 : DemosaicBorderRows8;
     chain.demosaic = demosaicInterior;
     chain.raw = R;
     chain.colourRecord = &colour;

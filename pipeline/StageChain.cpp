@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pipeline/ApplyKernel.h"
+#include "pipeline/Demosaic.h"
 #include "pipeline/Tone.h"
 
 namespace tovira {
@@ -112,6 +113,10 @@ void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
       // side (clipped to the frame) those are exactly rows top .. bottom-1 away from the frame's edges.
       const int32_t from = std::max(0, top - 2), to = std::min(c.output.height, bottom + 2);
       ApplyKernel(RowsOf(target, from, to), c.demosaic, RowsOf(c.raw, from, to), nullptr, 0, 0, c.colourRecord);
+      if (c.demosaicBorderRows != nullptr) {  // the border pixels of these rows, seen in the whole frame
+        BorderRowsRecord rows{static_cast<const ColourRecord*>(c.colourRecord), top, bottom};
+        ApplyKernel(target, c.demosaicBorderRows, c.raw, nullptr, 0, 0, &rows);
+      }
       source = into;
     }
     if (c.hueSaturation != nullptr) {

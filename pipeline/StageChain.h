@@ -16,8 +16,8 @@
 // own rows (reading two raw rows beyond them) straight into the image the pass writes, and the stages
 // after it find those rows in cache instead of reading the whole demosaiced frame back from memory.
 // With sharpness that image is the scratch image, so the output is written only once, by the second
-// pass. The demosaic's border (two rows and columns at each edge) must be in that image before the
-// pass starts.
+// pass. The demosaic's border (two rows and columns at each edge) is either in that image before the
+// pass starts, or made by each step for its own rows (demosaicBorderRows).
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,8 @@ struct StageChain {
                                    // already holds the demosaiced frame
   ImageView raw{};                 // the demosaic's source, same width and height as the output
   void* colourRecord = nullptr;    // ColourRecord of the demosaic
+  PixelKernel demosaicBorderRows = nullptr;  // with the demosaic: its border of a step's rows (a
+                                             // BorderRowsRecord kernel), run after the interior
   bool hueTakesTable = false;      // the hue/saturation kernel applies the table before the sharpness
                                    // to its results (q), saving a pass (any colour family)
 };

@@ -1,6 +1,7 @@
 // Demosaic and defect filter against worked values and the reference of KernelTestSupport.h.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -215,6 +216,32 @@ TEST(Demosaic, TinyFramesStayInsideTheirBuffers) {
         TestImage raw(w, h, wide ? 16 : 8), out(w, h, wide ? 48 : 24);
         raw.fillRandom(rng, wide ? 4095 : 255, wide);
         RunDemosaic(out, raw, {1, 100, 100, 100});  // ASan reports any stray access
+      }
+}
+
+TEST(Demosaic, BorderOfRowsInPiecesEqualsTheWholeBorder) {
+  // The border made piece by piece (as the frame pipeline's bands do) writes the same pixels as the
+  // whole border kernel and nothing else, for frames down to a single row and pieces of any length.
+  std::mt19937 rng(17);
+  const int shapes[][2] = {{1, 1}, {3, 2}, {5, 5}, {9, 4}, {33, 17}, {64, 40}};
+  for (const auto& shape : shapes)
+    for (bool wide : {false, true})
+      for (int bits : {wide ? 48 : 24, wide ? 64 : 32}) {
+        const int w = shape[0], h = shape[1];
+        TestImage raw(w, h, wide ? 16 : 8), whole(w, h, bits);
+        raw.fillRandom(rng, wide ? 4095 : 255, wide);
+        whole.fillRandom(rng, 255, false);  // every pixel the kernels leave alone must stay as it is
+        TestImage pieces = whole;
+        ColourRecord colour{static_cast<int32_t>(rng() % 4), 90, 100, 140};
+        ASSERT_EQ(1, ApplyKernel(whole.view(), wide ? DemosaicBorder16 : DemosaicBorder8, raw.view(), nullptr, 0, 0, &colour));
+        for (int first = 0; first < h;) {
+          const int end = std::min(h, first + 1 + static_cast<int>(rng() % 5));
+          BorderRowsRecord rows{&colour, first, end};
+          ASSERT_EQ(1, ApplyKernel(pieces.view(), wide ? DemosaicBorderRows16 : DemosaicBorderRows8, raw.view(), nullptr,
+                                   0, 0, &rows));
+          first = end;
+        }
+        EXPECT_EQ(whole.bytes(), pieces.bytes()) << w << "x" << h << " bits " << bits;
       }
 }
 
