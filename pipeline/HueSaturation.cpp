@@ -80,7 +80,7 @@ namespace {
 // The rounded hue offset of every chroma c (1..255) and offset d (0..c) as the scalar transform forms
 // it, ((d * reciprocal[c] + 0x8000) >> 16), at [c * 256 + d] (at most 255); the vector rows look it up.
 struct OffsetSteps {
-  uint8_t at[256 * 256 + 4];  // + 4: the AVX2 rows read 32 bits at every index
+  uint8_t at[256 * 256];
   OffsetSteps() : at{} {
     for (uint32_t c = 1; c < 256; ++c)
       for (uint32_t d = 0; d <= c; ++d) at[c * 256 + d] = static_cast<uint8_t>((d * kReciprocal[c] + 0x8000u) >> 16);

@@ -88,14 +88,21 @@ inline void TransformSixteen(__m256i& blue, __m256i& green, __m256i& red, const 
   const __m256i grey = _mm256_srli_epi16(_mm256_sub_epi16(sum, newChroma), 1);
   const __m256i amplitude = _mm256_sub_epi16(_mm256_srli_epi16(_mm256_add_epi16(sum, newChroma), 1), grey);
 
-  // Offsets from the table: two gathers of eight 32-bit reads, the low byte of each.
-  const __m256i index = _mm256_or_si256(_mm256_slli_epi16(chroma, 8), d);
-  const __m256i byte = _mm256_set1_epi32(0xFF);
-  const auto* table = reinterpret_cast<const int*>(k.offsets);
-  const __m256i first = _mm256_and_si256(
-      _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(index)), 1), byte);
-  const __m256i second = _mm256_and_si256(
-      _mm256_i32gather_epi32(table, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(index, 1)), 1), byte);
+  // The rounded offset (d * r + 0x8000) >> 16 with r = floor(0xFF0000 / chroma), in 32-bit lanes. r is
+  // the truncated single-precision quotient, which is exact for every chroma 1..255: a quotient that is
+  // not an integer lies at least 1 / chroma from the next one, more than half the spacing of floats
+  // there, so rounding never reaches it. Grey pixels divide by 1 (their d is 0), so nothing divides by
+  // zero whatever the caller's floating-point exception mask. d * r + 0x8000 stays below 2^32.
+  // (Gathers from a table were several times slower on CPUs that make gathers safe in microcode.)
+  const __m256 dividend = _mm256_set1_ps(16711680.0f);
+  const __m256i one32 = _mm256_set1_epi32(1), half = _mm256_set1_epi32(0x8000);
+  auto offsetOf = [&](__m128i chromaHalf, __m128i dHalf) {
+    const __m256i divisor = _mm256_max_epi32(_mm256_cvtepu16_epi32(chromaHalf), one32);
+    const __m256i r = _mm256_cvttps_epi32(_mm256_div_ps(dividend, _mm256_cvtepi32_ps(divisor)));
+    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(_mm256_cvtepu16_epi32(dHalf), r), half), 16);
+  };
+  const __m256i first = offsetOf(_mm256_castsi256_si128(chroma), _mm256_castsi256_si128(d));
+  const __m256i second = offsetOf(_mm256_extracti128_si256(chroma, 1), _mm256_extracti128_si256(d, 1));
   const __m256i offset = _mm256_permute4x64_epi64(_mm256_packus_epi32(first, second), 0xD8);
 
   __m256i t = _mm256_add_epi16(offset, _mm256_set1_epi16(k.steps));

@@ -11,7 +11,7 @@ struct RowConstants {
   int16_t steps;           // hue shift mod 255
   int16_t sectors;         // hue shift / 255
   int16_t saturation;      // saturation + 256 (1..511)
-  const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d], readable 3 bytes past
+  const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d] (the SSE2 rows)
   const uint8_t* tone;     // 8-bit rows of the AVX-512 body: a 256-entry table for the results, or nullptr
   const uint8_t* saturationTable;  // the saturation table of 256 chromas (BuildSaturationTable)
   // 16-bit rows of the AVX-512 body: a tone table for the results, or nullptr. `tone16` has the
