@@ -21,6 +21,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include "pipeline/ByteTableAvx512.h"
+
 namespace tovira::hue_rows {
 namespace {
 
@@ -187,17 +189,6 @@ Constants MakeConstants(const RowConstants& k) {
   blue = channel(blueFull, is(0), is(3));
 }
 
-// A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a
-// select by the top bit of each byte).
-struct ToneTable {
-  __m512i part[4];
-};
-[[gnu::always_inline]] inline __m512i Tone(__m512i v, const ToneTable& table) {
-  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
-  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
-}
-
 // ---- 64 pixels a step in byte lanes (8-bit samples) ----------------------------------------------
 //
 // The same integer steps on 64 pixels with every value that fits a byte kept in a byte lane; only the
@@ -246,21 +237,6 @@ constexpr uint8_t kSectorCode[6] = {kRedHigh | kBlueMiddle,           kRedHigh |
                                     kGreenHigh | kRedMiddle,          kGreenHigh | kBlueMiddle | kRises,
                                     kBlueHigh | kGreenMiddle,         kBlueHigh | kRedMiddle | kRises};
 
-// A 256-entry byte table in four registers, looked up for 64 bytes; `top` has the bytes of 128 and up.
-struct ByteTable {
-  __m512i part[4];
-};
-ByteTable LoadTable(const uint8_t* table) {
-  ByteTable t;
-  for (int i = 0; i < 4; ++i) t.part[i] = _mm512_loadu_si512(table + 64 * i);
-  return t;
-}
-[[gnu::always_inline]] inline __m512i Lookup(const ByteTable& table, __m512i v, __mmask64 top) {
-  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
-  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
-  return _mm512_mask_blend_epi8(top, low, high);
-}
-
 struct ByteRowConstants {
   ByteTable saturation, highLow, highHigh, low;
   __m512i steps, wrapFrom, codes;  // steps; 255 - steps; the sector code of (sector + wrap + shift) % 6
@@ -268,9 +244,9 @@ struct ByteRowConstants {
 
 ByteRowConstants MakeByteRowConstants(const RowConstants& k) {
   ByteRowConstants c;
-  c.saturation = LoadTable(k.saturationTable);
-  c.highLow = LoadTable(kReciprocals.highLow), c.highHigh = LoadTable(kReciprocals.highHigh);
-  c.low = LoadTable(kReciprocals.low);
+  c.saturation = LoadByteTable(k.saturationTable);
+  c.highLow = LoadByteTable(kReciprocals.highLow), c.highHigh = LoadByteTable(kReciprocals.highHigh);
+  c.low = LoadByteTable(kReciprocals.low);
   c.steps = _mm512_set1_epi8(static_cast<char>(k.steps));
   c.wrapFrom = _mm512_set1_epi8(static_cast<char>(255 - k.steps));
   alignas(64) uint8_t codes[64] = {};  // the same 16 in each 128-bit lane (the shuffle stays in its lane)
@@ -357,7 +333,7 @@ int32_t Row8Bytes(const uint8_t* s, uint8_t* t, int32_t n, const RowConstants& k
   static const ByteIndices m = MakeByteIndices(kBpp);
   const ByteRowConstants constants = MakeByteRowConstants(k);
   const bool toned = k.tone != nullptr;
-  const ByteTable tone = toned ? LoadTable(k.tone) : ByteTable{};
+  const ByteTable tone = toned ? LoadByteTable(k.tone) : ByteTable{};
   const __mmask64 write = kBpp == 3 ? ~0ull : 0x7777777777777777ull;  // a fourth byte keeps its value
   __m512i gather[3], scatter[kBpp];
   __mmask64 upper[3], redBytes[kBpp];
@@ -377,7 +353,7 @@ int32_t Row8Bytes(const uint8_t* s, uint8_t* t, int32_t n, const RowConstants& k
     }
     TransformSixtyFour(channel[0], channel[1], channel[2], constants);
     if (toned)
-      for (int c = 0; c < 3; ++c) channel[c] = Lookup(tone, channel[c], _mm512_movepi8_mask(channel[c]));
+      for (int c = 0; c < 3; ++c) channel[c] = Lookup(tone, channel[c]);
     for (int r = 0; r < kBpp; ++r) {
       const __m512i out = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(channel[0], scatter[r], channel[1]),
                                                        redBytes[r], scatter[r], channel[2]);
@@ -435,10 +411,8 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
   const __mmask64 tail = bpp == 3 ? 0xFFFFFFFFull : ~0ull;
   const __mmask64 write = bpp == 3 ? ~0ull : 0x7777777777777777ull;
   const __mmask64 writeTail = tail & write;
-  ToneTable tone{};
   const bool toned = k.tone != nullptr;
-  if (toned)
-    for (int i = 0; i < 4; ++i) tone.part[i] = _mm512_loadu_si512(k.tone + 64 * i);
+  const ByteTable tone = toned ? LoadByteTable(k.tone) : ByteTable{};
   const Constants constants = MakeConstants(k);
   const __m512i gatherBlue = Load(m.gather8[0]), gatherGreen = Load(m.gather8[1]), gatherRed = Load(m.gather8[2]);
   const __m512i pack = Load(m.pack), scatterFirst = Load(m.scatter8[0]), scatterSecond = Load(m.scatter8[1]);
@@ -452,7 +426,7 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
     const __m512i blueGreen = _mm512_permutex2var_epi8(blue, pack, green);
     __m512i first = _mm512_permutex2var_epi8(blueGreen, scatterFirst, red);
     __m512i second = _mm512_permutex2var_epi8(blueGreen, scatterSecond, red);
-    if (toned) first = Tone(first, tone), second = Tone(second, tone);
+    if (toned) first = Lookup(tone, first), second = Lookup(tone, second);
     _mm512_mask_storeu_epi8(t, write, first);
     _mm512_mask_storeu_epi8(t + 64, writeTail, second);
   }

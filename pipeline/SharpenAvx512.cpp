@@ -20,6 +20,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include "pipeline/ByteTableAvx512.h"
+
 namespace tovira::sharpen_rows {
 namespace {
 
@@ -29,17 +31,6 @@ inline int32_t Larger(int32_t a, int32_t b) { return a > b ? a : b; }
 inline __m512i Load512(const void* at) { return _mm512_loadu_si512(at); }
 inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<const __m256i*>(at)); }
 
-// A 256-entry byte table in four registers, and 64 bytes through it (two 128-entry permutes and a
-// select by the top bit of each byte).
-struct ToneTable {
-  __m512i part[4];
-};
-[[gnu::always_inline]] inline __m512i Tone(__m512i v, const ToneTable& table) {
-  const __m512i low = _mm512_permutex2var_epi8(table.part[0], v, table.part[1]);
-  const __m512i high = _mm512_permutex2var_epi8(table.part[2], v, table.part[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
-}
-
 // 8-bit samples, 64 a step, kept in 16-bit lanes as the even and the odd samples of a 64-byte load
 // (an AND and a shift instead of widening across the register): the vertical sums of the strip go to
 // an array of even and one of odd samples, and the four columns of a blur sum are read from whichever
@@ -48,7 +39,7 @@ struct ToneTable {
 // the lane before its 8 odd ones).
 struct SplitConstants {
   __m512i amount, tenth, lowBytes, interleave;
-  ToneTable tone;
+  ByteTable tone;
   bool toned;
   __mmask64 write;
 };
@@ -73,7 +64,7 @@ template <int C, int kParity>
   const __m512i evenResult = sharpen(_mm512_and_si512(v, k.lowBytes), BlurSum<C, kParity, 0>(even, odd, h));
   const __m512i oddResult = sharpen(_mm512_srli_epi16(v, 8), BlurSum<C, kParity, 1>(even, odd, h));
   __m512i bytes = _mm512_shuffle_epi8(_mm512_packus_epi16(evenResult, oddResult), k.interleave);
-  if (k.toned) bytes = Tone(bytes, k.tone);
+  if (k.toned) bytes = Lookup(k.tone, bytes);
   _mm512_mask_storeu_epi8(out, k.write, bytes);
 }
 
@@ -128,8 +119,7 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
     k.lowBytes = _mm512_set1_epi16(0x00FF);
     k.interleave = _mm512_set4_epi32(0x0F070E06, 0x0D050C04, 0x0B030A02, 0x09010800);
     k.toned = tone != nullptr;
-    if (k.toned)
-      for (int i = 0; i < 4; ++i) k.tone.part[i] = Load512(tone + 64 * i);
+    if (k.toned) k.tone = LoadByteTable(tone);
     k.write = c == 4 ? 0x7777777777777777ull : ~0ull;  // a fourth byte keeps its value
     if (c == 1) Row8Split<1>(rows, out, kBegin, kEnd, k);
     else if (c == 3) Row8Split<3>(rows, out, kBegin, kEnd, k);
@@ -144,10 +134,8 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
   const __m512i amountV = _mm512_set1_epi16(static_cast<int16_t>(amount));
   const __m512i tenth = _mm512_set1_epi16(6554), zero = _mm512_setzero_si512();
   const __mmask64 write = c == 4 ? 0x77777777ull : 0xFFFFFFFFull;  // 32 bytes; fourth bytes kept
-  __m512i table[4] = {zero, zero, zero, zero};
   const bool toned = tone != nullptr;
-  if (toned)
-    for (int i = 0; i < 4; ++i) table[i] = Load512(tone + 64 * i);
+  const ByteTable table = toned ? LoadByteTable(tone) : ByteTable{};
   alignas(64) uint16_t sums[kStrip + 32];
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
@@ -172,11 +160,7 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
       const __m512i q = _mm512_sub_epi16(_mm512_mulhi_epi16(n, tenth), _mm512_srai_epi16(n, 15));
       const __m512i r = _mm512_max_epi16(_mm512_add_epi16(v, q), zero);
       __m512i bytes = _mm512_castsi256_si512(_mm512_cvtusepi16_epi8(r));
-      if (toned) {  // 32 bytes through the table: two 128-entry permutes, a select by the top bit
-        const __m512i low = _mm512_permutex2var_epi8(table[0], bytes, table[1]);
-        const __m512i high = _mm512_permutex2var_epi8(table[2], bytes, table[3]);
-        bytes = _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high);
-      }
+      if (toned) bytes = Lookup(table, bytes);  // the 32 bytes written through the table
       _mm512_mask_storeu_epi8(out + k, write, bytes);
       if (k == lastStep) break;
     }
