@@ -365,6 +365,13 @@ BENCHMARK(BM_HueSaturationBgr16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenBgr8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenBgr16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToneTableBgr8)->Unit(benchmark::kMillisecond);
+// The 8-bit table without VBMI (the path of CPUs without AVX-512).
+void BM_ToneTableBgr8Avx2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kAvx2);
+  BM_ToneTableBgr8(s);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_ToneTableBgr8Avx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToneTableBgr16)->Unit(benchmark::kMillisecond);
 // The 16-bit table without the AVX-512 gathers (scalar reads).
 void BM_ToneTableBgr16Avx2(benchmark::State& s) {
@@ -500,6 +507,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_SharpenBgr8Avx2", "BM_OpenCvBayerToBgr8", "(AVX2)"},
         {"BM_SharpenBgr16", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ToneTableBgr8", "BM_OpenCvBayerToBgr8", ""},
+        {"BM_ToneTableBgr8Avx2", "BM_OpenCvBayerToBgr8", "(without VBMI)"},
         {"BM_ToneTableBgr16", "BM_OpenCvBayerToBgr16", ""},
         {"BM_ToneTableBgr16Avx2", "BM_OpenCvBayerToBgr16", "(scalar reads)"},
         {"BM_ProcessFrame24Neutral", "BM_OpenCvBayerToBgr8", "target <= 2.00"},

@@ -287,8 +287,13 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
     }
     if (tone != nullptr) {
       uint8_t* at = untoned;
-      for (int32_t k = tonedPixels; k < rect.width(); ++k, at += targetBpp)
-        for (int c = 0; c < 3; ++c) at[c] = tone[at[c]];
+      const size_t pixels = static_cast<size_t>(rect.width() - tonedPixels);
+      if (targetBpp == 3 || targetBpp == 4) {
+        LookupBytes(at, at, pixels * static_cast<size_t>(targetBpp), tone, targetBpp == 4);
+      } else {
+        for (size_t k = 0; k < pixels; ++k, at += targetBpp)
+          for (int c = 0; c < 3; ++c) at[c] = tone[at[c]];
+      }
     }
     if (tone16 != nullptr) {  // the AVX-512 rows applied it when they had the whole table
       uint8_t* at = wideTone16 ? untoned : untoned - static_cast<intptr_t>(tonedPixels) * targetBpp;

@@ -91,9 +91,8 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
         if (k == lastStep) break;
       }
     }
-    if (tone != nullptr)  // the table after the sharpness, on the samples written
-      for (int32_t k = kBegin; k < kEnd; ++k)
-        if (bpp != 4 || k % 4 != 3) out[k] = tone[out[k]];
+    if (tone != nullptr)  // the table after the sharpness, on the samples written (kBegin is a pixel's)
+      LookupBytes(out + kBegin, out + kBegin, static_cast<size_t>(kEnd - kBegin), tone, bpp == 4);
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include "pipeline/Tone.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "pipeline/PixelAccess.h"
@@ -90,6 +91,30 @@ void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint1
   if (stages.brightness) BuildBrightnessTable16(stages.brightnessValue, significantBits, stage), apply();
 }
 
+void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const uint8_t* table, bool keepFourth) {
+  // Bytes 3 and 7 of each word are fourth bytes when the run starts on a pixel.
+  const uint64_t kept = keepFourth ? 0xFF000000FF000000ull : 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, s + i, 8);
+    const uint32_t low = static_cast<uint32_t>(v), high = static_cast<uint32_t>(v >> 32);
+    const uint32_t a = table[low & 0xFF] | table[(low >> 8) & 0xFF] << 8 | table[(low >> 16) & 0xFF] << 16 |
+                       static_cast<uint32_t>(table[low >> 24]) << 24;
+    const uint32_t b = table[high & 0xFF] | table[(high >> 8) & 0xFF] << 8 | table[(high >> 16) & 0xFF] << 16 |
+                       static_cast<uint32_t>(table[high >> 24]) << 24;
+    uint64_t r = a | static_cast<uint64_t>(b) << 32;
+    if (keepFourth) {
+      uint64_t old;
+      std::memcpy(&old, t + i, 8);
+      r = (r & ~kept) | (old & kept);
+    }
+    std::memcpy(t + i, &r, 8);
+  }
+  for (; i < n; ++i)
+    if (!keepFourth || i % 4 != 3) t[i] = table[s[i]];
+}
+
 namespace {
 
 // Table lookup over 1 (grey) or 3 (blue, green, red) channels of each pixel.
@@ -104,8 +129,8 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     if (targetBpp == Channels && sourceBpp == Channels) {  // packed samples: one flat run per row
       const int32_t n = rect.width() * Channels;
-      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table, false)) : 0;
-      for (; j < n; ++j) t[j] = table[s[j]];
+      const int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table, false)) : 0;
+      LookupBytes(t + j, s + j, static_cast<size_t>(n - j), table, false);
       continue;
     }
     if (Channels == 3 && targetBpp == 4 && sourceBpp == 4 && wide) {  // BGR + a fourth byte kept

@@ -6,6 +6,8 @@
 // samples above it as the largest value.
 #pragma once
 
+#include <cstddef>
+
 #include "pipeline/ImageView.h"
 #include "pipeline/KernelRecords.h"
 
@@ -55,6 +57,10 @@ struct ToneStages {
 // within 0.001..99.999) and the 16-bit families (2^bits entries).
 void ComposeToneTable8(const ToneStages& stages, bool colour, uint8_t table[256]);
 void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint16_t* table);
+
+// t[i] = table[s[i]] for n bytes (t may be s); with keepFourth every fourth byte (3, 7, ...) of t keeps
+// its value. Eight bytes a step in one 64-bit read and write (the path without VBMI byte permutes).
+void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const uint8_t* table, bool keepFourth);
 
 // Table builders (exposed for the kernels' tests and for the benchmarks).
 double GammaExponent(int32_t gamma);

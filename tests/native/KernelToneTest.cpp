@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/GrayProcessing.h"
@@ -120,6 +121,27 @@ void RefSharpen(TestImage& out, const TestImage& src, int amount, int channels, 
           for (int dx = -2; dx <= 1; ++dx) sum += src.get(x + dx, y + dy, c, wide);
         const int v = src.get(x, y, c, wide), blur = sum >> 4;
         out.set(x, y, c, std::clamp(v + amount * (v - blur) / 10, 0, largest), wide);
+      }
+}
+
+TEST(ToneFamilies, ByteRunsThroughATableInWordsKeepFourthBytesAndTails) {
+  // The lookup the paths without byte permutes use: eight bytes a word, a tail byte by byte, in place
+  // or into another buffer, with every fourth byte kept or not.
+  std::mt19937 rng(8);
+  uint8_t table[256];
+  for (auto& v : table) v = static_cast<uint8_t>(rng());
+  for (size_t n = 0; n <= 41; ++n)
+    for (bool keepFourth : {false, true})
+      for (bool inPlace : {false, true}) {
+        std::vector<uint8_t> source(n), target(n);
+        for (auto& v : source) v = static_cast<uint8_t>(rng());
+        for (auto& v : target) v = static_cast<uint8_t>(rng());
+        std::vector<uint8_t> expected = inPlace ? source : target;
+        for (size_t i = 0; i < n; ++i)
+          if (!keepFourth || i % 4 != 3) expected[i] = table[source[i]];
+        std::vector<uint8_t>& out = inPlace ? source : target;
+        LookupBytes(out.data(), source.data(), n, table, keepFourth);
+        EXPECT_EQ(expected, out) << n << " bytes, keep fourth " << keepFourth << ", in place " << inPlace;
       }
 }
 
