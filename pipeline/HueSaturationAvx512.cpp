@@ -21,7 +21,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "pipeline/ByteTableAvx512.h"
+#include "pipeline/TableLookupAvx512.h"
 
 namespace tovira::hue_rows {
 namespace {
@@ -380,23 +380,6 @@ struct WordTable {
   return _mm512_mask_blend_epi16(bit7, _mm512_mask_blend_epi16(bit6, a, b), _mm512_mask_blend_epi16(bit6, c, d));
 }
 
-// The whole table for the samples of the pixels in `lanes` (grey pixels, which keep their samples):
-// two gathers of sixteen 32-bit reads whose low halves are the entries. A read at the last entry would
-// pass the table's end, so indices stop one short of it and samples at or above the largest value take
-// the last entry from a register.
-[[gnu::always_inline]] inline __m512i FullEntry(const uint16_t* table, int32_t largest, __m512i v, __mmask32 lanes) {
-  const __m512i evenWords = _mm512_set_epi16(62, 60, 58, 56, 54, 52, 50, 48, 46, 44, 42, 40, 38, 36, 34, 32, 30, 28,
-                                             26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
-  const __mmask32 atTop = _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(static_cast<int16_t>(largest)));
-  const __m512i index = _mm512_min_epu16(v, _mm512_set1_epi16(static_cast<int16_t>(largest - 1)));
-  const __m512i zero = _mm512_setzero_si512();
-  const __m512i low = _mm512_mask_i32gather_epi32(zero, static_cast<__mmask16>(lanes),
-                                                  _mm512_cvtepu16_epi32(_mm512_castsi512_si256(index)), table, 2);
-  const __m512i high = _mm512_mask_i32gather_epi32(zero, static_cast<__mmask16>(lanes >> 16),
-                                                   _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(index, 1)), table, 2);
-  return _mm512_mask_mov_epi16(_mm512_permutex2var_epi16(low, evenWords, high), atTop,
-                               _mm512_set1_epi16(static_cast<int16_t>(table[largest])));
-}
 
 }  // namespace
 
@@ -463,7 +446,7 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
     if (toned) {  // the widened result's entry, or for a grey pixel its own sample's entry
       for (int c = 0; c < 3; ++c) {
         result[c] = WordEntry(tone, eight[c]);
-        if (grey != 0) result[c] = _mm512_mask_mov_epi16(result[c], grey, FullEntry(k.toneFull, k.toneLargest, original[c], grey));
+        if (grey != 0) result[c] = _mm512_mask_mov_epi16(result[c], grey, Lookup16(k.toneFull, k.toneLargest, original[c], grey));
       }
     } else {
       for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);

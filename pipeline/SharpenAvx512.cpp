@@ -20,7 +20,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "pipeline/ByteTableAvx512.h"
+#include "pipeline/TableLookupAvx512.h"
 
 namespace tovira::sharpen_rows {
 namespace {
