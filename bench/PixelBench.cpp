@@ -320,6 +320,15 @@ void BenchStage(benchmark::State& state, PixelKernel kernel, Image& image, Image
     benchmark::ClobberMemory();
   }
 }
+// A stage benchmark held to the AVX2 bodies (the path of CPUs without AVX-512).
+#define AVX2_BENCH(name, base)              \
+  void name(benchmark::State& s) {          \
+    SetVectorPath(VectorPath::kAvx2);       \
+    base(s);                                \
+    SetVectorPath(VectorPath::kAuto);       \
+  }                                         \
+  BENCHMARK(name)->Unit(benchmark::kMillisecond);
+
 void BM_HueSaturationBgr8(benchmark::State& s) {
   HueSaturationRecord r{20, 0, 40, 12};
   BenchStage(s, HueSaturationBgr8, Shared().bgr24, nullptr, &r);
@@ -349,37 +358,17 @@ void BM_ToneTableBgr16(benchmark::State& s) {
   BenchStage(s, ToneTableBgr16, Shared().bgr48, nullptr, &r);
 }
 BENCHMARK(BM_HueSaturationBgr8)->Unit(benchmark::kMillisecond);
-void BM_HueSaturationBgr8Avx2(benchmark::State& s) {
-  SetVectorPath(VectorPath::kAvx2);
-  BM_HueSaturationBgr8(s);
-  SetVectorPath(VectorPath::kAuto);
-}
-BENCHMARK(BM_HueSaturationBgr8Avx2)->Unit(benchmark::kMillisecond);
-void BM_SharpenBgr8Avx2(benchmark::State& s) {
-  SetVectorPath(VectorPath::kAvx2);
-  BM_SharpenBgr8(s);
-  SetVectorPath(VectorPath::kAuto);
-}
-BENCHMARK(BM_SharpenBgr8Avx2)->Unit(benchmark::kMillisecond);
+AVX2_BENCH(BM_HueSaturationBgr8Avx2, BM_HueSaturationBgr8)
+AVX2_BENCH(BM_SharpenBgr8Avx2, BM_SharpenBgr8)
 BENCHMARK(BM_HueSaturationBgr16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenBgr8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SharpenBgr16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ToneTableBgr8)->Unit(benchmark::kMillisecond);
 // The 8-bit table without VBMI (the path of CPUs without AVX-512).
-void BM_ToneTableBgr8Avx2(benchmark::State& s) {
-  SetVectorPath(VectorPath::kAvx2);
-  BM_ToneTableBgr8(s);
-  SetVectorPath(VectorPath::kAuto);
-}
-BENCHMARK(BM_ToneTableBgr8Avx2)->Unit(benchmark::kMillisecond);
+AVX2_BENCH(BM_ToneTableBgr8Avx2, BM_ToneTableBgr8)
 BENCHMARK(BM_ToneTableBgr16)->Unit(benchmark::kMillisecond);
 // The 16-bit table without the AVX-512 gathers (scalar reads).
-void BM_ToneTableBgr16Avx2(benchmark::State& s) {
-  SetVectorPath(VectorPath::kAvx2);
-  BM_ToneTableBgr16(s);
-  SetVectorPath(VectorPath::kAuto);
-}
-BENCHMARK(BM_ToneTableBgr16Avx2)->Unit(benchmark::kMillisecond);
+AVX2_BENCH(BM_ToneTableBgr16Avx2, BM_ToneTableBgr16)
 
 // ---- the frame pipeline -------------------------------------------------------------------------
 
