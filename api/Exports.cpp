@@ -1,29 +1,17 @@
-// The 118 exports. Each one resolves its handle and calls one operation of the camera instance; an
-// unregistered handle (or an entry without instance) gives the failure value and records nothing. No C++
-// exception leaves the library: a caught one becomes the failure value. Each call holds a share of its
-// instance until it returns, so a Tovira_Release on another thread never frees an instance in use.
+// The 118 exports. Each one resolves its handle and calls one operation of the camera instance
+// (CameraCall.h): control calls inside the instance's control gate, so concurrent calls on one handle
+// serialise. Each call holds a share of its instance until it returns, so a Tovira_Release on another
+// thread never frees an instance in use; Release itself shuts the instance down before it returns.
 
 #include <windows.h>
 
 #include "ToviraSdk_Z400KX.h"
+#include "api/CameraCall.h"
 #include "api/SdkChain.h"
 #include "camera/Tovira.h"
 
-namespace {
-
-template <typename Operation>
-int WithCamera(int handle, int failure, Operation&& operation) noexcept {
-    try {
-        CSDKDATA entry;
-        if (!SdkChain().GetEntry(handle, &entry) || !entry.pCamera) return failure;
-        const std::shared_ptr<CTovira> camera = std::move(entry.pCamera);
-        return operation(*camera);
-    } catch (...) {
-        return failure;
-    }
-}
-
-}  // namespace
+using tovira::WithCamera;
+using tovira::WithCameraUngated;
 
 extern "C" {
 
@@ -36,7 +24,10 @@ int Tovira_Initialize(HWND notifyWindow) {
         CSDKDATA entry;
         // The handle is returned whether or not the instance's initialisation succeeded; its failure is
         // in the instance's error history.
-        if (SdkChain().GetEntry(handle, &entry) && entry.pCamera) entry.pCamera->Initialize(notifyWindow);
+        if (SdkChain().GetEntry(handle, &entry) && entry.pCamera) {
+            tovira::GateEntry gate(entry.pCamera->Gate());
+            entry.pCamera->Initialize(notifyWindow);
+        }
         return handle;
     } catch (...) {
         return 0;
@@ -46,9 +37,11 @@ int Tovira_Initialize(HWND notifyWindow) {
 int Tovira_Release(int handle) {
     try {
         bool found = false;
-        // The handle is gone at once; the instance is destroyed here, or by the last call still inside it.
+        // The handle is gone at once; the instance stops here (after a control call in progress on another
+        // thread) and is destroyed here, or by the last call still inside it.
         std::shared_ptr<CTovira> camera = SdkChain().Release(handle, &found);
         if (!found) return 0;
+        if (camera) camera->Shutdown();
         camera.reset();
         return 1;
     } catch (...) {
@@ -59,11 +52,11 @@ int Tovira_Release(int handle) {
 int Tovira_GetDllVersion(void) { return TOVIRA_DLL_VERSION; }
 
 int Tovira_GetLastError(int h) {
-    return WithCamera(h, 0, [](CTovira& c) { return c.GetLastError(); });
+    return WithCameraUngated(h, 0, [](CTovira& c) { return c.GetLastError(); });
 }
 
 int Tovira_GetStatus(int h, void*) {
-    return WithCamera(h, 0, [](CTovira& c) { return c.GetStatus(); });
+    return WithCameraUngated(h, 0, [](CTovira& c) { return c.GetStatus(); });
 }
 
 // Tovira_Fps, Tovira_SetCrossbar, Tovira_SetSamplingRate and Tovira_Trigger are exported as this one body.
@@ -184,10 +177,11 @@ int Tovira_GetImage(int h, void* buffer, int size, int rowOrder) {
 // ---- files
 
 int Tovira_SaveImage(int h, const char* fileName, int fileType) {
-    return WithCamera(h, 0, [=](CTovira& c) { return c.SaveImage(fileName, fileType); });
+    // Enters the gate itself, for the copy of the frame only.
+    return WithCameraUngated(h, 0, [=](CTovira& c) { return c.SaveImage(fileName, fileType); });
 }
 int Tovira_SaveImageW(int h, const wchar_t* fileName, int fileType) {
-    return WithCamera(h, 0, [=](CTovira& c) { return c.SaveImageW(fileName, fileType); });
+    return WithCameraUngated(h, 0, [=](CTovira& c) { return c.SaveImageW(fileName, fileType); });
 }
 int Tovira_Record(int h, const char* fileName, int ms, int show) {
     return WithCamera(h, 0, [=](CTovira& c) { return c.Record(fileName, ms, show); });

@@ -8,22 +8,15 @@
 #include <cwchar>
 
 #include "ToviraSdk_Z400KX_ext.h"
+#include "api/CameraCall.h"
 #include "api/SdkChain.h"
 #include "camera/ErrorText.h"
 #include "camera/Tovira.h"
 
 namespace {
 
-template <typename Operation>
-int WithCamera(int handle, int failure, Operation&& operation) noexcept {
-    try {
-        CSDKDATA entry;
-        if (!SdkChain().GetEntry(handle, &entry) || !entry.pCamera) return failure;
-        return operation(*entry.pCamera);
-    } catch (...) {
-        return failure;
-    }
-}
+using tovira::WithCamera;
+using tovira::WithCameraUngated;
 
 // The text of `code` in the user's language; whether the code is one the library uses.
 const wchar_t* TextOf(int code, bool* known) {
@@ -37,13 +30,14 @@ const wchar_t* TextOf(int code, bool* known) {
 
 extern "C" {
 
+// Frame records, waits and buffers returned are the data plane: they never wait behind a control call.
 int ToviraX_GetFrameMeta(int h, TOVIRAX_FRAME_META* meta, TOVIRAX_COUNTERS* counters) {
-    return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.GetFrameMeta(c, meta, counters); });
+    return WithCameraUngated(h, 0, [&](CTovira& c) { return c.acquisition.GetFrameMeta(c, meta, counters); });
 }
 
 int ToviraX_WaitFrame(int h, unsigned long long afterId, int timeoutMs, void* buffer, int bufferSize, int rowOrder,
                       TOVIRAX_FRAME_META* meta) {
-    return WithCamera(h, -1, [&](CTovira& c) {
+    return WithCameraUngated(h, -1, [&](CTovira& c) {
         return c.acquisition.WaitFrame(c, afterId, timeoutMs, buffer, bufferSize, rowOrder, meta);
     });
 }
@@ -56,11 +50,23 @@ int ToviraX_SetFrameCallback(int h, TOVIRAX_FRAME_CALLBACK callback, void* user,
 }
 
 int ToviraX_ReturnBuffer(int h, void* buffer) {
-    return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.ReturnBuffer(c, buffer); });
+    return WithCameraUngated(h, 0, [&](CTovira& c) { return c.acquisition.ReturnBuffer(c, buffer); });
 }
 
 int ToviraX_SetRecordNotify(int h, HWND window, TOVIRAX_RECORD_CALLBACK callback, void* user) {
     return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.SetRecordNotify(h, window, callback, user); });
+}
+
+int ToviraX_SetStatusCallback(int h, TOVIRAX_STATUS_CALLBACK callback, void* user) {
+    return WithCamera(h, 0, [&](CTovira& c) {
+        if (c.status.OnStatusThread()) {
+            c.RecordError(TOVIRA_ERR_NOT_READY);
+            return 0;
+        }
+        if (c.status.Set(h, callback, user, c.Gate())) return 1;
+        c.RecordError(TOVIRA_ERR_THREAD);
+        return 0;
+    });
 }
 
 int ToviraX_GetErrorTextW(int code, wchar_t* text, int length) {

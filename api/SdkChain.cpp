@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "camera/LibraryThread.h"
 #include "camera/Tovira.h"
 
 bool CSdkChain::IsLive(int32_t handle) const {
@@ -31,7 +32,18 @@ int CSdkChain::CreateInstance() {
     CSDKDATA entry;
     entry.hCamera = handle;
     try {
-        entry.pCamera = std::make_shared<CTovira>();
+        // The last share of an instance may be dropped on one of its own threads (the application calls
+        // an export inside its callback while another thread releases the handle): it is destroyed on a
+        // thread of its own then, never on a thread its destruction would wait for.
+        entry.pCamera = std::shared_ptr<CTovira>(new CTovira(), [](CTovira* camera) {
+            if (!tovira::OnLibraryThread()) {
+                delete camera;
+                return;
+            }
+            const tovira::LibraryThread reaper = tovira::StartLibraryThread([camera] { delete camera; });
+            if (reaper.handle) CloseHandle(reaper.handle);
+            else delete camera;  // no thread to be had: the instance's threads have all ended or let go
+        });
         Add(entry);
     } catch (...) {
         return 0;

@@ -24,7 +24,6 @@ std::int64_t TicksToMicros(std::int64_t ticks) {
     return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
 }
 
-bool Streaming(const CTovira& camera) { return camera.captureState == 1 && camera.runFlag != 0; }
 
 // The output image still holds the frame the record describes (a window or colour-mode change since then
 // recreates the images).
@@ -164,8 +163,10 @@ int Acquisition::WaitFrame(CTovira& camera, std::uint64_t afterId, int timeoutMs
     std::unique_lock<std::mutex> guard(lock_);
     std::uint64_t seen = processed_;  // for TOVIRAX_NEXT_FRAME: a frame processed after this point
     for (;;) {
+        const CameraState state = camera.State();
         const bool ready = afterId == TOVIRAX_NEXT_FRAME ? processed_ > seen : haveLast_ && last_.frameId > afterId;
-        if (ready) {
+        // Frames are handed out only while streaming: after a stop an old frame is no answer.
+        if (ready && state == CameraState::Streaming && !closed_) {
             // Pixels and record are taken together under the frame lock, which the frame loop holds from
             // reading a frame to handing it on: the copy is the frame the record describes.
             guard.unlock();
@@ -190,18 +191,20 @@ int Acquisition::WaitFrame(CTovira& camera, std::uint64_t afterId, int timeoutMs
             afterId = TOVIRAX_NEXT_FRAME;
             continue;
         }
-        if (!Streaming(camera)) {
-            // A lost camera leaves the instance streaming until the application stops it; after the stop
-            // it is simply not streaming.
-            const int code = lost_ && camera.captureState == 1 ? TOVIRA_ERR_DEVICE_LOST : TOVIRA_ERR_NOT_READY;
+        if (state != CameraState::Streaming || closed_) {
+            // A lost camera leaves the instance Lost until the application stops or starts again; after
+            // that it is simply not streaming.
+            const int code = !closed_ && (lost_ || state == CameraState::Lost) && state != CameraState::Idle
+                                 ? TOVIRA_ERR_DEVICE_LOST
+                                 : TOVIRA_ERR_NOT_READY;
             guard.unlock();
             camera.RecordError(code);
             return -1;
         }
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) return 0;
-        // Woken by every frame and every loss; the slices also notice a stop from another thread.
-        const ULONGLONG slice = std::min<ULONGLONG>(deadline - now, 20);
+        // Woken by every frame, every loss, stop and release; the slices are a second line of defence.
+        const ULONGLONG slice = std::min<ULONGLONG>(deadline - now, 100);
         frameArrived_.wait_for(guard, std::chrono::milliseconds(slice));
     }
 }
@@ -224,8 +227,9 @@ int Acquisition::SetFrameCallback(CTovira& camera, int handle, TOVIRAX_FRAME_CAL
             return 0;
         }
     }
-    // Not under lock_: a running callback may be asking for the counts while its thread is ended.
-    const int discarded = pool_.Stop();
+    // Not under lock_: a running callback may be asking for the counts while its thread is ended. Its
+    // calls into the control gate are refused meanwhile, so it can return and end.
+    const int discarded = pool_.Stop(&camera.Gate());
     {
         std::lock_guard<std::mutex> guard(lock_);
         delivered_ -= std::min<std::uint64_t>(delivered_, static_cast<std::uint64_t>(discarded));
@@ -241,6 +245,25 @@ int Acquisition::SetFrameCallback(CTovira& camera, int handle, TOVIRAX_FRAME_CAL
     }
     LogLine(LogLevel::States, &camera, "frame callback set with %d buffer(s) of %d bytes", count, bufferSize);
     return 1;
+}
+
+void Acquisition::StreamEnded() {
+    { std::lock_guard<std::mutex> guard(lock_); }
+    frameArrived_.notify_all();
+}
+
+void Acquisition::Shutdown(ControlGate& gate) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        closed_ = true;
+    }
+    frameArrived_.notify_all();
+    pool_.Stop(&gate);
+}
+
+std::uint64_t Acquisition::LastFrameId() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return lastId_;
 }
 
 int Acquisition::ReturnBuffer(CTovira& camera, void* buffer) {

@@ -15,6 +15,7 @@
 
 #include "ToviraSdk_Z400KX_ext.h"
 #include "camera/CallbackPool.h"
+#include "camera/ControlGate.h"
 #include "camera/FrameIds.h"
 #include "camera/RecordEnd.h"
 
@@ -35,6 +36,14 @@ public:
     void FrameProcessed(CTovira& camera, const CDibImage* output);
     void FrameLost(CTovira& camera, FrameLoss loss);
 
+    // ---- from the control plane
+    // The stream stopped: waiters return at once.
+    void StreamEnded();
+    // Release: every waiter returns (-1, error 1) and no frame callback starts after this returns; later
+    // waits fail at once.
+    void Shutdown(ControlGate& gate);
+    std::uint64_t LastFrameId();
+
     // ---- from the recording thread
     void RecordingEnded(CTovira& camera, int framesWritten, RecordEndReason reason);
 
@@ -42,6 +51,7 @@ public:
     int GetFrameMeta(CTovira& camera, TOVIRAX_FRAME_META* meta, TOVIRAX_COUNTERS* counters);
     int WaitFrame(CTovira& camera, std::uint64_t afterId, int timeoutMs, void* buffer, int bufferSize, int rowOrder,
                   TOVIRAX_FRAME_META* meta);
+    // Inside the control gate.
     int SetFrameCallback(CTovira& camera, int handle, TOVIRAX_FRAME_CALLBACK callback, void* user,
                          void* const* buffers, int count, int bufferSize, int rowOrder);
     int ReturnBuffer(CTovira& camera, void* buffer);
@@ -63,6 +73,7 @@ private:
     unsigned lastGeneration_ = 0;
     std::uint64_t lastId_ = 0;
     bool lost_ = false;  // the frame loop ended on a lost camera; cleared by the next frame
+    bool closed_ = false;  // released
 
     // Recording notice.
     HWND recordWindow_ = nullptr;

@@ -9,8 +9,9 @@ namespace tovira {
 
 bool CallbackPool::Start(int handle, TOVIRAX_FRAME_CALLBACK callback, void* user, void* const* buffers, int count,
                          std::size_t bufferBytes, int rowOrder) {
-    Stop();
-    Shared& s = *shared_;
+    Stop(nullptr);
+    std::shared_ptr<Shared> shared = Current();
+    Shared& s = *shared;
     std::lock_guard<std::mutex> guard(s.lock);
     s.slots.assign(static_cast<std::size_t>(count), Slot{});
     for (int i = 0; i < count; ++i) s.slots[static_cast<std::size_t>(i)].data = buffers[i];
@@ -21,54 +22,62 @@ bool CallbackPool::Start(int handle, TOVIRAX_FRAME_CALLBACK callback, void* user
     s.bufferBytes = bufferBytes;
     s.rowOrder = rowOrder;
     s.stopping = false;
-    try {
-        thread_ = std::thread(Run, shared_);
-    } catch (...) {
+    thread_ = StartLibraryThread([shared] { Run(shared); });
+    if (!thread_.handle) {
         s.slots.clear();
         return false;
     }
-    s.threadId = thread_.get_id();
+    s.threadId = thread_.id;
     s.active = true;
     return true;
 }
 
-int CallbackPool::Stop() {
-    std::shared_ptr<Shared> shared = shared_;
+int CallbackPool::Stop(ControlGate* gate) {
+    std::shared_ptr<Shared> shared = Current();
+    const LibraryThread thread = thread_;
     {
         std::lock_guard<std::mutex> guard(shared->lock);
-        if (!thread_.joinable()) return 0;
+        if (!thread.handle) return 0;
         shared->stopping = true;
         shared->active = false;  // no frame is offered from here on
     }
     shared->wake.notify_all();
-    if (std::this_thread::get_id() == thread_.get_id()) {
+    thread_ = LibraryThread{};
+    if (thread.id == GetCurrentThreadId()) {
         // Inside the callback: the thread cannot wait for itself. It keeps the shared part alive and
         // ends when the callback returns; the pool starts afresh.
-        thread_.detach();
-        shared_ = std::make_shared<Shared>();
+        auto fresh = std::make_shared<Shared>();
+        std::lock_guard<std::mutex> guard(pointerLock_);
+        shared_ = std::move(fresh);
+    } else if (gate) {
+        gate->WaitForThread(thread.handle, thread.id);
     } else {
-        thread_.join();
+        WaitForSingleObject(thread.handle, INFINITE);
     }
+    CloseHandle(thread.handle);
     std::lock_guard<std::mutex> guard(shared->lock);
     const int discarded = static_cast<int>(shared->queue.size());
     shared->queue.clear();
     shared->slots.clear();  // every buffer is the caller's again
-    shared->threadId = std::thread::id();
+    shared->threadId = 0;
     return discarded;
 }
 
 bool CallbackPool::Active() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    return shared_->active;
+    const std::shared_ptr<Shared> shared = Current();
+    std::lock_guard<std::mutex> guard(shared->lock);
+    return shared->active;
 }
 
 bool CallbackPool::OnCallbackThread() const {
-    std::lock_guard<std::mutex> guard(shared_->lock);
-    return shared_->active && std::this_thread::get_id() == shared_->threadId;
+    const std::shared_ptr<Shared> shared = Current();
+    std::lock_guard<std::mutex> guard(shared->lock);
+    return shared->active && GetCurrentThreadId() == shared->threadId;
 }
 
 CallbackPool::Result CallbackPool::Offer(const CDibImage& image, const TOVIRAX_FRAME_META& meta) {
-    Shared& s = *shared_;
+    const std::shared_ptr<Shared> shared = Current();
+    Shared& s = *shared;
     std::unique_lock<std::mutex> guard(s.lock);
     if (!s.active) return Result::Inactive;
     if (image.IsEmpty() || ImageBytes(image) > s.bufferBytes) return Result::TooSmall;
@@ -88,7 +97,8 @@ CallbackPool::Result CallbackPool::Offer(const CDibImage& image, const TOVIRAX_F
 }
 
 bool CallbackPool::Return(void* buffer) {
-    Shared& s = *shared_;
+    const std::shared_ptr<Shared> shared = Current();
+    Shared& s = *shared;
     std::lock_guard<std::mutex> guard(s.lock);
     if (buffer == nullptr) return false;
     for (Slot& slot : s.slots) {
@@ -99,7 +109,7 @@ bool CallbackPool::Return(void* buffer) {
     return false;
 }
 
-void CallbackPool::Run(std::shared_ptr<Shared> shared) {
+void CallbackPool::Run(const std::shared_ptr<Shared>& shared) {
     Shared& s = *shared;
     std::unique_lock<std::mutex> guard(s.lock);
     for (;;) {

@@ -13,10 +13,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "ToviraSdk_Z400KX_ext.h"
+#include "camera/ControlGate.h"
+#include "camera/LibraryThread.h"
 
 class CDibImage;
 
@@ -29,7 +30,7 @@ public:
     CallbackPool() = default;
     CallbackPool(const CallbackPool&) = delete;
     CallbackPool& operator=(const CallbackPool&) = delete;
-    ~CallbackPool() { Stop(); }
+    ~CallbackPool() { Stop(nullptr); }
 
     // Takes the buffers and starts the callback thread; false when the thread cannot be started.
     bool Start(int handle, TOVIRAX_FRAME_CALLBACK callback, void* user, void* const* buffers, int count,
@@ -37,8 +38,8 @@ public:
     // Ends the callback thread after a running callback returned; frames queued but not yet called back are
     // discarded. Returns how many were discarded. From the callback thread itself (the application
     // releases its handle inside the callback) the thread is let go instead and ends when the callback
-    // returns.
-    int Stop();
+    // returns. With a gate, the thread's calls into it are refused while it is waited for.
+    int Stop(ControlGate* gate);
     bool Active() const;
     bool OnCallbackThread() const;
 
@@ -69,13 +70,20 @@ private:
         void* user = nullptr;
         std::size_t bufferBytes = 0;
         int rowOrder = 0;
-        std::thread::id threadId;
+        DWORD threadId = 0;
     };
 
-    static void Run(std::shared_ptr<Shared> shared);
+    static void Run(const std::shared_ptr<Shared>& shared);
 
+    // The shared part in use; replaced (under pointerLock_) when the callback unregisters itself, while the
+    // frame loop may be offering a frame.
+    std::shared_ptr<Shared> Current() const {
+        std::lock_guard<std::mutex> guard(pointerLock_);
+        return shared_;
+    }
+    mutable std::mutex pointerLock_;
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
-    std::thread thread_;
+    LibraryThread thread_;
 };
 
 }  // namespace tovira

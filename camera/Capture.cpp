@@ -1,15 +1,16 @@
-// Capture preparation, streaming and capture mode, and the copies into the caller's buffer.
+// Capture preparation, single frames (SnapShot) and the copies into the caller's buffer.
 //
-// Streaming: StartPreview prepares the capture, starts the frame-loop thread (FrameLoop.cpp) and then
-// the device's transfer thread. Capture mode: Capture prepares once, each SnapShot reads one frame on
-// the caller's thread. The images are written only under frameLock (frame loop, SnapShot) and read
-// under it (GetImage, SaveImage), so a copy always holds one whole frame.
+// A preparation sizes the images and programs the camera for the next stream or snapshot (the
+// transitions themselves are in StreamControl.cpp). Each SnapShot reads one frame on the caller's
+// thread. The images are written only under frameLock (frame loop, SnapShot) and read under it
+// (GetImage, SaveImage), so a copy always holds one whole frame.
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "camera/FrameCopy.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
@@ -17,15 +18,6 @@
 #include "pipeline/RowBandPool.h"
 
 namespace {
-
-// Sub-sampling codes 1 and 16 halve the output, 2 and 17 quarter it.
-int SubSampleDivisor(int code) {
-    switch (code) {
-        case 1: case 16: return 2;
-        case 2: case 17: return 4;
-        default: return 1;
-    }
-}
 
 void PostFrameMessage(HWND window, WPARAM wParam, LPARAM lParam) {
     if (window) PostMessageA(window, WM_TOVIRA_FRAME, wParam, lParam);
@@ -90,12 +82,10 @@ int CTovira::PrepareCapture() {
         RecordError(TOVIRA_ERR_WINDOW_RANGE);
         return 0;
     }
-    const int divisor = SubSampleDivisor(subSample);
-    const int width = effectiveWidth / divisor;
-    const int height = effectiveHeight / divisor;
+    const SIZE output = PreviewOutputSize(*this);
     {
         std::lock_guard<std::recursive_mutex> guard(frameLock);
-        if (!CreateFrameImages(width, height, colorMode)) {
+        if (!CreateFrameImages(output.cx, output.cy, colorMode)) {
             RecordError(TOVIRA_ERR_BUFFER);
             return 0;
         }
@@ -142,174 +132,30 @@ int CTovira::PrepareCapture() {
     return 1;
 }
 
-bool CTovira::CollectLostStream() {
-    // Streaming, but the frame loop ended on its own: the transfer failed (told as error 13 then). Its
-    // threads are collected without a further report and the instance is idle again, so the start that
-    // follows prepares afresh: it fails at the call when the camera is gone (as for an instance that never
-    // found one) and streams again when it is still there.
-    if (captureState != 1 || runFlag != 0 || !device) return false;
-    if (frameLoopWake) SetEvent(frameLoopWake);
-    if (frameThread) WaitForSingleObject(frameThread, INFINITE);
-    device->StopStreaming();  // collects the failed transfer; StopPreview then has nothing to report
-    StopPreview();
-    return true;
-}
-
-int CTovira::StartPreview() {
-    if (!device) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    CollectLostStream();
-    if (captureState == 1) return 1;
-    if (captureState == 2) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    if (!PrepareCapture()) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    runFlag = 1;
-    bandPool = std::make_shared<tovira::RowBandPool>(
-        pipelineThreads > 0 ? pipelineThreads : tovira::RowBandPool::DefaultThreads());
-    frameLoopDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!frameLoopWake) frameLoopWake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (frameLoopWake) ResetEvent(frameLoopWake);
-    if (frameLoopDone && frameLoopWake) frameThread = CreateThread(nullptr, 0, &CTovira::FrameLoopThread, this, 0, &frameThreadId);
-    if (!frameLoopDone || !frameLoopWake || !frameThread || frameThreadId == 0) {
-        StopPreview();
-        RecordError(TOVIRA_ERR_THREAD);
-        return 0;
-    }
-    if (device->StartStreaming() != 0) {
-        StopPreview();
-        RecordError(TOVIRA_ERR_DEVICE_IO);
-        return 0;
-    }
-    captureState = 1;
-    return 1;
-}
-
-int CTovira::StopPreview() {
-    if (!device) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    runFlag = 0;
-    if (frameLoopWake) SetEvent(frameLoopWake);  // ends the loop's wait between polls at once
-    if (frameLoopDone) {
-        if (frameThread) WaitForSingleObject(frameLoopDone, INFINITE);
-        CloseHandle(frameLoopDone);
-        frameLoopDone = nullptr;
-    }
-    if (frameThread) {
-        // The event is set as the thread function's last act; wait for the thread itself too, so no
-        // code of the loop runs once the caller goes on to free what it uses.
-        WaitForSingleObject(frameThread, INFINITE);
-        CloseHandle(frameThread);
-        frameThread = nullptr;
-        frameThreadId = 0;
-    }
-    {
-        // The frame loop has ended; a snapshot that holds the frame lock finishes before the pool goes.
-        std::lock_guard<std::recursive_mutex> guard(frameLock);
-        bandPool.reset();
-    }
-    recording = 0;
-    if (recordDone) {
-        if (recordThread) WaitForSingleObject(recordDone, INFINITE);
-        CloseHandle(recordDone);
-        recordDone = nullptr;
-    }
-    if (recordThread) {
-        CloseHandle(recordThread);
-        recordThread = nullptr;
-        recordThreadId = 0;
-    }
-    if (captureState != 0) {
-        device->ConfigureCaptureMode(0, 1);
-        captureState = 0;
-        if (device->StopStreaming() != 0) {
-            RecordError(TOVIRA_ERR_DEVICE_IO);
-            return 0;
-        }
-    }
-    return 1;
-}
-
-int CTovira::Preview() {
-    return OpenPreview(nullptr, nullptr, 0, 0);
-}
-
-int CTovira::CallBackPreview(HWND window, void* buffer, int bufferSize, int rowOrderFlag) {
-    return OpenPreview(window, buffer, bufferSize, rowOrderFlag);
-}
-
-int CTovira::OpenPreview(HWND window, void* buffer, int bufferSize, int rowOrderFlag) {
-    {
-        // A running frame loop reads these once per frame under the lock: it never pairs the new
-        // buffer with the old size.
-        std::lock_guard<std::recursive_mutex> guard(frameLock);
-        callbackWindow = window;
-        callerBuffer = buffer;
-        callerBufferSize = bufferSize;
-        rowOrder = rowOrderFlag;
-    }
-    // An earlier preview window is closed first; a running stream goes on into the new one.
-    if (!OpenPreviewWindow(*this)) {
-        RecordError(TOVIRA_ERR_WINDOW);
-        return 0;
-    }
-    if (StartPreview()) return 1;
-    ClosePreviewWindow(*this);
-    RecordError(TOVIRA_ERR_TRANSFER);
-    return 0;
-}
-
-int CTovira::Close() {
-    // Gives the DC back and destroys the window (under the frame lock, so no draw is cut off), then
-    // stops streaming.
-    ClosePreviewWindow(*this);
-    return 1;
-}
-
-int CTovira::Capture() {
-    if (!device) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    CollectLostStream();
-    if (captureState == 1) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    if (captureState == 2) return 1;
-    if (!PrepareCapture()) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    captureState = 2;
-    return 1;
-}
-
 int CTovira::SnapShot(void* buffer, int bufferSize, int rowOrderFlag) {
     if (!device) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
     CollectLostStream();
-    if (captureState == 1) {
+    const CameraState now = State();
+    if (now == CameraState::Streaming || dialogHoldsCamera_) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
-    if (captureState == 0 && !PrepareCapture()) {
+    if (now == CameraState::Idle && !PrepareCapture()) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
     device->ConfigureCaptureMode(0, 1);
     if (device->ReadSingleFrame() != 0) {
         RecordError(TOVIRA_ERR_TRANSFER);
+        // A read that fails because the camera went away is the same loss as while streaming: told
+        // once, the camera leaves the list, and later starts fail at the call.
+        if (!device->RecheckDevice(device->GetDeviceNumber())) {
+            if (State() == CameraState::Idle) state_ = CameraState::Capture;
+            CameraLost(CameraState::Capture);
+        }
         return 0;
     }
     std::lock_guard<std::recursive_mutex> guard(frameLock);
@@ -365,15 +211,6 @@ int CTovira::CopyFrameToCaller(CDibImage* image, int rowOrderFlag, void* buffer,
         RecordError(TOVIRA_ERR_BUFFER);
         return 0;
     }
-    auto* out = static_cast<uint8_t*>(buffer);
-    const uint8_t* bits = image->Bits();
-    if (rowOrderFlag != 0) {
-        std::memcpy(out, bits, static_cast<size_t>(rowBytes) * rows);
-    } else {
-        // Bottom line first, as a bottom-up bitmap expects.
-        for (int i = 0; i < rows; ++i)
-            std::memcpy(out + static_cast<size_t>(i) * rowBytes, bits + static_cast<size_t>(rows - 1 - i) * rowBytes,
-                        static_cast<size_t>(rowBytes));
-    }
+    tovira::CopyImageRows(*image, rowOrderFlag, buffer);
     return 1;
 }

@@ -17,15 +17,23 @@ int CTovira::SetCameraDlg(HWND parent) {
     if (!dialog.Claimed()) return 1;
 
     // Streaming stops while the dialog is open; the same mode comes back afterwards, in the same
-    // preview window.
-    const int state = captureState;
-    if (state == 1 || state == 2) StopPreview();
-    if (dialog.Show(parent) == 1) {
+    // preview window and with the same delivery. The dialog holds the camera meanwhile: starts from
+    // other threads are refused, and the control gate is open to them for everything else.
+    CollectLostStream();
+    const CameraState state = State();
+    if (state == CameraState::Streaming || state == CameraState::Capture) StopStream(false);
+    dialogHoldsCamera_ = true;
+    const bool held = gate_.HeldByCaller();
+    if (held) gate_.Leave();
+    const int shown = dialog.Show(parent);
+    if (held && gate_.Enter() != tovira::ControlGate::Entry::Entered) return 1;  // released meanwhile
+    dialogHoldsCamera_ = false;
+    if (shown == 1) {
         LoadCaptureWindowSettings();
         LoadCameraSettings();
     }
-    if (state == 1) StartPreview();
-    else if (state == 2) Capture();
+    if (state == CameraState::Streaming) StartPreview();
+    else if (state == CameraState::Capture) Capture();
     return 1;
 }
 

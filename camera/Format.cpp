@@ -153,7 +153,7 @@ int CTovira::SetColorMode(int bitsPerPixel) {
             std::lock_guard<std::recursive_mutex> guard(frameLock);
             const int previous = colorMode;
             colorMode = code;
-            if (captureState == 0 || code == previous) return 1;
+            if (State() == CameraState::Idle || code == previous) return 1;
             // Streaming or in capture mode, the images were prepared for the previous mode: the new
             // mode's images are built now (and the transfer width follows), as a window change does, so
             // the next frame arrives in the new mode instead of none arriving at all.

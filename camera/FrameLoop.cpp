@@ -20,13 +20,6 @@ int FrameRateTenths(int framesCounted, DWORD elapsedMs) {
     return static_cast<int>(static_cast<double>(scaled) / static_cast<double>(elapsedMs));
 }
 
-DWORD WINAPI CTovira::FrameLoopThread(void* instance) {
-    auto* self = static_cast<CTovira*>(instance);
-    self->FrameLoop();
-    SetEvent(self->frameLoopDone);
-    return 0;
-}
-
 bool CTovira::FrameFitsImage(const CDibImage& raw) const {
     const tovira::FrameGeometry& g = device->GetFrameGeometry();
     const bool wide = device->GetTransferWidth() == 1;
@@ -59,22 +52,16 @@ bool CTovira::FitImagesToFrames(int mode) {
 }
 
 void CTovira::FrameLoop() {
-    while (runFlag != 0) {
+    while (loopRun) {
         // The wait time between polls, cut short by a stop request: a stop never waits it out.
         if (frameLoopWake) WaitForSingleObject(frameLoopWake, static_cast<DWORD>(waitTime > 0 ? waitTime : 0));
-        if (runFlag == 0) break;
+        if (!loopRun) break;
 
         const int poll = device->PollNewestFrame();
         if (poll == 1) {
-            // The transfer ended (camera gone): told once, then the loop ends; the state stays
-            // streaming until the caller stops it. A camera that is gone leaves the device list, so
-            // every later start fails at the call as it would for a camera that was never there.
-            runFlag = 0;
-            EndRecordingForLostCamera();
-            device->RecheckDevice(device->GetDeviceNumber());
-            if (callbackWindow) PostMessageA(callbackWindow, WM_TOVIRA_FRAME, 0, TOVIRA_ERR_DEVICE_LOST);
-            RecordError(TOVIRA_ERR_DEVICE_LOST);
-            acquisition.FrameLost(*this, tovira::FrameLoss::CameraLost);
+            // The transfer ended (camera gone): told once, then the loop ends; the instance stays Lost
+            // until the application stops or starts again.
+            CameraLost(CameraState::Streaming);
             break;
         }
         if (poll != 3) continue;

@@ -38,10 +38,10 @@ CTovira::~CTovira() {
         tovira::SaveImageFilterPage(*this);
         tovira::SaveGrayFilterPage(*this);
     }
-    // Closing the preview window stops the frame loop, any recording and the transfer thread; nothing
-    // below may be freed while they still use it.
-    Close();
-    if (captureState == 1) StopPreview();
+    // Normally Tovira_Release shut the instance down already; an instance that never got a handle (or a
+    // test's own) is shut down here. Either way no thread of the instance runs past this point, except one
+    // that holds its own share (then this runs when it lets go, never on a thread it waits for).
+    Shutdown();
     if (frameLoopWake) CloseHandle(frameLoopWake);
     frameLoopWake = nullptr;
     delete device;

@@ -6,20 +6,27 @@
 //   Lifecycle.cpp  construction, Initialize, destruction, error history
 //   Format.cpp     device selection and names, camera information, colour mode, sub-sampling, clock,
 //                  wait time, capture window
-//   Capture.cpp    capture preparation, streaming and capture mode, frame loop, copies to the caller
+//   StreamControl.cpp  the control plane: the instance's state and every transition of it (start, stop,
+//                  capture mode, lost camera, release), with the table of states
+//   Capture.cpp    capture preparation, snapshots and copies to the caller
 //   Parameters.cpp filter values, exposure, auto iris, mirrors, I/O port, registers, serial ROM
 //   Settings.cpp   the camera values and pages kept in the registry
-//   Files.cpp      saving images, recording AVI
+//   Files.cpp      saving images
+//   Recording.cpp  recording AVI: its lifecycle and its thread
 //   Dialogs.cpp    the three settings dialogs
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "ToviraSdk_Z400KX.h"
 #include "camera/Acquisition.h"
+#include "camera/ControlGate.h"
+#include "camera/LibraryThread.h"
+#include "camera/StatusNotifier.h"
 #include "camera/ImageParameters.h"
 #include "output/AviWriter.h"
 
@@ -27,7 +34,10 @@ class CToviraZ400KXSdk;
 class CDibImage;
 namespace tovira { class RowBandPool; }
 
-class CTovira {
+// The states of an instance (StreamControl.cpp has the table of transitions).
+enum class CameraState : int { Idle = 0, Streaming = 1, Capture = 2, Lost = 3, Released = 4 };
+
+class CTovira : public std::enable_shared_from_this<CTovira> {
 public:
     CTovira();
     virtual ~CTovira();
@@ -66,21 +76,33 @@ public:
     int SetPreviewWindow(HWND parent, int left, int top, int right, int bottom);
     bool ValidateCaptureWindow() const;
 
+    // ---- the control plane (StreamControl.cpp)
+    // Every control call runs inside the gate (the exports enter it); the state changes only inside it,
+    // except for the frame loop's Streaming -> Lost.
+    tovira::ControlGate& Gate() { return gate_; }
+    CameraState State() const { return state_.load(); }
+    // Tovira_Release: stops everything (no callback starts and nothing is written into the caller's memory
+    // after it returns), wakes every waiter and closes the gate. Safe on any thread, also inside a callback.
+    void Shutdown();
+    // The camera dialog holds the camera while it is open: starts are refused meanwhile.
+    bool DialogHoldsCamera() const { return dialogHoldsCamera_; }
+
     // ---- streaming and capture
     int PrepareCapture();
     int Preview();
     int CallBackPreview(HWND callbackWindow, void* buffer, int bufferSize, int rowOrder);
     int StartPreview();
     int StopPreview();
-    // After the stream ended on a failed transfer (camera lost): stops what is left of it without a report
-    // and returns true (the instance is idle). False, doing nothing, otherwise.
+    // After the camera was lost (stream or capture mode): stops what is left without a report and returns
+    // true (the instance is idle). False, doing nothing, otherwise.
     bool CollectLostStream();
+    // The camera is gone (a transfer failed and the camera no longer opens): told once to every consumer.
+    void CameraLost(CameraState from);
     int Close();
     int Capture();
     int SnapShot(void* buffer, int bufferSize, int rowOrder);
     int GetImage(void* buffer, int bufferSize, int rowOrder);
     // The frame loop and its pieces (Capture.cpp, FrameLoop.cpp, ProcessFrame.cpp).
-    static DWORD WINAPI FrameLoopThread(void* instance);
     void FrameLoop();
     void ProcessFrame();
     int CopyFrameToCaller(CDibImage* image, int rowOrder, void* buffer, int bufferSize);
@@ -160,21 +182,17 @@ public:
     uint16_t lineLength = 0, frameLength = 0;
     double exposureScale = 1.0;
     int lastRealExposure = 0;
-    // Recording (Files.cpp): the flag and the new-frame flag are shared with the record thread.
+    // Recording (Recording.cpp): the flag and the new-frame flag are shared with the record thread.
     volatile LONG recording = 0;
-    int framesWritten = 0, frameLimit = 0;
+    int framesWritten = 0;
     volatile LONG newFrame = 0;
     AviWriter avi;
-    DWORD recordFirstTime = 0, recordEndTime = 0;
+    ULONGLONG recordFirstTime = 0, recordDuration = 0;  // elapsed time is compared, never tick values
     bool recordStarted = false;  // the first frame arrived and recordFirstTime holds its time
-    HANDLE recordThread = nullptr;
-    DWORD recordThreadId = 0;
-    HANDLE recordDone = nullptr;
+    tovira::LibraryThread recordThread;   // collected by the next recording or a stop
     volatile LONG recordCameraLost = 0;  // set by the frame loop, read by the record thread
-    volatile LONG runFlag = 0;
-    HANDLE frameThread = nullptr;
-    DWORD frameThreadId = 0;
-    HANDLE frameLoopDone = nullptr;
+    std::atomic<bool> loopRun{false};
+    tovira::LibraryThread frameThread;
     HANDLE frameLoopWake = nullptr;  // manual reset; set by a stop so the loop's wait between polls ends
     HWND previewParent = nullptr;
     RECT previewRect = {0, 0, 3840, 2748};
@@ -190,7 +208,6 @@ public:
         bool active = false;
     } pausedCallback;
     TOVIRA_FRAME_INFO frameInfo = {32, 0, 0, 0, 0, 0, nullptr};
-    int captureState = 0;  // 0 idle, 1 streaming, 2 capture mode
     int colorMode = 0;     // 0..5 for 8, 16, 24, 32, 48, 64 bits per pixel
     int subSample = 0;
     int waitTime = 10;
@@ -209,6 +226,8 @@ public:
     std::recursive_mutex frameLock;
     // Frame records, counts, waiting and the frame callback of the ToviraX_ functions (Acquisition.cpp).
     tovira::Acquisition acquisition;
+    // Status events for programs without a window (ToviraX_SetStatusCallback).
+    tovira::StatusNotifier status;
 
     // Worker threads the frame pipeline splits each frame over, made when streaming starts and ended
     // when it stops (none otherwise: a snapshot runs on the caller's thread). pipelineThreads: threads
@@ -217,6 +236,17 @@ public:
     int pipelineThreads = 0;
 
 private:
+    // The transitions' pieces (StreamControl.cpp).
+    void EndFrameLoop();
+    void EndRecordThread();
+    // Stops the stream; endDelivery also ends the delivery into the caller's buffer and window (every stop
+    // the application asks for), otherwise it resumes with the stream (the camera dialog).
+    int StopStream(bool endDelivery);
+
+    tovira::ControlGate gate_;
+    std::atomic<CameraState> state_{CameraState::Idle};
+    bool dialogHoldsCamera_ = false;
+
     // Set once Initialize has loaded the stored pages; only then does destruction save them, so an
     // instance that never got that far cannot overwrite the user's settings with its blank values.
     bool pagesLoaded = false;

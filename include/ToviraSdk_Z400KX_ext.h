@@ -82,9 +82,19 @@ typedef char tovirax_counters_is_32_bytes[sizeof(TOVIRAX_COUNTERS) == 32 ? 1 : -
    writes into a buffer the caller holds. Calling ToviraX_SetFrameCallback from inside fails. */
 typedef void (*TOVIRAX_FRAME_CALLBACK)(int hCamera, void* buffer, const TOVIRAX_FRAME_META* meta, void* user);
 
-/* Called on the recording thread once the file is complete. Do not stop streaming, start a recording or
-   release the handle from inside: each waits for that thread. */
+/* Called on the recording thread once the file is complete. Any function may be called from inside,
+   including starting and stopping the stream and Tovira_Release. */
 typedef void (*TOVIRAX_RECORD_CALLBACK)(int hCamera, int framesWritten, int reason, void* user);
+
+/* Status events (ToviraX_SetStatusCallback). */
+#define TOVIRAX_STATUS_CAMERA_LOST 1     /* the camera was lost; the stream ended. value: last frame id */
+#define TOVIRAX_STATUS_STREAM_STOPPED 2  /* a stream ended. detail: 0 stopped by the application (stop, close,
+                                            release), 1 by the library (camera lost) */
+#define TOVIRAX_STATUS_RECORDING_ENDED 3 /* value: frames written, detail: a TOVIRAX_RECORD_ reason */
+
+/* Called on the library's status thread, one event at a time in the order they happened. Any function
+   may be called from inside, including stopping the stream and Tovira_Release. */
+typedef void (*TOVIRAX_STATUS_CALLBACK)(int hCamera, int event, long long value, int detail, void* user);
 
 /* ---- frames ----------------------------------------------------------------------------------------- */
 
@@ -124,6 +134,13 @@ TOVIRA_API int ToviraX_GetErrorTextW(int code, wchar_t* text, int length);
 /* Where the end of a recording is told: WM_TOVIRAX_RECORDED posted to window and/or callback called on
    the recording thread; both NULL switch the notice off. */
 TOVIRA_API int ToviraX_SetRecordNotify(int hCamera, HWND window, TOVIRAX_RECORD_CALLBACK callback, void* user);
+
+/* ---- status ---------------------------------------------------------------------------------------------- */
+
+/* Registers the status callback of a handle (NULL: none), replacing an earlier one. Programs without a
+   window learn from it that the camera was lost, that a stream ended and that a recording ended. Returns
+   1; 0 with error 1 when called from inside the status callback, 3 when its thread cannot start. */
+TOVIRA_API int ToviraX_SetStatusCallback(int hCamera, TOVIRAX_STATUS_CALLBACK callback, void* user);
 
 #ifdef __cplusplus
 }

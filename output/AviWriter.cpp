@@ -36,7 +36,9 @@ AviWriter::~AviWriter() {
 
 uint32_t AviWriter::MeasuredRate(uint32_t frames, uint32_t elapsedMs) {
     if (elapsedMs == 0) return 0;
-    return frames * 100000u / elapsedMs;
+    // In 64 bits: past 42,949 frames the product no longer fits 32.
+    const uint64_t rate = static_cast<uint64_t>(frames) * 100000u / elapsedMs;
+    return rate > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(rate);
 }
 
 uint64_t AviWriter::PlainFileBytes(int width, int height, uint64_t frames) {

@@ -49,3 +49,9 @@ set_tests_properties(large_avi_reader PROPERTIES FIXTURES_REQUIRED large_avi TIM
 
 # The full frame at the sensor's own pace: the frame loop polls far faster than frames complete.
 tovira_wine_test(dll_env_stream_sensor_pace dll_tests EnvStreamSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)
+
+# A camera lost while callbacks, waits and a recording are busy with it; each in a process of its own.
+foreach(suite EnvControlLostRecording EnvControlLostCallback EnvControlLostCapture)
+  string(TOLOWER ${suite} entry)
+  tovira_wine_test(dll_${entry} dll_tests ${suite}.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=15)
+endforeach()

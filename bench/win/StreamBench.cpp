@@ -160,12 +160,12 @@ Delivery DeliveredRate(CTovira& camera, HWND sink, double seconds, int bits) {
             if (frames == 0) {
                 first = Clock::now();
                 cpuFirst = ProcessCpuMs();
-                loopFirst = ThreadCpuMs(camera.frameThread);
+                loopFirst = ThreadCpuMs(camera.frameThread.handle);
             } else {
                 span = MillisSince(first);
                 messagesInSpan = messages;  // messages after the last new frame lie outside the span
                 cpuSpan = ProcessCpuMs() - cpuFirst;
-                loopSpan = ThreadCpuMs(camera.frameThread) - loopFirst;
+                loopSpan = ThreadCpuMs(camera.frameThread.handle) - loopFirst;
             }
             ++frames;
             continue;

@@ -40,10 +40,10 @@ TEST_F(Capture, WithoutACameraPreparationFailsWithError2Then1) {
     errors();
     EXPECT_EQ(camera.Capture(), 0);
     EXPECT_EQ(errors(), (std::vector<int>{1, 2}));
-    EXPECT_EQ(camera.captureState, 0);
+    EXPECT_EQ(camera.State(), CameraState::Idle);
     EXPECT_EQ(camera.StartPreview(), 0);
     EXPECT_EQ(errors(), (std::vector<int>{1, 2}));
-    EXPECT_EQ(camera.frameThread, nullptr);
+    EXPECT_EQ(camera.frameThread.handle, nullptr);
 }
 
 TEST_F(Capture, PreparationSizesTheImagesOfTheModeAndProgramsTheTransferWidth) {

@@ -270,7 +270,7 @@ TEST_F(Recording, CompletesAfterItsDurationWithTheMeasuredRate) {
     ASSERT_EQ(c.GetColorMode(), 24);
     ASSERT_EQ(c.Record(name.c_str(), 400, 0), 1);
     ASSERT_TRUE(waitForCompletion(c, 20000));
-    EXPECT_EQ(c.captureState, 1);  // the preview goes on
+    EXPECT_EQ(c.State(), CameraState::Streaming);  // the preview goes on
     const std::vector<uint8_t> d = ReadFile(name);
     ASSERT_GE(d.size(), 232u);
     const uint32_t frames = U32(d, 48);

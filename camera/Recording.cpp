@@ -1,0 +1,222 @@
+// Recording AVI files: the recording's lifecycle and its thread.
+//
+// The record thread takes each frame the frame loop finished, converts it under the frame lock into a
+// 24-bit bottom-up frame and appends it to the AVI file. However a recording ends (its time passed, a
+// stop, a lost camera, a failed write), the file is finished with the frames it holds, so it always has
+// its index and sizes; while it runs, the headers are rewritten every second so that even a killed
+// process leaves a readable file. Only then is the end told (record notice, status event): the
+// application may stop, start or release from inside that notice, on the record thread.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "camera/CallbackDelivery.h"
+#include "camera/RecordEnd.h"
+#include "camera/Tovira.h"
+#include "device/ToviraZ400KXSdk.h"
+#include "output/AviFrame.h"
+#include "output/DibImage.h"
+#include "output/ImageFiles.h"
+#include "output/PreviewWindow.h"
+#include "output/ReplaceFile.h"
+
+namespace {
+
+// A killed process keeps what the headers said at their last rewrite: rewritten at least this often.
+constexpr ULONGLONG kCheckpointMs = 1000;
+// The sensor's pixel clock with a margin: no camera delivers frames faster than its line and frame
+// lengths allow at this clock, which bounds the frames a recording can bring.
+constexpr double kFastestPixelClock = 60e6;
+
+// The frame of the current output image, converted under the frame lock so it is one whole frame; null
+// when the output image no longer matches the recording (its size or depth changed).
+const CDibImage* BuildFrame(CTovira& instance, AviFrameBuilder& builder) {
+    std::lock_guard<std::recursive_mutex> guard(instance.frameLock);
+    const CDibImage* output = instance.OutputImageFor(instance.colorMode);
+    if (!output || output->BitCount() != instance.avi.BitCount()) return nullptr;
+    return builder.Build(*output);
+}
+
+uint32_t ClampMs(ULONGLONG ms) { return ms > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(ms); }
+
+// The file is finished with the frames it holds (its sizes, counts and index describe exactly those)
+// and a failure is recorded. Returns the reason, a write failure turned into kDiskFull.
+RecordEndReason FinishFile(CTovira& instance, RecordEndReason reason, ULONGLONG lastFrameTime) {
+    const ULONGLONG elapsed = instance.recordStarted ? lastFrameTime - instance.recordFirstTime : 0;
+    // Not finished with every frame: a write failed (or finishing had to give frames up for want of room).
+    const bool finished = instance.avi.Finish(AviWriter::MeasuredRate(instance.avi.FrameCount(), ClampMs(elapsed))) != 0;
+    if (!finished && (reason == RecordEndReason::kDurationReached || reason == RecordEndReason::kStopped))
+        reason = RecordEndReason::kDiskFull;
+    instance.framesWritten = static_cast<int>(instance.avi.FrameCount());
+    instance.recordFirstTime = 0;
+    instance.recordStarted = false;
+    if (!finished || reason == RecordEndReason::kDiskFull || reason == RecordEndReason::kFileLimit)
+        instance.RecordError(TOVIRA_ERR_STORAGE);
+    return reason;
+}
+
+void RecordLoop(CTovira& instance) {
+    const int width = instance.avi.Width(), height = instance.avi.Height();
+    AviFrameBuilder work;
+    work.Create(width, height);
+    ULONGLONG lastFrameTime = 0, lastCheckpoint = GetTickCount64();
+    RecordEndReason reason = RecordEndReason::kStopped;
+    for (;;) {
+        if (!instance.recording) break;  // stopped, closed or released
+        if (instance.recordCameraLost) {
+            reason = RecordEndReason::kCameraLost;
+            break;
+        }
+        Sleep(10);
+        if (!InterlockedExchange(&instance.newFrame, 0)) continue;
+        const ULONGLONG t = GetTickCount64();
+        if (!instance.recordStarted) {
+            instance.recordStarted = true;
+            instance.recordFirstTime = t;
+        }
+        lastFrameTime = t;
+        if (const CDibImage* frame = BuildFrame(instance, work)) {
+            const int written = instance.avi.WriteFrame(frame->Bits());
+            if (written <= 0) {
+                reason = written < 0 ? RecordEndReason::kFileLimit : RecordEndReason::kDiskFull;
+                break;
+            }
+            instance.framesWritten = static_cast<int>(instance.avi.FrameCount());
+        }
+        if (t - lastCheckpoint >= kCheckpointMs) {
+            lastCheckpoint = t;
+            instance.avi.NoteRate(
+                AviWriter::MeasuredRate(instance.avi.FrameCount(), ClampMs(t - instance.recordFirstTime)));
+            if (!instance.avi.Checkpoint()) {
+                reason = RecordEndReason::kDiskFull;
+                break;
+            }
+        }
+        // Elapsed time against the duration: tick values themselves may be anything, even wrap.
+        if (t - instance.recordFirstTime >= instance.recordDuration) {
+            reason = RecordEndReason::kDurationReached;
+            break;
+        }
+    }
+    reason = FinishFile(instance, reason, lastFrameTime);
+    // A recording that ended by itself gives callback delivery back; a stop ends delivery anyway.
+    if (reason != RecordEndReason::kStopped) ResumeCallbackDelivery(instance);
+    // Cleared before the notice: the frame loop waits for it when the camera is lost, and the
+    // application may start the next recording from inside the notice.
+    const int frames = instance.framesWritten;
+    InterlockedExchange(&instance.recording, 0);
+    tovira::NotifyRecordingEnded(instance, frames, reason);
+}
+
+// The thread of a recording that already ended on its own. The record thread itself (a recording
+// started from inside the notice) lets its own handle go: it ends by itself.
+void CollectRecordThread(CTovira& instance) {
+    tovira::LibraryThread& thread = instance.recordThread;
+    if (!thread.handle) return;
+    if (thread.id != GetCurrentThreadId()) instance.Gate().WaitForThread(thread.handle, thread.id);
+    CloseHandle(thread.handle);
+    thread = tovira::LibraryThread{};
+}
+
+// The most frames a recording of `milliseconds` can bring: the record thread takes at most one frame per
+// 10 ms pass, and the camera delivers no faster than its frame timing at the fastest pixel clock.
+uint32_t MostFrames(CTovira& instance, int milliseconds) {
+    double frameSeconds = 0.01;
+    if (instance.device) {
+        const tovira::FrameGeometry g = instance.device->GetFrameGeometry();
+        frameSeconds = std::max(frameSeconds, static_cast<double>(g.linePitch) * g.totalLines / kFastestPixelClock);
+    }
+    const double frames = milliseconds / 1000.0 / frameSeconds + 2;
+    return frames >= 4e9 ? 4000000000u : static_cast<uint32_t>(frames);
+}
+
+// With virtual cameras only (a test set-up), TOVIRA_TEST_AVI_RIFF_LIMIT lowers the RIFF limit so that
+// tests reach the large-file layout with small frames.
+void ApplyTestRiffLimit() {
+    char cameras[64] = {}, limit[32] = {};
+    if (!GetEnvironmentVariableA("TOVIRA_VIRTUAL_CAMERAS", cameras, sizeof cameras)) return;
+    if (GetEnvironmentVariableA("TOVIRA_TEST_AVI_RIFF_LIMIT", limit, sizeof limit))
+        AviWriter::SetRiffLimitForTesting(std::strtoull(limit, nullptr, 10));
+}
+
+int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds, int showWindow) {
+    if (!fileName || !*fileName || milliseconds < 1) {
+        instance.RecordError(TOVIRA_ERR_PARAMETER);
+        return 0;
+    }
+    // One recording at a time: a second start would reset the writer the record thread is using.
+    if (instance.recording) {
+        instance.RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    CollectRecordThread(instance);
+    CallbackSuspension suspension(instance);  // delivery resumes when the recording ends
+    if (showWindow && !OpenPreviewWindow(instance)) {
+        instance.RecordError(TOVIRA_ERR_WINDOW);
+        return 0;
+    }
+    if (!instance.StartPreview()) {
+        ClosePreviewWindow(instance);
+        instance.RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    int opened = 0;
+    ApplyTestRiffLimit();
+    {
+        std::lock_guard<std::recursive_mutex> guard(instance.frameLock);
+        const CDibImage* output = instance.OutputImageFor(instance.colorMode);
+        if (output && !output->IsEmpty())
+            opened = instance.avi.Open(fileName, output->Width(), output->Height(),
+                                       static_cast<uint16_t>(output->BitCount()), MostFrames(instance, milliseconds));
+    }
+    if (!opened) {
+        ClosePreviewWindow(instance);
+        instance.RecordError(TOVIRA_ERR_STORAGE);
+        return 0;
+    }
+    instance.recordFirstTime = 0;
+    instance.recordDuration = static_cast<ULONGLONG>(milliseconds);
+    instance.recordStarted = false;
+    instance.framesWritten = 0;
+    InterlockedExchange(&instance.recordCameraLost, 0);
+    InterlockedExchange(&instance.newFrame, 0);
+    InterlockedExchange(&instance.recording, 1);  // set before the thread starts, so it finds it set
+    // The thread keeps the instance alive until its last act (the notice may release the handle).
+    std::shared_ptr<CTovira> share = instance.weak_from_this().lock();
+    CTovira* self = &instance;
+    instance.recordThread = tovira::StartLibraryThread([self, share] { RecordLoop(*self); });
+    if (!instance.recordThread.handle) {
+        InterlockedExchange(&instance.recording, 0);
+        instance.avi.Finish(0);
+        ClosePreviewWindow(instance);
+        instance.RecordError(TOVIRA_ERR_THREAD);
+        return 0;
+    }
+    suspension.Keep();
+    return 1;
+}
+
+}  // namespace
+
+void CTovira::EndRecordingForLostCamera() {
+    if (!recording) return;
+    InterlockedExchange(&recordCameraLost, 1);
+    // The record thread finishes the file and clears the flag before it tells anyone; it waits for
+    // nothing of this thread.
+    while (recording) Sleep(5);
+}
+
+// The ANSI entry point reads the name as the file functions of the ANSI code page would; the wide one
+// uses the name exactly as given.
+int CTovira::Record(const char* fileName, int milliseconds, int showWindow) {
+    const std::wstring wide = FileNameFromAnsi(fileName);
+    return StartRecording(*this, wide.empty() ? nullptr : wide.c_str(), milliseconds, showWindow);
+}
+
+int CTovira::RecordW(const wchar_t* fileName, int milliseconds, int showWindow) {
+    return StartRecording(*this, fileName, milliseconds, showWindow);
+}
