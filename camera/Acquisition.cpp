@@ -304,6 +304,7 @@ void Acquisition::RecordingEnded(CTovira& camera, int framesWritten, RecordEndRe
         user = recordUser_;
         handle = recordHandle_;
     }
+    camera.status.Post(TOVIRAX_STATUS_RECORDING_ENDED, framesWritten, code);
     // Posted, never sent: the recording thread never waits for the application's window procedure.
     if (window) PostMessageA(window, WM_TOVIRAX_RECORDED, static_cast<WPARAM>(framesWritten), static_cast<LPARAM>(code));
     if (callback) {

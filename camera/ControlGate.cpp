@@ -32,6 +32,27 @@ void ControlGate::Leave() {
     changed_.notify_all();
 }
 
+int ControlGate::Suspend() {
+    int depth = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (owner_ != GetCurrentThreadId()) return 0;
+        depth = depth_;
+        owner_ = 0;
+        depth_ = 0;
+    }
+    changed_.notify_all();
+    return depth;
+}
+
+bool ControlGate::Resume(int depth) {
+    if (depth <= 0) return true;
+    if (Enter() != Entry::Entered) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    depth_ = depth;
+    return true;
+}
+
 void ControlGate::Close() {
     {
         std::lock_guard<std::mutex> guard(lock_);

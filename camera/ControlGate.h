@@ -32,6 +32,12 @@ public:
     // True on the thread inside.
     bool HeldByCaller() const;
 
+    // Opens the gate for a while on the thread inside (a modal dialog's message loop, during which other
+    // threads' calls must go on): returns how deep the thread was inside, 0 when it was not. Resume
+    // comes back in as deep (waiting like Enter); false when the gate was closed meanwhile.
+    int Suspend();
+    bool Resume(int depth);
+
     // Waits for `thread` to end; the thread inside calls this for the instance's own threads. Returns at
     // once when `thread` is the calling thread (nothing waits for itself) or null. The calls that thread
     // makes meanwhile are refused.

@@ -23,10 +23,9 @@ int CTovira::SetCameraDlg(HWND parent) {
     const CameraState state = State();
     if (state == CameraState::Streaming || state == CameraState::Capture) StopStream(false);
     dialogHoldsCamera_ = true;
-    const bool held = gate_.HeldByCaller();
-    if (held) gate_.Leave();
+    const int depth = gate_.Suspend();
     const int shown = dialog.Show(parent);
-    if (held && gate_.Enter() != tovira::ControlGate::Entry::Entered) return 1;  // released meanwhile
+    if (!gate_.Resume(depth)) return 1;  // released while the dialog was open
     dialogHoldsCamera_ = false;
     if (shown == 1) {
         LoadCaptureWindowSettings();
@@ -57,7 +56,11 @@ int CTovira::SetAnalogDlg(HWND parent) {
     const unsigned savedMirrorV = mirrorV, savedMirrorH = mirrorH, savedAutoIris = autoIrisMode;
 
     analogDialog = &frame;
-    if (frame.Show(parent) != 1) {
+    // Other threads' calls go on while the dialog is open (its message loop may run for minutes).
+    const int depth = gate_.Suspend();
+    const int shown = frame.Show(parent);
+    const bool back = gate_.Resume(depth);
+    if (back && shown != 1) {
         device->SetGlobalGain(gains[0]);
         device->SetColorGain(0x3056, gains[1]);
         device->SetColorGain(0x305A, gains[2]);
@@ -91,7 +94,9 @@ int CTovira::SetImageDlg(HWND parent) {
 
     const ImageParameters saved = image;
     imageDialog = &frame;
-    if (frame.Show(parent) != 1) image = saved;
+    const int depth = gate_.Suspend();
+    const int shown = frame.Show(parent);
+    if (gate_.Resume(depth) && shown != 1) image = saved;
     imageDialog = nullptr;
     return 1;
 }

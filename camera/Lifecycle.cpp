@@ -9,6 +9,7 @@
 #include "camera/Pages.h"
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
+#include "output/ImageFiles.h"
 
 CTovira::CTovira() { lastRateUpdate = timeGetTime(); }
 
@@ -53,6 +54,8 @@ CTovira::~CTovira() {
 }
 
 int CTovira::Initialize(HWND window) {
+    SetImageLibraryMessageSink(
+        [](const char* text) { tovira::LogLine(tovira::LogLevel::Errors, nullptr, "%s", text); });
     // The device object scans device numbers 0..7 and selects device 0: start-up command, initial
     // registers, full frame. Without a camera every transfer fails quietly.
     if (!device) device = Create<CToviraZ400KXSdk>();

@@ -88,8 +88,8 @@ typedef void (*TOVIRAX_RECORD_CALLBACK)(int hCamera, int framesWritten, int reas
 
 /* Status events (ToviraX_SetStatusCallback). */
 #define TOVIRAX_STATUS_CAMERA_LOST 1     /* the camera was lost; the stream ended. value: last frame id */
-#define TOVIRAX_STATUS_STREAM_STOPPED 2  /* a stream ended. detail: 0 stopped by the application (stop, close,
-                                            release), 1 by the library (camera lost) */
+#define TOVIRAX_STATUS_STREAM_STOPPED 2  /* a stream ended. detail: 0 stopped by the application (stop,
+                                            close), 1 by the library (camera lost) */
 #define TOVIRAX_STATUS_RECORDING_ENDED 3 /* value: frames written, detail: a TOVIRAX_RECORD_ reason */
 
 /* Called on the library's status thread, one event at a time in the order they happened. Any function

@@ -36,15 +36,25 @@ struct PngState {
     std::jmp_buf recovery;
 };
 
+// Messages of the image libraries go to the library's log, never to the host's console.
+void (*g_messageSink)(const char* text) = nullptr;
+
+void LibraryMessage(const char* library, const char* text) {
+    if (!g_messageSink) return;
+    char line[512];
+    std::snprintf(line, sizeof line, "%s: %s", library, text);
+    g_messageSink(line);
+}
+
 void PngErrorHandler(png_structp png, png_const_charp message) {
-    if (png) std::fprintf(stderr, "libpng error: %s\n", message);
+    if (png) LibraryMessage("libpng error", message);
     auto* state = static_cast<PngState*>(png_get_error_ptr(png));
     std::longjmp(state->recovery, 1);
 }
 
 // Everything the recovery point frees lives outside the setjmp frame, so nothing is lost on a jump.
 int WritePngRows(std::FILE* file, png_structp png, png_infop info, PngState& state, png_bytep* rows,
-                 int width, int height, int bitsPerPixel) {
+                 int width, int height, int bitsPerPixel, std::vector<uint8_t>& stream) {
     if (setjmp(state.recovery)) return 0;
     const int depth = (bitsPerPixel == 16 || bitsPerPixel == 48 || bitsPerPixel == 64) ? 16 : 8;
     int colourType = PNG_COLOR_TYPE_GRAY;
@@ -56,7 +66,6 @@ int WritePngRows(std::FILE* file, png_structp png, png_infop info, PngState& sta
     png_write_info(png, info);  // signature and IHDR
     // The image data: filtered as libpng's default does, compressed by libdeflate (several times faster
     // than zlib at the same size), then written by libpng as IDAT chunks of at most 1 MiB and IEND.
-    std::vector<uint8_t> stream;
     if (!DeflatePngImage(rows, width, height, bitsPerPixel, stream)) return 0;
     static const png_byte kIdat[5] = "IDAT", kIend[5] = "IEND";
     constexpr size_t kChunk = 1 << 20;
@@ -79,7 +88,7 @@ void JpegErrorExit(j_common_ptr info) {
     auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
     char message[JMSG_LENGTH_MAX];
     (*info->err->format_message)(info, message);
-    std::fprintf(stderr, "libjpeg error: %s\n", message);
+    LibraryMessage("libjpeg error", message);
     std::longjmp(manager->recovery, 1);
 }
 
@@ -122,12 +131,14 @@ int CompressJpeg(jpeg_compress_struct& cinfo, JpegErrorManager& errors, std::FIL
 
 // libtiff's Windows handlers may open message boxes; a library inside someone's process must not.
 void TiffMessage(const char* module, const char* format, va_list arguments) {
-    if (module) std::fprintf(stderr, "%s: ", module);
-    std::vfprintf(stderr, format, arguments);
-    std::fprintf(stderr, "\n");
+    char text[400];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    LibraryMessage(module ? module : "libtiff", text);
 }
 
 }  // namespace
+
+void SetImageLibraryMessageSink(void (*sink)(const char* text)) { g_messageSink = sink; }
 
 void InstallTiffHandlers() {
     static const bool installed = [] {
@@ -166,14 +177,17 @@ int WritePngFile(std::FILE* file, const uint8_t* pixels, int width, int height, 
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngErrorHandler, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     std::vector<png_bytep> rows;
+    // The compressed image lives here, outside the frame a libpng error jumps out of: a failed write
+    // (full disk) frees it like a good one.
+    std::vector<uint8_t> stream;
     int ok = 0;
     if (png && info) {
         try {
             rows.resize(static_cast<size_t>(height));
             for (int i = 0; i < height; ++i) rows[i] = const_cast<png_bytep>(pixels) + static_cast<size_t>(i) * stride;
-            ok = WritePngRows(file, png, info, state, rows.data(), width, height, bitsPerPixel);
+            ok = WritePngRows(file, png, info, state, rows.data(), width, height, bitsPerPixel, stream);
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "libpng error: %s\n", "Deridevuv: Out of memory");
+            LibraryMessage("libpng error", "out of memory");
             ok = 0;
         }
     }

@@ -52,6 +52,9 @@ int WriteTiffFile(TIFF* tiff, const CDibImage& image);
 // Sends libtiff's messages to the error stream (its Windows handlers open message boxes); once, before
 // the first TIFF is opened.
 void InstallTiffHandlers();
+// Where the messages of libpng, libjpeg and libtiff go (one line each); none until a sink is set. Never
+// the host's console.
+void SetImageLibraryMessageSink(void (*sink)(const char* text));
 
 // Each encoder into a named file (ANSI code page), replaced only once complete; 1/0.
 int WriteBmpFile(const CDibImage& image, const char* fileName);

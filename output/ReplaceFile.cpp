@@ -5,9 +5,40 @@
 #include <atomic>
 #include <cwchar>
 
+namespace {
+
+// Temporary files of this target that a save killed mid-write left behind (their process is gone) are
+// removed, so killed saves do not pile up beside the target. A live process's file, ours included, may
+// be a save in progress and stays.
+void RemoveStaleTemporaries(const std::wstring& target) {
+    const std::wstring pattern = target + L".*.tovira-tmp";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    const size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+    const size_t nameLength = target.size() - folder.size();
+    do {
+        const std::wstring name = found.cFileName;
+        // <target name>.<process id in hex>-<counter>.tovira-tmp
+        if (name.size() <= nameLength + 1 || name[nameLength] != L'.') continue;
+        wchar_t* end = nullptr;
+        const unsigned long pid = std::wcstoul(name.c_str() + nameLength + 1, &end, 16);
+        if (!end || *end != L'-' || pid == GetCurrentProcessId()) continue;
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+        const bool alive = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+        if (process) CloseHandle(process);
+        if (!alive) DeleteFileW((folder + name).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
 bool CReplacingFile::Create() {
     Abandon();
     if (target_.empty()) return false;
+    RemoveStaleTemporaries(target_);
     static std::atomic<unsigned> counter{0};
     // Beside the target, so the final move stays within one folder (and one volume).
     for (int attempt = 0; attempt < 16; ++attempt) {

@@ -5,8 +5,14 @@
 namespace tovira {
 
 RowBandPool::RowBandPool(int32_t threads) : threads_(std::clamp<int32_t>(threads, 1, kMaxThreads)) {
-  workers_.reserve(static_cast<size_t>(threads_ - 1));
-  for (int32_t i = 1; i < threads_; ++i) workers_.emplace_back([this] { workerMain(); });
+  try {
+    workers_.reserve(static_cast<size_t>(threads_ - 1));
+    for (int32_t i = 1; i < threads_; ++i) workers_.emplace_back([this] { workerMain(); });
+  } catch (...) {
+    // The system gave fewer threads than asked for: the pool works with those it has (destroying a
+    // thread that still runs would end the process).
+  }
+  threads_ = static_cast<int32_t>(workers_.size()) + 1;
 }
 
 RowBandPool::~RowBandPool() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -119,13 +120,21 @@ TEST_F(StreamModeSwitch, CallbackDeliveryResumesWhenARecordingEnds) {
         EXPECT_EQ(last.info.buffer, buffer.data());
         EXPECT_GE(FrameNumberOf(last.pixels.data(), StrideOf(kWidth, 24), 24), 0);
     }
-    // A recording stopped by StopPreview gives the delivery back too: the next start delivers again.
+    // A recording stopped by StopPreview ends the delivery with the stream: a stop means the buffer is
+    // the application's again, so the next plain start delivers nothing into it until CallBackPreview
+    // names it again.
     ASSERT_EQ(Tovira_Record(camera, file.c_str(), 60000, 0), 1);
     sink.pumpFor(200);
     ASSERT_EQ(Tovira_StopPreview(camera), 1);
     sink.pumpFor(50);
-    const size_t mark = sink.frames.size();
+    size_t mark = sink.frames.size();
+    std::memset(buffer.data(), 0xC3, buffer.size());
     ASSERT_EQ(Tovira_StartPreview(camera), 1);
+    sink.pumpFor(300);
+    EXPECT_EQ(sink.frames.size(), mark);
+    for (uint8_t b : buffer) ASSERT_EQ(b, 0xC3);
+    mark = sink.frames.size();
+    ASSERT_EQ(Tovira_CallBackPreview(camera, sink.window(), buffer.data(), int(bytes), 1), 1);
     ASSERT_TRUE(frameOfMode(24, mark));
     EXPECT_EQ(Tovira_StopPreview(camera), 1);
     DeleteFileA(file.c_str());
