@@ -1,23 +1,42 @@
 #include "camera/ControlGate.h"
 
+#include <algorithm>
+
 namespace tovira {
 
 ControlGate::Entry ControlGate::Enter() {
     const DWORD self = GetCurrentThreadId();
     std::unique_lock<std::mutex> guard(lock_);
+    if (owner_ == self) {
+        ++depth_;
+        return Entry::Entered;
+    }
+    // In the order of arrival: a thread that leaves and comes straight back (a snapshot loop) never
+    // keeps the others out.
+    queue_.push_back(self);
     for (;;) {
-        if (owner_ == self) {
-            ++depth_;
-            return Entry::Entered;
-        }
-        if (closed_) return Entry::Closed;
-        if (owner_ == 0) {
+        Entry result = Entry::Entered;
+        bool decided = false;
+        if (closed_) {
+            result = Entry::Closed;
+            decided = true;
+        } else if (awaited_ == self) {
+            // The thread inside is waiting for this one to end: waiting here would never end.
+            result = Entry::Refused;
+            decided = true;
+        } else if (owner_ == 0 && queue_.front() == self) {
             owner_ = self;
             depth_ = 1;
-            return Entry::Entered;
+            decided = true;
         }
-        // The thread inside is waiting for this one to end: waiting here would never end.
-        if (awaited_ == self) return Entry::Refused;
+        if (decided) {
+            queue_.erase(std::find(queue_.begin(), queue_.end(), self));
+            if (result != Entry::Entered) {
+                guard.unlock();
+                changed_.notify_all();  // the next in line may be free to enter now
+            }
+            return result;
+        }
         changed_.wait(guard);
     }
 }

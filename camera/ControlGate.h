@@ -1,7 +1,8 @@
 // The door every control call of one camera instance goes through.
 //
-// One thread at a time is inside; the thread inside may come in again (a window procedure that calls back
-// into the library from inside a modal dialog's message loop). A thread that finds another inside waits,
+// One thread at a time is inside, the others come in in the order they arrived; the thread inside may
+// come in again (a window procedure that calls back into the library from inside a modal dialog's
+// message loop). A thread that finds another inside waits,
 // with one exception that keeps the library from waiting for itself: while the thread inside waits for
 // one of the instance's own threads (the recording thread, the frame-callback thread, the status thread)
 // to end, a call that arrives on that very thread is refused at once instead of waiting, so the thread
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 namespace tovira {
@@ -46,6 +48,7 @@ public:
 private:
     mutable std::mutex lock_;
     std::condition_variable changed_;
+    std::deque<DWORD> queue_;  // threads waiting to come in, in the order they arrived
     DWORD owner_ = 0;
     int depth_ = 0;
     DWORD awaited_ = 0;  // the thread the one inside waits for, or 0

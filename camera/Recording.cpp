@@ -112,16 +112,6 @@ void RecordLoop(CTovira& instance) {
     tovira::NotifyRecordingEnded(instance, frames, reason);
 }
 
-// The thread of a recording that already ended on its own. The record thread itself (a recording
-// started from inside the notice) lets its own handle go: it ends by itself.
-void CollectRecordThread(CTovira& instance) {
-    tovira::LibraryThread& thread = instance.recordThread;
-    if (!thread.handle) return;
-    if (thread.id != GetCurrentThreadId()) instance.Gate().WaitForThread(thread.handle, thread.id);
-    CloseHandle(thread.handle);
-    thread = tovira::LibraryThread{};
-}
-
 // The most frames a recording of `milliseconds` can bring: the record thread takes at most one frame per
 // 10 ms pass, and the camera delivers no faster than its frame timing at the fastest pixel clock.
 uint32_t MostFrames(CTovira& instance, int milliseconds) {
@@ -134,15 +124,6 @@ uint32_t MostFrames(CTovira& instance, int milliseconds) {
     return frames >= 4e9 ? 4000000000u : static_cast<uint32_t>(frames);
 }
 
-// With virtual cameras only (a test set-up), TOVIRA_TEST_AVI_RIFF_LIMIT lowers the RIFF limit so that
-// tests reach the large-file layout with small frames.
-void ApplyTestRiffLimit() {
-    char cameras[64] = {}, limit[32] = {};
-    if (!GetEnvironmentVariableA("TOVIRA_VIRTUAL_CAMERAS", cameras, sizeof cameras)) return;
-    if (GetEnvironmentVariableA("TOVIRA_TEST_AVI_RIFF_LIMIT", limit, sizeof limit))
-        AviWriter::SetRiffLimitForTesting(std::strtoull(limit, nullptr, 10));
-}
-
 int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds, int showWindow) {
     if (!fileName || !*fileName || milliseconds < 1) {
         instance.RecordError(TOVIRA_ERR_PARAMETER);
@@ -153,7 +134,7 @@ int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds,
         instance.RecordError(TOVIRA_ERR_STORAGE);
         return 0;
     }
-    CollectRecordThread(instance);
+    instance.EndRecordThread();  // the thread of the recording before, which ended on its own
     CallbackSuspension suspension(instance);  // delivery resumes when the recording ends
     if (showWindow && !OpenPreviewWindow(instance)) {
         instance.RecordError(TOVIRA_ERR_WINDOW);
@@ -165,7 +146,6 @@ int StartRecording(CTovira& instance, const wchar_t* fileName, int milliseconds,
         return 0;
     }
     int opened = 0;
-    ApplyTestRiffLimit();
     {
         std::lock_guard<std::recursive_mutex> guard(instance.frameLock);
         const CDibImage* output = instance.OutputImageFor(instance.colorMode);

@@ -84,6 +84,9 @@ public:
     // Tovira_Release: stops everything (no callback starts and nothing is written into the caller's memory
     // after it returns), wakes every waiter and closes the gate. Safe on any thread, also inside a callback.
     void Shutdown();
+    // Ends the recording (if one runs) and collects its thread; from the recording thread itself (its
+    // notice) the thread is let go instead: it ends by itself.
+    void EndRecordThread();
     // The camera dialog holds the camera while it is open: starts are refused meanwhile.
     bool DialogHoldsCamera() const { return dialogHoldsCamera_; }
 
@@ -238,7 +241,6 @@ public:
 private:
     // The transitions' pieces (StreamControl.cpp).
     void EndFrameLoop();
-    void EndRecordThread();
     // Stops the stream; endDelivery also ends the delivery into the caller's buffer and window (every stop
     // the application asks for), otherwise it resumes with the stream (the camera dialog).
     int StopStream(bool endDelivery);

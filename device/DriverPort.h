@@ -53,11 +53,9 @@ public:
   virtual void Close(DeviceHandle handle) = 0;
 };
 
-// The process's port. The first call decides: when the environment variable TOVIRA_VIRTUAL_CAMERAS
-// lists device numbers ("0", "0,2"), a VirtualDriver serving those slots (paced by
-// TOVIRA_VIRTUAL_PACE "sensor" or "fast", unplugged after TOVIRA_VIRTUAL_UNPLUG_AFTER frames when
-// set); otherwise the Win32 port to the real driver. Device objects take a reference when they are
-// constructed and keep it for their lifetime.
+// The process's port, chosen above this layer (camera/DriverPortChoice.cpp): the real driver's, or
+// virtual cameras. Device objects take a reference when they are constructed and keep it for their
+// lifetime.
 std::shared_ptr<DriverPort> GetDriverPort();
 
 // White-box tests: replaces the process's port for device objects constructed afterwards and returns

@@ -20,13 +20,15 @@ namespace {
 constexpr size_t kExportCount = sizeof(kExportNames) / sizeof(kExportNames[0]);
 
 constexpr size_t kExtensionCount = sizeof(kExtensionExportNames) / sizeof(kExtensionExportNames[0]);
+constexpr size_t kLaterCount = sizeof(kLaterExtensionExportNames) / sizeof(kLaterExtensionExportNames[0]);
 
 TEST(ExportTable, HasTheNamesWithOrdinalsInByteOrder) {
     ASSERT_EQ(kExportCount, 118u);
     const PeTables tables = ReadPeTables(DllPath());
     ASSERT_TRUE(tables.ok) << DllPath();
-    // The 118 names keep ordinals 1..118; the extension's ToviraX_ names follow from 119, nothing else.
-    ASSERT_EQ(tables.exports.size(), 118u + kExtensionCount);
+    // The 118 names keep ordinals 1..118; the extension's first ToviraX_ names follow from 119 in byte
+    // order, those added later after them in the order they came; nothing else.
+    ASSERT_EQ(tables.exports.size(), 118u + kExtensionCount + kLaterCount);
     std::map<std::string, uint32_t> ordinals;
     for (const PeExport& e : tables.exports) ordinals[e.name] = e.ordinal;
     for (size_t i = 0; i < kExportCount; ++i) {
@@ -40,6 +42,12 @@ TEST(ExportTable, HasTheNamesWithOrdinalsInByteOrder) {
         EXPECT_EQ(ordinals[name], 118 + i + 1) << name;
         EXPECT_EQ(std::strncmp(name, "ToviraX_", 8), 0) << name;
         if (i > 0) EXPECT_LT(std::strcmp(kExtensionExportNames[i - 1], name), 0);
+    }
+    for (size_t i = 0; i < kLaterCount; ++i) {
+        const char* name = kLaterExtensionExportNames[i];
+        ASSERT_TRUE(ordinals.count(name)) << name;
+        EXPECT_EQ(ordinals[name], 118 + kExtensionCount + i + 1) << name;
+        EXPECT_EQ(std::strncmp(name, "ToviraX_", 8), 0) << name;
     }
 }
 

@@ -128,3 +128,7 @@ static const char* const kExtensionExportNames[] = {
     "ToviraX_GetErrorText",  "ToviraX_GetErrorTextW",   "ToviraX_GetFrameMeta", "ToviraX_ReturnBuffer",
     "ToviraX_SetFrameCallback", "ToviraX_SetRecordNotify", "ToviraX_WaitFrame",
 };
+// Added later: after the first seven, in the order they were added (their ordinals never move).
+static const char* const kLaterExtensionExportNames[] = {
+    "ToviraX_SetStatusCallback",
+};

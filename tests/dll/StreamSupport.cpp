@@ -36,9 +36,12 @@ MessageSink::~MessageSink() {
 void MessageSink::pumpUntil(const std::function<bool()>& done, DWORD limitMs,
                             const std::function<void(FrameMessage&)>& onFrame) {
     const DWORD start = GetTickCount();
-    while (!done() && GetTickCount() - start < limitMs) {
+    // The time limit is looked at only with the queue empty: what was posted before the call is always
+    // taken, however long this thread waited to run (a busy machine).
+    while (!done()) {
         MSG msg;
         if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (GetTickCount() - start >= limitMs) break;
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
             continue;
         }
