@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "camera/Settings.h"
+#include "camera/FrameLoop.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
 
@@ -19,9 +20,8 @@ constexpr int kMinimumNameLength = 16;    // "ToviraZ400KX_01" and its terminato
 constexpr int kFullWidth = 3840;
 constexpr int kFullHeight = 2748;
 
-// Bits per pixel of the six colour modes, as set and as reported: the three modes with 16 bits per
-// channel report the 12 significant bits per channel.
-constexpr int kColorModeBits[6] = {8, 16, 24, 32, 48, 64};
+// Bits per pixel of the six colour modes as reported: the three modes with 16 bits per channel report
+// the 12 significant bits per channel (as set: kColourModeBits).
 constexpr int kColorModeReported[6] = {8, 12, 24, 32, 44, 60};
 
 // The prefix in the wide form; false when the conversion fails.
@@ -149,7 +149,7 @@ int CTovira::GetCameraInfo(TOVIRA_CAMERA_INFO* info) {
 
 int CTovira::SetColorMode(int bitsPerPixel) {
     for (int code = 0; code < 6; ++code) {
-        if (kColorModeBits[code] == bitsPerPixel) {
+        if (kColourModeBits[code] == bitsPerPixel) {
             std::lock_guard<std::recursive_mutex> guard(frameLock);
             const int previous = colorMode;
             colorMode = code;

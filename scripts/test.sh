@@ -22,7 +22,7 @@ cp build/win/Testing/Temporary/LastTest.log build/win/Testing/Temporary/FirstRun
 # The suites with threads once more, while another process keeps every core busy: our users' PCs are
 # busy, and a race that shows only under load must fail here. Both runs count in the closing line.
 echo "== threaded Windows tests again, every core kept busy"
-loaded='^(win|dll|dll_env_stream_unplug|dll_env_stream_unplug_restart|dll_env_acquisition_unplug|dll_env_record_unplug|dll_envcontrollost.*)$'
+loaded='^(win|dll|dll_env_stream_unplug|dll_env_stream_unplug_restart|dll_env_acquisition_unplug|dll_env_record_unplug|dll_envcontrollost.*|dll_env_control_sensor_pace)$'
 busy=()
 for _ in $(seq "$(nproc)"); do
   sh -c 'while :; do :; done' &

@@ -55,3 +55,4 @@ foreach(suite EnvControlLostRecording EnvControlLostCallback EnvControlLostCaptu
   string(TOLOWER ${suite} entry)
   tovira_wine_test(dll_${entry} dll_tests ${suite}.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=15)
 endforeach()
+tovira_wine_test(dll_env_control_sensor_pace dll_tests EnvControlSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)

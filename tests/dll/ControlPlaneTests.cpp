@@ -78,31 +78,38 @@ protected:
     int camera = 0;
 };
 
-TEST_F(ControlPlane, WindowChangeRacingStopLeavesAnInstanceThatStartsAgain) {
-    for (int round = 0; round < 20; ++round) {
+// At the sensor's own pace, full frame (a frame takes about a quarter of a second to come in, so a window
+// change spends that long stopping the transfer): the stop lands inside the change.
+TEST(EnvControlSensorPace, WindowChangeRacingStopLeavesAnInstanceThatStartsAgain) {
+    const int camera = OpenCamera(nullptr, 3840, 2748);
+    ASSERT_NE(camera, 0);
+    ASSERT_EQ(Tovira_SetColorMode(camera, 8), 1);
+    for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
         ASSERT_EQ(Tovira_StartPreview(camera), 1);
         ASSERT_EQ(WaitOne(camera), 1);
-        const int width = round % 2 ? 160 : kWidth;
+        const int width = round % 2 ? 1920 : 3840, height = round % 2 ? 1374 : 2748;
         Bounded("window change racing stop", [&] {
-            std::thread change([&] { Tovira_SetCaptureWindowEx(camera, 3840, 0, width, 2748, 0, kHeight); });
+            std::thread change([&] { Tovira_SetCaptureWindowEx(camera, 3840, 0, width, 2748, 0, height); });
             std::thread stop([&] {
-                Sleep(DWORD(round % 5));
+                Sleep(DWORD(20 + 10 * (round % 4)));
                 Tovira_StopPreview(camera);
             });
             change.join();
             stop.join();
         });
-        // Whatever the order was, the instance is idle or streaming, never broken in between: a start
-        // works and frames come.
+        // Whatever the order was, the instance is idle or streaming, never broken in between: starts
+        // work and frames come.
         Tovira_StopPreview(camera);
         while (Tovira_GetLastError(camera) != 0) {
         }
-        ASSERT_EQ(Tovira_StartPreview(camera), 1) << "error " << Tovira_GetLastError(camera);
-        ASSERT_EQ(WaitOne(camera), 1);
-        ASSERT_EQ(Tovira_StopPreview(camera), 1);
-        ASSERT_EQ(Tovira_SetCaptureWindowEx(camera, 3840, 0, kWidth, 2748, 0, kHeight), 1);
+        for (int start = 0; start < 3; ++start) {
+            ASSERT_EQ(Tovira_StartPreview(camera), 1) << "error " << Tovira_GetLastError(camera);
+            ASSERT_EQ(WaitOne(camera), 1);
+            ASSERT_EQ(Tovira_StopPreview(camera), 1);
+        }
     }
+    EXPECT_EQ(Tovira_Release(camera), 1);
 }
 
 TEST_F(ControlPlane, AfterStopNothingIsWrittenIntoTheCallersBufferOrPostedToItsWindow) {
@@ -270,6 +277,33 @@ TEST(ControlRelease, InstancesLeaveNoHandlesBehind) {
     ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
     // A handle per instance would show as 30; a few come and go with the system's own threads.
     EXPECT_LT(int(after) - int(before), 6) << before << " -> " << after;
+}
+
+TEST(ControlRelease, ReleaseRacingARecordingAndWaitersLeavesNoHandlesBehind) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string file = std::string(folder) + "tovira_release_race.avi";
+    auto cycle = [&](int round) {
+        const int camera = OpenCamera(nullptr, kWidth, kHeight);
+        ASSERT_NE(camera, 0);
+        ASSERT_EQ(Tovira_SetColorMode(camera, 8), 1);
+        ASSERT_EQ(Tovira_Record(camera, file.c_str(), 60000, 0), 1);
+        std::thread waiter([camera] {
+            while (ToviraX_WaitFrame(camera, TOVIRAX_NEXT_FRAME, 600000, nullptr, 0, 1, nullptr) == 1) {
+            }
+        });
+        ASSERT_EQ(WaitOne(camera), 1);
+        Sleep(DWORD(round % 5));
+        Bounded("release racing a recording", [&] { EXPECT_EQ(Tovira_Release(camera), 1); });
+        Bounded("waiter after release", [&] { waiter.join(); });
+    };
+    for (int i = 0; i < 3; ++i) cycle(i);
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &before));
+    for (int i = 0; i < 25; ++i) cycle(i);
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
+    EXPECT_LT(int(after) - int(before), 6) << before << " -> " << after;
+    DeleteFileA(file.c_str());
 }
 
 struct RecordEnd {

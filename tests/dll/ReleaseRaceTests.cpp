@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,14 @@ std::thread Hammer(int handle, std::atomic<int>& successes, Call call) {
             ++successes;
         }
     });
+}
+
+// Calls on one handle take turns: the release waits until every thread got through at least once, so it
+// lands among calls that are all under way (a safety net of a minute, never a timing check).
+void UntilEachSucceeded(std::initializer_list<const std::atomic<int>*> counts) {
+    const ULONGLONG start = GetTickCount64();
+    for (const std::atomic<int>* c : counts)
+        while (c->load() == 0 && GetTickCount64() - start < 60000) Sleep(1);
 }
 
 TEST_F(ReleaseRace, ReleaseDuringSnapShotGetImageAndSettersNeverFreesAnInstanceInUse) {
@@ -50,6 +59,7 @@ TEST_F(ReleaseRace, ReleaseDuringSnapShotGetImageAndSettersNeverFreesAnInstanceI
                    Tovira_GetColorMode(c) == 24 && Tovira_GetCaptureWindowEx(c, &ok, &ok, &ok, &ok, &ok, &ok);
         }));
         // Let the calls get going; the release then falls at a different point of a snapshot each round.
+        UntilEachSucceeded({&snaps, &images, &sets});
         Sleep(DWORD(20 + 37 * round % 300));
         EXPECT_EQ(Tovira_Release(h), 1);
         // Gone for every later call at once, even while the calls in flight are still inside.
@@ -82,6 +92,7 @@ TEST_F(ReleaseRace, ReleaseDuringStreamingCallsFromOtherThreads) {
             int ok = 0;
             return Tovira_SetGamma(c, 120) && Tovira_GetGamma(c, &ok) == 120 && Tovira_SetMirrorH(c, 0);
         }));
+        UntilEachSucceeded({&images, &sets});
         Sleep(DWORD(30 + 41 * round % 200));
         EXPECT_EQ(Tovira_Release(h), 1);
         for (std::thread& t : threads) t.join();
