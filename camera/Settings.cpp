@@ -88,19 +88,19 @@ int CTovira::LoadCaptureWindowSettings() {
         RecordError(TOVIRA_ERR_STORAGE);
         return 0;
     }
-    // The preset in use is checked like the camera values: a window value of another type, or a window
-    // that is empty or outside the sensor, would make every capture fail until the application reset
-    // it. Such a preset is replaced by the full frame and noted once (error 12 at Initialize).
+    // The preset in use is checked like the camera values: a value of another type, or an empty window,
+    // would make every capture fail until the application reset it. Such a preset is replaced by the
+    // full frame and noted once (error 12 at Initialize). A window that leaves the sensor is Initialize's
+    // to refuse (error 7, full frame).
     int32_t values[7] = {hTotal, vTotal, effectiveWidth, effectiveHeight, hStart, vStart, bufferCount};
     int replaced = 0;
-    constexpr int32_t kFullWidth = 3840, kFullHeight = 2748;
-    const tovira::StoredRange kWindow[7] = {{0, 0x7FFFFFFF},    {0, 0x7FFFFFFF}, {1, kFullWidth},    {1, kFullHeight},
-                                            {0, kFullWidth - 1}, {0, kFullHeight - 1}, {0, 0x7FFFFFFF}};
+    constexpr int32_t kAny = 0x7FFFFFFF;
+    const tovira::StoredRange kWindow[7] = {{-kAny, kAny}, {-kAny, kAny}, {1, kAny},     {1, kAny},
+                                            {-kAny, kAny}, {-kAny, kAny}, {-kAny, kAny}};
     for (int i = 0; i < 7; ++i)
         tovira::ReadStoredValue(preset, tovira::kPresetValueNames[i], kWindow[i], values[i], &values[i], &replaced);
-    const bool inside = values[4] + values[2] <= kFullWidth && values[5] + values[3] <= kFullHeight;
-    if (replaced > 0 || !inside) {
-        const int32_t fullFrame[6] = {kFullWidth, kFullHeight, kFullWidth, kFullHeight, 0, 0};
+    if (replaced > 0) {
+        const int32_t fullFrame[6] = {3840, 2748, 3840, 2748, 0, 0};
         for (int i = 0; i < 6; ++i) values[i] = fullFrame[i];
         ++storedValuesReplaced;
     }

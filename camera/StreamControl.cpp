@@ -60,7 +60,7 @@ void CTovira::EndRecordThread() {
     recordThread = tovira::LibraryThread{};
 }
 
-int CTovira::StopStream(bool endDelivery) {
+int CTovira::StopStream(bool endDelivery, bool reportTransfer) {
     const CameraState was = state_.load();
     EndFrameLoop();
     EndRecordThread();
@@ -83,8 +83,9 @@ int CTovira::StopStream(bool endDelivery) {
     if (was == CameraState::Streaming)
         status.Post(TOVIRAX_STATUS_STREAM_STOPPED, 0, 0);
     device->ConfigureCaptureMode(0, 1);
-    // The transfer of a lost camera ended on its failure, which was told then.
-    if (device->StopStreaming() != 0 && was != CameraState::Lost) {
+    // The transfer of a lost camera ended on its failure: an application's stop reports it once (6), a
+    // start that collects what was left of the stream does not.
+    if (device->StopStreaming() != 0 && reportTransfer) {
         RecordError(TOVIRA_ERR_DEVICE_IO);
         return 0;
     }
@@ -118,7 +119,7 @@ bool CTovira::CollectLostStream() {
     // further report and the instance is idle again, so the start that follows prepares afresh: it fails
     // at the call when the camera is gone and streams again when it is back.
     if (state_.load() != CameraState::Lost || !device) return false;
-    StopStream(false);
+    StopStream(false, false);
     return true;
 }
 

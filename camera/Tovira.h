@@ -242,8 +242,9 @@ private:
     // The transitions' pieces (StreamControl.cpp).
     void EndFrameLoop();
     // Stops the stream; endDelivery also ends the delivery into the caller's buffer and window (every stop
-    // the application asks for), otherwise it resumes with the stream (the camera dialog).
-    int StopStream(bool endDelivery);
+    // the application asks for), otherwise it resumes with the stream (the camera dialog). A transfer
+    // that ended on a failure is reported (error 6) when reportTransfer.
+    int StopStream(bool endDelivery, bool reportTransfer = true);
 
     tovira::ControlGate gate_;
     std::atomic<CameraState> state_{CameraState::Idle};
