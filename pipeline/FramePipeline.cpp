@@ -178,6 +178,10 @@ bool ComposeTables(int32_t colourMode, const ToneStages& stages, ToneTables& tab
   } else {
     ComposeToneTable16(stages, kSignificantBits16, tables.table16);
     tables.record = ToneTableRecord{tables.table16, kSignificantBits16};
+    if (stages.brightness && !stages.gamma && !stages.contrast) {
+      tables.record.brightnessOnly = true;
+      tables.record.brightnessFactor = BrightnessFactor(stages.brightnessValue);
+    }
   }
   return true;
 }

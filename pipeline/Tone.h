@@ -42,6 +42,11 @@ TOVIRA_PIXEL_KERNEL(BrightnessBgr16);
 struct ToneTableRecord {
   const void* table;        // 256 bytes (8-bit families) or largest + 1 16-bit entries
   int32_t significantBits;  // 16-bit families: the largest value is (1 << bits) - 1
+  // 16-bit families: true when the table is the brightness alone, entry v = BuildBrightnessTable16's
+  // (v times brightnessFactor, truncated, at most the largest value); the vector bodies then compute the
+  // entries instead of reading the table.
+  bool brightnessOnly = false;
+  float brightnessFactor = 1.0f;
 };
 TOVIRA_PIXEL_KERNEL(ToneTableGray8);
 TOVIRA_PIXEL_KERNEL(ToneTableGray16);
