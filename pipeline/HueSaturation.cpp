@@ -289,7 +289,8 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
       uint8_t* at = untoned;
       const size_t pixels = static_cast<size_t>(rect.width() - tonedPixels);
       if (targetBpp == 3 || targetBpp == 4) {
-        LookupBytes(at, at, pixels * static_cast<size_t>(targetBpp), tone, targetBpp == 4);
+        LookupBytes(at, at, pixels * static_cast<size_t>(targetBpp), *static_cast<const ToneTableRecord*>(q),
+                    targetBpp == 4);
       } else {
         for (size_t k = 0; k < pixels; ++k, at += targetBpp)
           for (int c = 0; c < 3; ++c) at[c] = tone[at[c]];

@@ -118,13 +118,26 @@ void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const uint8_t* table, b
     if (!keepFourth || i % 4 != 3) t[i] = table[s[i]];
 }
 
+void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const ToneTableRecord& record, bool keepFourth) {
+  const auto* table = static_cast<const uint8_t*>(record.table);
+  size_t done = 0;
+  // On AVX-512 the table is a few byte permutes; on AVX2 the brightness's arithmetic is cheaper than
+  // the sixteen shuffles of a table.
+  if (record.brightnessOnly && n >= 32 && ActiveVectorPath() == VectorPath::kAvx2)
+    done = static_cast<size_t>(
+        tone_rows::Brightness8Avx2(t, s, static_cast<int64_t>(n), record.brightnessFactor, keepFourth));
+  LookupBytes(t + done, s + done, n - done, table, keepFourth);
+}
+
 namespace {
 
 // Table lookup over 1 (grey) or 3 (blue, green, red) channels of each pixel.
 template <int Channels>
 int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                 int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
-                const uint8_t* table) {
+                const uint8_t* table, const ToneTableRecord* record = nullptr) {
+  const ToneTableRecord plain{table, 8};
+  const ToneTableRecord& tableRecord = record != nullptr ? *record : plain;
   if (targetBpp < Channels || sourceBpp < Channels) return 0;
   const bool wide = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t i = 0; i < rect.height(); ++i) {
@@ -133,7 +146,7 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
     if (targetBpp == Channels && sourceBpp == Channels) {  // packed samples: one flat run per row
       const int32_t n = rect.width() * Channels;
       const int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table, false)) : 0;
-      LookupBytes(t + j, s + j, static_cast<size_t>(n - j), table, false);
+      LookupBytes(t + j, s + j, static_cast<size_t>(n - j), tableRecord, false);
       continue;
     }
     if (Channels == 3 && targetBpp == 4 && sourceBpp == 4 && wide) {  // BGR + a fourth byte kept
@@ -144,7 +157,7 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
       continue;
     }
     if (Channels == 3 && targetBpp == 4 && sourceBpp == 4) {  // BGR + a fourth byte kept, in words
-      LookupBytes(t, s, static_cast<size_t>(rect.width()) * 4, table, true);
+      LookupBytes(t, s, static_cast<size_t>(rect.width()) * 4, tableRecord, true);
       continue;
     }
     for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
@@ -296,13 +309,13 @@ TOVIRA_PIXEL_KERNEL(ToneTableGray8) {
   const auto* record = static_cast<const ToneTableRecord*>(p);
   if (record == nullptr || record->table == nullptr) return 0;
   return Lookup8<1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
-                    static_cast<const uint8_t*>(record->table));
+                    static_cast<const uint8_t*>(record->table), record);
 }
 TOVIRA_PIXEL_KERNEL(ToneTableBgr8) {
   const auto* record = static_cast<const ToneTableRecord*>(p);
   if (record == nullptr || record->table == nullptr) return 0;
   return Lookup8<3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
-                    static_cast<const uint8_t*>(record->table));
+                    static_cast<const uint8_t*>(record->table), record);
 }
 
 }  // namespace tovira

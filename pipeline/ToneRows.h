@@ -14,6 +14,11 @@ int64_t Lookup8Avx512(uint8_t* target, const uint8_t* source, int64_t n, const u
 // The same for the first multiple of 32 of n bytes, with AVX2 byte shuffles; returns the bytes done.
 int64_t Lookup8Avx2(uint8_t* target, const uint8_t* source, int64_t n, const uint8_t* table, bool keepFourth);
 
+// 8-bit samples through the brightness alone, computed (no table): target = BuildBrightnessTable8's
+// entry of the source byte (trunc(min(v * factor, 255)) in single precision), for the first multiple of
+// 32 of n bytes (AVX2); returns the bytes done. keepFourth as above.
+int64_t Brightness8Avx2(uint8_t* target, const uint8_t* source, int64_t n, float factor, bool keepFourth);
+
 // 16-bit samples through the brightness alone, computed (no table): target = min(largest, trunc(min(v,
 // largest) * factor)) as BuildBrightnessTable16's entries, for the first multiple of 16 of n samples
 // (AVX2); returns the samples done. keepFourth as above.

@@ -60,6 +60,29 @@ int64_t Lookup8Avx2(uint8_t* target, const uint8_t* source, int64_t n, const uin
   return done;
 }
 
+int64_t Brightness8Avx2(uint8_t* target, const uint8_t* source, int64_t n, float factor, bool keepFourth) {
+  const __m256 scale = _mm256_set1_ps(factor), ceiling = _mm256_set1_ps(255.0f), floor = _mm256_setzero_ps();
+  const __m256i keep = keepFourth ? _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u)) : _mm256_setzero_si256();
+  // Eight bytes as single-precision values, through the table's builder steps, back as 32-bit values.
+  auto eight = [&](const uint8_t* at) {
+    const __m256 v = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))));
+    return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(_mm256_mul_ps(v, scale), floor), ceiling));
+  };
+  int64_t done = 0;
+  for (; done + 32 <= n; done += 32) {
+    const uint8_t* from = source + done;
+    // packs work per 128-bit lane: words of bytes 0..3, 8..11 | 4..7, 12..15 and so on; the permute
+    // puts the four groups of eight back in order.
+    const __m256i low = _mm256_packus_epi32(eight(from), eight(from + 8));
+    const __m256i high = _mm256_packus_epi32(eight(from + 16), eight(from + 24));
+    __m256i value = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(low, high), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    auto* at = reinterpret_cast<__m256i*>(target + done);
+    if (keepFourth) value = _mm256_blendv_epi8(value, _mm256_loadu_si256(at), keep);
+    _mm256_storeu_si256(at, value);
+  }
+  return done;
+}
+
 int64_t Brightness16Avx2(uint8_t* target, const uint8_t* source, int64_t n, float factor, int32_t largest,
                          bool keepFourth) {
   if (largest < 1 || largest > 65535) return 0;

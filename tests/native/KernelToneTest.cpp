@@ -455,10 +455,19 @@ TEST(ToneTable8, VectorPathsEqualScalarForEveryLayout) {
   };
   const Case cases[] = {{ToneTableGray8, 8}, {ToneTableBgr8, 24}, {ToneTableBgr8, 32}};
   uint8_t table[256];
-  for (auto& v : table) v = static_cast<uint8_t>(rng());
   ToneTableRecord record{table, 8};
+  // A random table, then the brightness alone (which the AVX2 path computes instead of reading).
+  for (int32_t brightness : {0, -255, -77, 41, 255})
   for (const Case& c : cases)
     for (int w : {1, 7, 10, 11, 31, 33, 64, 100, 257}) {
+      if (brightness == 0) {
+        for (auto& v : table) v = static_cast<uint8_t>(rng());
+        record.brightnessOnly = false;
+      } else {
+        BuildBrightnessTable8(brightness, table);
+        record.brightnessOnly = true;
+        record.brightnessFactor = BrightnessFactor(brightness);
+      }
       TestImage source(w, 3, c.bits, w % 3 * 4);
       source.fillRandom(rng, 255, false);
       TestImage target(w, 3, c.bits, 4);
@@ -472,8 +481,10 @@ TEST(ToneTable8, VectorPathsEqualScalarForEveryLayout) {
         TestImage inPlace = source, out = target;
         ApplyKernel(inPlace.view(), c.kernel, inPlace.view(), nullptr, 0, 0, &record);
         ApplyKernel(out.view(), c.kernel, source.view(), nullptr, 0, 0, &record);
-        EXPECT_EQ(expectedInPlace.bytes(), inPlace.bytes()) << "bits " << c.bits << " width " << w << " " << VectorPathName(path);
-        EXPECT_EQ(expected.bytes(), out.bytes()) << "bits " << c.bits << " width " << w << " " << VectorPathName(path);
+        EXPECT_EQ(expectedInPlace.bytes(), inPlace.bytes())
+            << "bits " << c.bits << " width " << w << " brightness " << brightness << " " << VectorPathName(path);
+        EXPECT_EQ(expected.bytes(), out.bytes())
+            << "bits " << c.bits << " width " << w << " brightness " << brightness << " " << VectorPathName(path);
       }
     }
   SetVectorPath(VectorPath::kAuto);

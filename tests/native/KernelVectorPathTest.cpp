@@ -66,6 +66,15 @@ TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
         ValueRecord record{amount(rng), maxSample > 4095 ? 16 : 12};
         ExpectPathsEqual(f, target, source, false, &record, nullptr,
                          std::to_string(size[0]) + "x" + std::to_string(size[1]) + " max " + std::to_string(maxSample));
+        if (!f.wide) {  // the 8-bit families with the brightness after them (computed on the AVX2 path)
+          uint8_t table[256];
+          BuildBrightnessTable8(37, table);
+          ToneTableRecord brightness{table, 8};
+          brightness.brightnessOnly = true;
+          brightness.brightnessFactor = BrightnessFactor(37);
+          ExpectPathsEqual(f, target, source, false, &record, &brightness,
+                           std::to_string(size[0]) + "x" + std::to_string(size[1]) + " with brightness");
+        }
       }
 }
 
