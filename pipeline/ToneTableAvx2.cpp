@@ -1,9 +1,10 @@
-// AVX2 body of the 8-bit table lookup: 32 bytes a step, with no gathers. The 256-entry table is sixteen
-// 16-entry pieces, each looked up by a byte shuffle of the sample's low four bits; a piece's shuffle
-// index has its top bit set (which makes the shuffle give 0) unless the sample's high four bits name
-// that piece, so the sixteen results OR into the table's value. Compiled for AVX2 through the target
-// pragma below; its function runs only after CpuHasAvx2() (VectorPath.cpp), nothing else with external
-// linkage is defined here, and no inline function of another header is used.
+// AVX2 bodies of the tone tables, with no gathers. 8-bit tables: 32 bytes a step; the 256-entry table is
+// sixteen 16-entry pieces, each looked up by a byte shuffle of the sample's low four bits; a piece's
+// shuffle index has its top bit set (which makes the shuffle give 0) unless the sample's high four bits
+// name that piece, so the sixteen results OR into the table's value. The brightness alone (8-bit and
+// 16-bit) is computed with the table builder's single-precision steps instead. Compiled for AVX2
+// through the target pragma below; its functions run only after CpuHasAvx2() (VectorPath.cpp), nothing
+// else with external linkage is defined here, and no inline function of another header is used.
 #include <immintrin.h>
 
 #include <cstdint>
