@@ -357,6 +357,15 @@ void BM_ToneTableBgr16(benchmark::State& s) {
   ToneTableRecord r{table, 12};
   BenchStage(s, ToneTableBgr16, Shared().bgr48, nullptr, &r);
 }
+// The table after the sharpness in mode 48: the brightness alone, computed on the AVX2 and AVX-512 paths.
+void BM_BrightnessTableBgr16(benchmark::State& s) {
+  static uint16_t table[4096];
+  ComposeToneTable16(ToneStages{false, false, true, 100, 0, 10}, 12, table);
+  ToneTableRecord r{table, 12};
+  r.brightnessOnly = true;
+  r.brightnessFactor = BrightnessFactor(10);
+  BenchStage(s, ToneTableBgr16, Shared().bgr48, nullptr, &r);
+}
 BENCHMARK(BM_HueSaturationBgr8)->Unit(benchmark::kMillisecond);
 AVX2_BENCH(BM_HueSaturationBgr8Avx2, BM_HueSaturationBgr8)
 AVX2_BENCH(BM_SharpenBgr8Avx2, BM_SharpenBgr8)
@@ -369,6 +378,10 @@ AVX2_BENCH(BM_ToneTableBgr8Avx2, BM_ToneTableBgr8)
 BENCHMARK(BM_ToneTableBgr16)->Unit(benchmark::kMillisecond);
 // The 16-bit table without the AVX-512 gathers (scalar reads).
 AVX2_BENCH(BM_ToneTableBgr16Avx2, BM_ToneTableBgr16)
+AVX2_BENCH(BM_HueSaturationBgr16Avx2, BM_HueSaturationBgr16)
+AVX2_BENCH(BM_SharpenBgr16Avx2, BM_SharpenBgr16)
+BENCHMARK(BM_BrightnessTableBgr16)->Unit(benchmark::kMillisecond);
+AVX2_BENCH(BM_BrightnessTableBgr16Avx2, BM_BrightnessTableBgr16)
 
 // ---- the frame pipeline -------------------------------------------------------------------------
 
@@ -447,6 +460,25 @@ void BM_ProcessFrame24ActiveAvx2(benchmark::State& s) {
 }
 BENCHMARK(BM_ProcessFrame24ActiveAvx2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProcessFrame48ActiveScalar)->Unit(benchmark::kMillisecond);
+void BM_ProcessFrame48ActiveAvx2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kAvx2);
+  BenchProcessFrame(s, kColourMode48, true);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_ProcessFrame48ActiveAvx2)->Unit(benchmark::kMillisecond);
+// The SSE2 bodies (low-power CPUs without AVX2); the demosaic keeps the path it chose.
+void BM_ProcessFrame24ActiveSse2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kSse2);
+  BenchProcessFrame(s, kColourMode24, true);
+  SetVectorPath(VectorPath::kAuto);
+}
+void BM_ProcessFrame48ActiveSse2(benchmark::State& s) {
+  SetVectorPath(VectorPath::kSse2);
+  BenchProcessFrame(s, kColourMode48, true);
+  SetVectorPath(VectorPath::kAuto);
+}
+BENCHMARK(BM_ProcessFrame24ActiveSse2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProcessFrame48ActiveSse2)->Unit(benchmark::kMillisecond);
 
 #define PROCESS_BENCH(bits, mode)                                                                  \
   void BM_ProcessFrame##bits##Neutral(benchmark::State& s) { BenchProcessFrame(s, mode, false); } \
@@ -498,7 +530,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_ToneTableBgr8", "BM_OpenCvBayerToBgr8", ""},
         {"BM_ToneTableBgr8Avx2", "BM_OpenCvBayerToBgr8", "(without VBMI)"},
         {"BM_ToneTableBgr16", "BM_OpenCvBayerToBgr16", ""},
-        {"BM_ToneTableBgr16Avx2", "BM_OpenCvBayerToBgr16", "(scalar reads)"},
+        {"BM_ToneTableBgr16Avx2", "BM_OpenCvBayerToBgr16", "(AVX2: scalar reads)"},
+        {"BM_BrightnessTableBgr16", "BM_OpenCvBayerToBgr16", "(brightness alone, computed)"},
+        {"BM_BrightnessTableBgr16Avx2", "BM_OpenCvBayerToBgr16", "(AVX2, computed)"},
+        {"BM_HueSaturationBgr16Avx2", "BM_OpenCvBayerToBgr16", "(AVX2)"},
+        {"BM_SharpenBgr16Avx2", "BM_OpenCvBayerToBgr16", "(AVX2)"},
         {"BM_ProcessFrame24Neutral", "BM_OpenCvBayerToBgr8", "target <= 2.00"},
         {"BM_ProcessFrame24Active", "BM_OpenCvBayerToBgr8", ""},
         {"BM_ProcessFrame8Neutral", "BM_OpenCvBayerToBgr8", ""},
@@ -514,6 +550,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
         {"BM_ProcessFrame24ActiveScalar", "BM_OpenCvBayerToBgr8", "(scalar tone/colour loops)"},
         {"BM_ProcessFrame24ActiveAvx2", "BM_OpenCvBayerToBgr8", "(AVX2 tone/colour bodies)"},
         {"BM_ProcessFrame48ActiveScalar", "BM_OpenCvBayerToBgr16", "(scalar tone/colour loops)"},
+        {"BM_ProcessFrame48ActiveAvx2", "BM_OpenCvBayerToBgr16", "(AVX2 tone/colour bodies)"},
+        {"BM_ProcessFrame24ActiveSse2", "BM_OpenCvBayerToBgr8", "(SSE2 tone/colour bodies)"},
+        {"BM_ProcessFrame48ActiveSse2", "BM_OpenCvBayerToBgr16", "(SSE2 tone/colour bodies)"},
         {"BM_RestrideRows8", "BM_MemcpyRaw8", ""},
         {"BM_Gray16To8Shift4", "BM_MemcpyRaw16", ""},
         {"BM_Gray16To8Shift4Flip", "BM_MemcpyRaw16", ""},

@@ -10,6 +10,7 @@
 
 #include <emmintrin.h>
 #include <libdeflate.h>
+#include <zlib.h>
 
 namespace {
 
@@ -33,9 +34,12 @@ constexpr size_t kMinPartBytes = size_t(2) << 20;
 // The caller's thread and one helper.
 constexpr unsigned kMaxThreads = 2;
 
-// An empty stored block that is not final ends every part but the last: 3 header bits, padding to the
-// byte boundary, then LEN 0 and NLEN 0xFFFF. libdeflate_deflate_compress_part writes it; its bound is
-// the stored block plus one byte of padding.
+// Every part is compressed by libdeflate's ordinary call, which ends it with a final block. For every part
+// but the last, that block's final bit is cleared and an empty stored block that is not final follows (3
+// header bits, padding to the byte boundary, then LEN 0 and NLEN 0xFFFF), as after zlib's full flush, so
+// the next part's blocks continue the same stream. The bits are found by inflating the part with zlib,
+// which stops at every block boundary (as zlib's gzjoin example does). Room kept after libdeflate's
+// output: the stored block and one byte of header bits.
 constexpr size_t kPartEndBytes = 6;
 
 // Pixels [from, width) of a row in PNG byte order, one byte at a time.
@@ -214,6 +218,74 @@ void FilterRow(const uint8_t* row, const uint8_t* prior, int n, int bpp, uint8_t
     }
 }
 
+// A raw inflate (no zlib header) for EndPart, made once per thread and reset for each part.
+class BlockFinder {
+public:
+    BlockFinder() : junk_(64 * 1024) { ready_ = inflateInit2(&z_, -15) == Z_OK; }
+    ~BlockFinder() {
+        if (ready_) inflateEnd(&z_);
+    }
+    BlockFinder(const BlockFinder&) = delete;
+    BlockFinder& operator=(const BlockFinder&) = delete;
+    bool ready() const { return ready_; }
+
+    // Turns the raw deflate stream out[0..size), which ends with its final block, into a part that does
+    // not end the stream: clears the final bit of its last block and appends an empty stored block that
+    // is not final. `out` has room for kPartEndBytes more. Returns the new size, or 0 when the stream is
+    // not one whole deflate stream of exactly `size` bytes.
+    size_t EndPart(uint8_t* out, size_t size) {
+        if (!ready_ || inflateReset(&z_) != Z_OK || size == 0 || size > UINT32_MAX) return 0;
+        z_.next_in = out;
+        z_.avail_in = static_cast<uInt>(size);
+        size_t header = 0;  // bit position of the block being decoded (the first starts at bit 0)
+        size_t end = 0;     // bit position just after the final block
+        for (;;) {
+            z_.next_out = junk_.data();
+            z_.avail_out = static_cast<uInt>(junk_.size());
+            // Z_BUF_ERROR: nothing read or written, as when the end-of-block code was already in
+            // zlib's bit buffer; only a block boundary makes that progress.
+            const int result = inflate(&z_, Z_BLOCK);
+            if (result != Z_OK && result != Z_BUF_ERROR) return 0;  // the final block's end comes first
+            // 128: stopped at a block boundary; 64: the block that just ended was the final one; the low
+            // three bits: bits of the last byte read that are not used yet.
+            if (result == Z_BUF_ERROR && (z_.data_type & 128) == 0) return 0;
+            if (z_.data_type & 128) {
+                const size_t bit = static_cast<size_t>(z_.next_in - out) * 8 - (z_.data_type & 7);
+                if (z_.data_type & 64) {
+                    end = bit;
+                    break;
+                }
+                header = bit;
+            } else if (z_.avail_in == 0 && z_.avail_out != 0) {
+                return 0;  // ran out of input inside a block
+            }
+        }
+        if ((end + 7) / 8 != size) return 0;  // bytes after the stream, or fewer than it needs
+        const uint8_t finalBit = static_cast<uint8_t>(1u << (header % 8));
+        if ((out[header / 8] & finalBit) == 0) return 0;
+        out[header / 8] &= static_cast<uint8_t>(~finalBit);
+        // The stored block's 3 header bits (0: not final, type 0) after `end`, then zeros to the byte
+        // boundary, then LEN and NLEN.
+        size_t at = end / 8;
+        const int used = static_cast<int>(end % 8);
+        if (used != 0) {
+            out[at] &= static_cast<uint8_t>((1u << used) - 1);
+            if (8 - used < 3) out[++at] = 0;  // the header bits run into the next byte
+            ++at;
+        } else {
+            out[at++] = 0;
+        }
+        const uint8_t storedLength[4] = {0x00, 0x00, 0xFF, 0xFF};
+        std::memcpy(out + at, storedLength, 4);
+        return at + 4;
+    }
+
+private:
+    z_stream z_{};
+    bool ready_ = false;
+    std::vector<uint8_t> junk_;  // inflated bytes, not looked at
+};
+
 struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
@@ -223,13 +295,14 @@ using Compressor = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
 struct Worker {
     Compressor compressor, dense, quick;
     std::vector<uint8_t> current, prior, sample;
+    std::unique_ptr<BlockFinder> blocks;
 };
 
 // One part: rows [firstRow, endRow) filtered into `filtered`, then compressed into `out`.
 struct Part {
     int firstRow = 0, endRow = 0;
     std::unique_ptr<uint8_t[]> out;  // not cleared: only what libdeflate writes is read
-    size_t capacity = 0, size = 0;   // size 0: libdeflate failed
+    size_t capacity = 0, size = 0;   // size 0: libdeflate failed (or the part's end was not found)
 };
 
 struct Job {
@@ -242,7 +315,8 @@ struct Job {
 };
 
 // Filters and compresses one part. The row above the part's first row is converted again, so parts
-// depend on nothing another thread writes. Allocates nothing.
+// depend on nothing another thread writes. Allocates nothing (libdeflate and zlib work in what the
+// worker holds).
 void RunPart(Job& job, Worker& worker, int index) {
     Part& part = job.parts[static_cast<size_t>(index)];
     const int n = static_cast<int>(job.rowBytes - 1), bpp = job.bitsPerPixel / 8;
@@ -260,8 +334,7 @@ void RunPart(Job& job, Worker& worker, int index) {
     const size_t bytes = job.rowBytes * static_cast<size_t>(part.endRow - part.firstRow);
     const bool last = index + 1 == static_cast<int>(job.parts.size());
     auto compress = [&](libdeflate_compressor* compressor) {
-        return last ? libdeflate_deflate_compress(compressor, begin, bytes, part.out.get(), part.capacity)
-                    : libdeflate_deflate_compress_part(compressor, begin, bytes, part.out.get(), part.capacity);
+        return libdeflate_deflate_compress(compressor, begin, bytes, part.out.get(), part.capacity - kPartEndBytes);
     };
     libdeflate_compressor* compressor = worker.compressor.get();
     if (bytes >= 2 * kSampleCount * kSampleBytes) {
@@ -275,6 +348,7 @@ void RunPart(Job& job, Worker& worker, int index) {
     }
     part.size = compress(compressor);
     if (part.size != 0 && part.size < bytes / kDenseRatio) part.size = compress(worker.dense.get());
+    if (part.size != 0 && !last) part.size = worker.blocks->EndPart(part.out.get(), part.size);
 }
 
 void RunParts(Job& job, Worker& worker) {
@@ -290,6 +364,11 @@ void PutBigEndian32(uint8_t* out, uint32_t v) {
 }
 
 }  // namespace
+
+size_t EndDeflatePart(uint8_t* out, size_t size) {
+    BlockFinder finder;
+    return finder.EndPart(out, size);
+}
 
 int PngStreamParts(int width, int height, int bitsPerPixel) {
     const size_t bytes = (static_cast<size_t>(width) * static_cast<size_t>(bitsPerPixel / 8) + 1) *
@@ -317,7 +396,8 @@ bool DeflatePngImage(const uint8_t* const* rows, int width, int height, int bits
         worker.compressor.reset(libdeflate_alloc_compressor(kLevel));
         worker.dense.reset(libdeflate_alloc_compressor(kDenseLevel));
         worker.quick.reset(libdeflate_alloc_compressor(kQuickLevel));
-        if (!worker.compressor || !worker.dense || !worker.quick) return false;
+        worker.blocks = std::make_unique<BlockFinder>();
+        if (!worker.compressor || !worker.dense || !worker.quick || !worker.blocks->ready()) return false;
         worker.current.resize(n);
         worker.prior.resize(n);
         // A sample that does not fit counts as noisy (0 bytes written would count as compressible).

@@ -10,6 +10,7 @@
 // share them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,3 +22,11 @@ bool DeflatePngImage(const uint8_t* const* rows, int width, int height, int bits
 
 // The number of parts DeflatePngImage compresses such an image in (1, 2, 4 or 8).
 int PngStreamParts(int width, int height, int bitsPerPixel);
+
+// Turns the raw deflate stream out[0..size), one whole stream that ends with its final block (as
+// libdeflate_deflate_compress writes it), into a part that does not end the stream: the final bit of its
+// last block cleared and an empty stored block that is not final appended, so that it ends on a byte
+// boundary and another part's blocks can follow. `out` must have room for 6 more bytes. Returns the new
+// size, or 0 when out[0..size) is not exactly one whole deflate stream. Every part but the last goes
+// through this; exposed for the tests.
+size_t EndDeflatePart(uint8_t* out, size_t size);

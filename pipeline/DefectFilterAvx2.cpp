@@ -33,36 +33,16 @@
 #pragma GCC target("avx2")
 #endif
 
+#include "pipeline/DefectFilterWavefront.h"
+
 namespace tovira::defect_rows {
 namespace {
 
 constexpr int kLanes = 8;
 constexpr int kPrefetchBytes = 512;
 
-// One block of up to eight rows of one parity.
-struct Block {
-  uint8_t* frame;
-  int32_t stride;
-  int32_t xBegin;    // pixel of column 0 of class 0; class c, column i is pixel xBegin + c + 2 i
-  int32_t xLo, xHi;  // readable pixels xLo .. xHi - 1
-  int32_t n[2];      // scanned columns of class 0 and 1
-  int32_t y0;        // storage row of lane 0
-  int32_t rows;      // lanes with a row to scan (1 .. 8)
-  int32_t readable;  // rows y0 - 2 + 2 r, r = 0 .. readable - 1, can be read (lane k is r = k + 1)
-};
-
-// Values of steps t0 .. t0 + 7, per class: `step[c][s]` holds lane k's original value at column
-// t0 + s - k, `above[c][s]` the filtered row above at column t0 + s, `below[c][s]` the row below the
-// block at column t0 + s - 7.
-struct Tile {
-  alignas(32) int32_t step[2][kLanes][kLanes];
-  alignas(32) int32_t above[2][kLanes];
-  alignas(32) int32_t below[2][kLanes];
-};
-
-inline uint8_t* PixelAt(const Block& b, int32_t row, int32_t x) {
-  return b.frame + static_cast<ptrdiff_t>(row) * b.stride + 2 * static_cast<ptrdiff_t>(x);
-}
+using Block = WavefrontBlock<kLanes>;
+using Tile = WavefrontTile<kLanes>;
 
 // Sixteen pixels from x on as eight pairs, one pair per 32-bit element; pixels that cannot be read
 // are zero (they only reach lanes whose result is not used).
@@ -177,64 +157,35 @@ inline void Step(const StepConstants& k, const Tile& tile, const Tile& next, int
   res = _mm256_blendv_epi8(v, mean, replace);
 }
 
-void FilterBlock(const Block& b, __m256i thresholdMinus1) {
-  StepConstants k;
-  k.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  k.rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
-  k.shift = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7);
-  k.never = _mm256_set1_epi32(1 << 20);
-  k.rowLimit = _mm256_blendv_epi8(k.never, thresholdMinus1, _mm256_cmpgt_epi32(_mm256_set1_epi32(b.rows), k.lane));
-  const int32_t lastStep = b.n[0] + b.rows - 2;
-
-  Tile tiles[2];
-  __m256i result[2][kLanes];
-  // The two classes are independent chains, kept in registers and interleaved so one runs while the
-  // other waits.
-  __m256i even = _mm256_setzero_si256(), odd = _mm256_setzero_si256();
-  int current = 0;
-  // Step -1 gives lane 0 the original value left of the first column (its left partner at step 0).
-  StageTile(b, -1, tiles[0]);
-  for (int32_t t0 = -1; t0 <= lastStep; t0 += kLanes) {
-    const Tile& tile = tiles[current];
-    const Tile& next = tiles[current ^ 1];
-    StageTile(b, t0 + kLanes, tiles[current ^ 1]);
-    // Whether every lane of the tile is on a scanned column.
-    const bool inside0 = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= b.n[0];
-    const bool inside1 = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= b.n[1];
-#pragma GCC unroll 8
-    for (int s = 0; s < kLanes; ++s) {
-      Step(k, tile, next, 0, s, t0, b.n[0], inside0, even);
-      Step(k, tile, next, 1, s, t0, b.n[1], inside1, odd);
-      result[0][s] = even;
-      result[1][s] = odd;
-    }
-    StoreTile(b, t0, result);
-    current ^= 1;
+// The operations the shared driver (DefectFilterWavefront.h) runs.
+struct Body {
+  static constexpr int kLanes = defect_rows::kLanes;
+  using Vector = __m256i;
+  using Constants = StepConstants;
+  static Constants Make(int32_t rows, int32_t thresholdMinus1) {
+    const Vector limit = _mm256_set1_epi32(thresholdMinus1);
+    StepConstants k;
+    k.lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    k.rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+    k.shift = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7);
+    k.never = _mm256_set1_epi32(1 << 20);
+    k.rowLimit = _mm256_blendv_epi8(k.never, limit, _mm256_cmpgt_epi32(_mm256_set1_epi32(rows), k.lane));
+    return k;
   }
-}
+  static Vector Zero() { return _mm256_setzero_si256(); }
+  static void Stage(const Block& b, int32_t t0, Tile& tile) { StageTile(b, t0, tile); }
+  static void Store(const Block& b, int32_t t0, Vector result[2][kLanes]) { StoreTile(b, t0, result); }
+  static void Step(const Constants& k, const Tile& tile, const Tile& next, int c, int s, int32_t t0, int32_t n,
+                   bool inside, Vector& res) {
+    defect_rows::Step(k, tile, next, c, s, t0, n, inside, res);
+  }
+};
 
 }  // namespace
 
 void FilterRows16Avx2(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin,
                       int32_t rowEnd, int32_t thresholdMinus1) {
-  if (xBegin >= xEnd || rowBegin >= rowEnd) return;
-  Block b{};
-  b.frame = frame;
-  b.stride = stride;
-  b.xBegin = xBegin;
-  b.xLo = xBegin - 2;
-  b.xHi = xEnd + 2;
-  b.n[0] = (xEnd - xBegin + 1) / 2;
-  b.n[1] = (xEnd - xBegin) / 2;
-  const __m256i limit = _mm256_set1_epi32(thresholdMinus1);
-  for (int32_t y0 = rowBegin; y0 < rowEnd; y0 += 2 * kLanes) {
-    b.y0 = y0;
-    b.rows = (rowEnd - y0 + 1) / 2 < kLanes ? (rowEnd - y0 + 1) / 2 : kLanes;
-    // Rows y0 - 2 + 2 r before rowEnd + 2 can be read.
-    const int32_t readable = (rowEnd + 2 - (y0 - 2) + 1) / 2;
-    b.readable = readable < kLanes + 2 ? readable : kLanes + 2;
-    FilterBlock(b, limit);
-  }
+  FilterRows<Body>(frame, stride, xBegin, xEnd, rowBegin, rowEnd, thresholdMinus1);
 }
 
 }  // namespace tovira::defect_rows

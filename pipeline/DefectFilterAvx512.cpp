@@ -24,36 +24,16 @@
 #pragma GCC target("avx512f,avx512bw")
 #endif
 
+#include "pipeline/DefectFilterWavefront.h"
+
 namespace tovira::defect_rows {
 namespace {
 
 constexpr int kLanes = 16;
 constexpr int kPrefetchBytes = 512;
 
-// One block of up to sixteen rows of one parity (the fields as in the AVX2 body).
-struct Block {
-  uint8_t* frame;
-  int32_t stride;
-  int32_t xBegin;    // pixel of column 0 of class 0; class c, column i is pixel xBegin + c + 2 i
-  int32_t xLo, xHi;  // readable pixels xLo .. xHi - 1
-  int32_t n[2];      // scanned columns of class 0 and 1
-  int32_t y0;        // storage row of lane 0
-  int32_t rows;      // lanes with a row to scan (1 .. 16)
-  int32_t readable;  // rows y0 - 2 + 2 r, r = 0 .. readable - 1, can be read (lane k is r = k + 1)
-};
-
-// Values of steps t0 .. t0 + 15, per class: `step[c][s]` holds lane k's original value at column
-// t0 + s - k, `above[c][s]` the filtered row above at column t0 + s, `below[c][s]` the row below the
-// block at column t0 + s - 15.
-struct Tile {
-  alignas(64) int32_t step[2][kLanes][kLanes];
-  alignas(64) int32_t above[2][kLanes];
-  alignas(64) int32_t below[2][kLanes];
-};
-
-inline uint8_t* PixelAt(const Block& b, int32_t row, int32_t x) {
-  return b.frame + static_cast<ptrdiff_t>(row) * b.stride + 2 * static_cast<ptrdiff_t>(x);
-}
+using Block = WavefrontBlock<kLanes>;
+using Tile = WavefrontTile<kLanes>;
 
 // Thirty-two pixels from x on as sixteen pairs, one pair per 32-bit element; pixels that cannot be
 // read are zero (they only reach lanes whose result is not used).
@@ -172,59 +152,34 @@ inline void Step(const StepConstants& k, const Tile& tile, const Tile& next, int
   res = _mm512_mask_blend_epi32(replace, v, mean);
 }
 
-void FilterBlock(const Block& b, __m512i thresholdMinus1) {
-  StepConstants k;
-  k.lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  k.never = _mm512_set1_epi32(1 << 20);
-  k.rowLimit = _mm512_mask_blend_epi32(_mm512_cmpgt_epi32_mask(_mm512_set1_epi32(b.rows), k.lane), k.never,
-                                       thresholdMinus1);
-  const int32_t lastStep = b.n[0] + b.rows - 2;
-
-  Tile tiles[2];
-  __m512i result[2][kLanes];
-  __m512i even = _mm512_setzero_si512(), odd = _mm512_setzero_si512();
-  int current = 0;
-  // Step -1 gives lane 0 the original value left of the first column (its left partner at step 0).
-  StageTile(b, -1, tiles[0]);
-  for (int32_t t0 = -1; t0 <= lastStep; t0 += kLanes) {
-    const Tile& tile = tiles[current];
-    const Tile& next = tiles[current ^ 1];
-    StageTile(b, t0 + kLanes, tiles[current ^ 1]);
-    const bool inside0 = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= b.n[0];
-    const bool inside1 = t0 - (kLanes - 1) >= 0 && t0 + kLanes <= b.n[1];
-#pragma GCC unroll 16
-    for (int s = 0; s < kLanes; ++s) {
-      Step(k, tile, next, 0, s, t0, b.n[0], inside0, even);
-      Step(k, tile, next, 1, s, t0, b.n[1], inside1, odd);
-      result[0][s] = even;
-      result[1][s] = odd;
-    }
-    StoreTile(b, t0, result);
-    current ^= 1;
+// The operations the shared driver (DefectFilterWavefront.h) runs.
+struct Body {
+  static constexpr int kLanes = defect_rows::kLanes;
+  using Vector = __m512i;
+  using Constants = StepConstants;
+  static Constants Make(int32_t rows, int32_t thresholdMinus1) {
+    const Vector limit = _mm512_set1_epi32(thresholdMinus1);
+    StepConstants k;
+    k.lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    k.never = _mm512_set1_epi32(1 << 20);
+    k.rowLimit = _mm512_mask_blend_epi32(_mm512_cmpgt_epi32_mask(_mm512_set1_epi32(rows), k.lane), k.never,
+                                         limit);
+    return k;
   }
-}
+  static Vector Zero() { return _mm512_setzero_si512(); }
+  static void Stage(const Block& b, int32_t t0, Tile& tile) { StageTile(b, t0, tile); }
+  static void Store(const Block& b, int32_t t0, Vector result[2][kLanes]) { StoreTile(b, t0, result); }
+  static void Step(const Constants& k, const Tile& tile, const Tile& next, int c, int s, int32_t t0, int32_t n,
+                   bool inside, Vector& res) {
+    defect_rows::Step(k, tile, next, c, s, t0, n, inside, res);
+  }
+};
 
 }  // namespace
 
 void FilterRows16Avx512(uint8_t* frame, int32_t stride, int32_t xBegin, int32_t xEnd, int32_t rowBegin,
                         int32_t rowEnd, int32_t thresholdMinus1) {
-  if (xBegin >= xEnd || rowBegin >= rowEnd) return;
-  Block b{};
-  b.frame = frame;
-  b.stride = stride;
-  b.xBegin = xBegin;
-  b.xLo = xBegin - 2;
-  b.xHi = xEnd + 2;
-  b.n[0] = (xEnd - xBegin + 1) / 2;
-  b.n[1] = (xEnd - xBegin) / 2;
-  const __m512i limit = _mm512_set1_epi32(thresholdMinus1);
-  for (int32_t y0 = rowBegin; y0 < rowEnd; y0 += 2 * kLanes) {
-    b.y0 = y0;
-    b.rows = (rowEnd - y0 + 1) / 2 < kLanes ? (rowEnd - y0 + 1) / 2 : kLanes;
-    const int32_t readable = (rowEnd + 2 - (y0 - 2) + 1) / 2;
-    b.readable = readable < kLanes + 2 ? readable : kLanes + 2;
-    FilterBlock(b, limit);
-  }
+  FilterRows<Body>(frame, stride, xBegin, xEnd, rowBegin, rowEnd, thresholdMinus1);
 }
 
 }  // namespace tovira::defect_rows

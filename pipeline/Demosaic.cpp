@@ -10,6 +10,7 @@
 #include "pipeline/BayerCell.h"
 #include "pipeline/DemosaicRows.h"
 #include "pipeline/PixelAccess.h"
+#include "pipeline/VectorPath.h"
 
 namespace tovira {
 
@@ -37,7 +38,12 @@ void SetDemosaicPath(DemosaicPath path) {
 }
 
 DemosaicPath ActiveDemosaicPath() {
-  const auto path = static_cast<DemosaicPath>(gDemosaicPath.load(std::memory_order_relaxed));
+  auto path = static_cast<DemosaicPath>(gDemosaicPath.load(std::memory_order_relaxed));
+  if (path == DemosaicPath::kAuto) {  // TOVIRA_VECTOR_PATH may hold the demosaic to SSE2 or its scalar loops
+    const VectorPath chosen = EnvironmentVectorPath();
+    if (chosen == VectorPath::kSse2) path = DemosaicPath::kSse2;
+    if (chosen == VectorPath::kScalar) path = DemosaicPath::kScalar;
+  }
   if (path == DemosaicPath::kScalar || path == DemosaicPath::kSse2) return path;
   return demosaic_rows::CpuHasAvx2() ? DemosaicPath::kAvx2 : DemosaicPath::kSse2;
 }

@@ -175,9 +175,17 @@ bool ComposeTables(int32_t colourMode, const ToneStages& stages, ToneTables& tab
   if (EightBit(colourMode)) {
     ComposeToneTable8(stages, colourMode != kColourMode8, tables.table8);
     tables.record = ToneTableRecord{tables.table8, 8};
+    if (stages.brightness && !stages.gamma && !stages.contrast) {
+      tables.record.brightnessOnly = true;
+      tables.record.brightnessFactor = BrightnessFactor(stages.brightnessValue);
+    }
   } else {
     ComposeToneTable16(stages, kSignificantBits16, tables.table16);
     tables.record = ToneTableRecord{tables.table16, kSignificantBits16};
+    if (stages.brightness && !stages.gamma && !stages.contrast) {
+      tables.record.brightnessOnly = true;
+      tables.record.brightnessFactor = BrightnessFactor(stages.brightnessValue);
+    }
   }
   return true;
 }

@@ -248,12 +248,14 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
     // The pixels from here on get the tone table after the transform (the AVX-512 rows applied it).
     uint8_t* const untoned = t;
     const int32_t tonedPixels = j;
+    int32_t clampedPixels = 0;  // 16-bit: pixels from tonedPixels on whose samples the AVX2 rows limited
     if (wide) {
       const int32_t more = sizeof(Sample) == 1
                                ? hue_rows::Row8Avx2(s, t, rect.width() - j, sourceBpp, rowConstants)
                                : hue_rows::Row16Avx2(s, t, rect.width() - j, sourceBpp, shift, rowConstants);
       s += static_cast<intptr_t>(more) * sourceBpp, t += static_cast<intptr_t>(more) * targetBpp;
       j += more;
+      if (sizeof(Sample) == 2 && wideTone16) clampedPixels = more;
     }
     if (vector) {
       const int32_t more =
@@ -289,7 +291,8 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
       uint8_t* at = untoned;
       const size_t pixels = static_cast<size_t>(rect.width() - tonedPixels);
       if (targetBpp == 3 || targetBpp == 4) {
-        LookupBytes(at, at, pixels * static_cast<size_t>(targetBpp), tone, targetBpp == 4);
+        LookupBytes(at, at, pixels * static_cast<size_t>(targetBpp), *static_cast<const ToneTableRecord*>(q),
+                    targetBpp == 4);
       } else {
         for (size_t k = 0; k < pixels; ++k, at += targetBpp)
           for (int c = 0; c < 3; ++c) at[c] = tone[at[c]];
@@ -297,7 +300,17 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
     }
     if (tone16 != nullptr) {  // the AVX-512 rows applied it when they had the whole table
       uint8_t* at = wideTone16 ? untoned : untoned - static_cast<intptr_t>(tonedPixels) * targetBpp;
-      for (int32_t k = wideTone16 ? tonedPixels : 0; k < rect.width(); ++k, at += targetBpp)
+      int32_t k = wideTone16 ? tonedPixels : 0;
+      // The AVX2 rows' samples are within the table already.
+      if (clampedPixels > 0 && targetBpp == 6) {
+        const int32_t samples = 3 * clampedPixels;
+        for (int32_t i = 0; i < samples; ++i) Store16(at + 2 * i, tone16[Load16(at + 2 * i)]);
+        at += static_cast<intptr_t>(clampedPixels) * targetBpp, k += clampedPixels;
+      } else if (clampedPixels > 0) {
+        for (const int32_t end = k + clampedPixels; k < end; ++k, at += targetBpp)
+          for (int c = 0; c < 3; ++c) Store16(at + 2 * c, tone16[Load16(at + 2 * c)]);
+      }
+      for (; k < rect.width(); ++k, at += targetBpp)
         for (int c = 0; c < 3; ++c) Store16(at + 2 * c, tone16[std::min<int32_t>(Load16(at + 2 * c), toneLargest)]);
     }
   }

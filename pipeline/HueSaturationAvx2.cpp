@@ -218,6 +218,8 @@ int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t 
   const int registers = bpp / 2, lane = 8 * bpp;
   const __m128i count = _mm_cvtsi32_si128(shift);
   const __m256i largest = _mm256_set1_epi16(255);
+  const bool clampToTone = k.toneFull != nullptr;
+  const __m256i toneTop = _mm256_set1_epi16(static_cast<int16_t>(k.toneLargest));
   int32_t done = 0;
   for (; done + 16 <= n; done += 16, s += 16 * bpp, t += 16 * bpp) {
     __m256i in[4];
@@ -234,6 +236,10 @@ int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t 
     TransformSixteen(eight[0], eight[1], eight[2], k);
     __m256i result[3];
     for (int c = 0; c < 3; ++c) result[c] = Select(isGrey, original[c], _mm256_sll_epi16(eight[c], count));
+    // With a tone table to follow, samples above its last entry read that entry: clamped here, so the
+    // table pass after these rows reads the table without a compare per sample.
+    if (clampToTone)
+      for (int c = 0; c < 3; ++c) result[c] = _mm256_min_epu16(result[c], toneTop);
     for (int r = 0; r < registers; ++r) {
       __m256i out = _mm256_or_si256(
           _mm256_or_si256(_mm256_shuffle_epi8(result[0], MaskAt(m.scatter[0][r])),

@@ -28,7 +28,7 @@ int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp,
 
 // The same for 16-bit samples, bpp 6 or 8 (a fourth sample of the target keeps its value): samples
 // reduced by `shift` to 8 bits (at most 255), widened again on the way out; grey pixels keep their
-// samples.
+// samples. With toneFull, the results are limited to toneLargest (the table is applied after the rows).
 int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                   const RowConstants& k);
 

@@ -27,7 +27,9 @@ constexpr int32_t kVectorStrip = sharpen_rows::kStrip;  // samples per strip of 
 // truncated.
 bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                       int32_t bpp, int32_t targetStride, int32_t sourceStride, int32_t amount,
-                      int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd, const uint8_t* tone) {
+                      int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd,
+                      const ToneTableRecord* toneRecord) {
+  const uint8_t* tone = toneRecord != nullptr ? static_cast<const uint8_t*>(toneRecord->table) : nullptr;
   const int32_t kBegin = colBegin * bpp, kEnd = colEnd * bpp;
   if (kEnd - kBegin < 16) return false;
   const intptr_t targetShift = static_cast<intptr_t>(x - rect.left) * bpp;
@@ -92,7 +94,7 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
       }
     }
     if (tone != nullptr)  // the table after the sharpness, on the samples written (kBegin is a pixel's)
-      LookupBytes(out + kBegin, out + kBegin, static_cast<size_t>(kEnd - kBegin), tone, bpp == 4);
+      LookupBytes(out + kBegin, out + kBegin, static_cast<size_t>(kEnd - kBegin), *toneRecord, bpp == 4);
   }
   return true;
 }
@@ -187,8 +189,9 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
   if (p == nullptr || targetBpp < Channels * kSampleBytes || sourceBpp < Channels * kSampleBytes) return 0;
   const auto& record = *static_cast<const ValueRecord*>(p);
   // 8-bit samples: a tone table for the results (see Sharpen.h).
-  const uint8_t* tone = nullptr;
-  if (sizeof(Sample) == 1 && q != nullptr) tone = static_cast<const uint8_t*>(static_cast<const ToneTableRecord*>(q)->table);
+  const auto* toneRecord = sizeof(Sample) == 1 ? static_cast<const ToneTableRecord*>(q) : nullptr;
+  const uint8_t* tone = toneRecord != nullptr ? static_cast<const uint8_t*>(toneRecord->table) : nullptr;
+  if (tone == nullptr) toneRecord = nullptr;
   const int32_t largest = sizeof(Sample) == 1 ? 255 : LargestSample(record.significantBits);
   const int32_t amount = Clamp(record.value, 0, 30);  // the setter's range; keeps the product small
   auto read = [](const uint8_t* at) -> int32_t {
@@ -206,7 +209,7 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
   if (packed && target != source && ActiveVectorPath() != VectorPath::kScalar) {
     if constexpr (sizeof(Sample) == 1) {
       if (SharpenRows8Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, rowBegin,
-                           rowEnd, colBegin, colEnd, tone))
+                           rowEnd, colBegin, colEnd, toneRecord))
         return 1;
     } else {
       if (SharpenRows16Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, largest,

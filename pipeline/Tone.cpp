@@ -94,7 +94,10 @@ void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint1
 void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const uint8_t* table, bool keepFourth) {
   // Bytes 3 and 7 of each word are fourth bytes when the run starts on a pixel.
   const uint64_t kept = keepFourth ? 0xFF000000FF000000ull : 0;
+  // On the AVX2 and AVX-512 paths 32 bytes a step by byte shuffles (the scalar path keeps the words).
   size_t i = 0;
+  if (n >= 32 && HasAvx2Path(ActiveVectorPath()))
+    i = static_cast<size_t>(tone_rows::Lookup8Avx2(t, s, static_cast<int64_t>(n), table, keepFourth));
   for (; i + 8 <= n; i += 8) {
     uint64_t v;
     std::memcpy(&v, s + i, 8);
@@ -115,13 +118,26 @@ void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const uint8_t* table, b
     if (!keepFourth || i % 4 != 3) t[i] = table[s[i]];
 }
 
+void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const ToneTableRecord& record, bool keepFourth) {
+  const auto* table = static_cast<const uint8_t*>(record.table);
+  size_t done = 0;
+  // On AVX-512 the table is a few byte permutes; on AVX2 the brightness's arithmetic is cheaper than
+  // the sixteen shuffles of a table.
+  if (record.brightnessOnly && n >= 32 && ActiveVectorPath() == VectorPath::kAvx2)
+    done = static_cast<size_t>(
+        tone_rows::Brightness8Avx2(t, s, static_cast<int64_t>(n), record.brightnessFactor, keepFourth));
+  LookupBytes(t + done, s + done, n - done, table, keepFourth);
+}
+
 namespace {
 
 // Table lookup over 1 (grey) or 3 (blue, green, red) channels of each pixel.
 template <int Channels>
 int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                 int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
-                const uint8_t* table) {
+                const uint8_t* table, const ToneTableRecord* record = nullptr) {
+  const ToneTableRecord plain{table, 8};
+  const ToneTableRecord& tableRecord = record != nullptr ? *record : plain;
   if (targetBpp < Channels || sourceBpp < Channels) return 0;
   const bool wide = ActiveVectorPath() == VectorPath::kAvx512;
   for (int32_t i = 0; i < rect.height(); ++i) {
@@ -130,7 +146,7 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
     if (targetBpp == Channels && sourceBpp == Channels) {  // packed samples: one flat run per row
       const int32_t n = rect.width() * Channels;
       const int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup8Avx512(t, s, n, table, false)) : 0;
-      LookupBytes(t + j, s + j, static_cast<size_t>(n - j), table, false);
+      LookupBytes(t + j, s + j, static_cast<size_t>(n - j), tableRecord, false);
       continue;
     }
     if (Channels == 3 && targetBpp == 4 && sourceBpp == 4 && wide) {  // BGR + a fourth byte kept
@@ -138,6 +154,10 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
       s += 4 * done, t += 4 * done;
       for (int32_t j = done; j < rect.width(); ++j, s += 4, t += 4)
         for (int c = 0; c < 3; ++c) t[c] = table[s[c]];
+      continue;
+    }
+    if (Channels == 3 && targetBpp == 4 && sourceBpp == 4) {  // BGR + a fourth byte kept, in words
+      LookupBytes(t, s, static_cast<size_t>(rect.width()) * 4, tableRecord, true);
       continue;
     }
     for (int32_t j = 0; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
@@ -149,15 +169,24 @@ int64_t Lookup8(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
 template <int Channels>
 int64_t Lookup16(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                  int32_t targetBpp, int32_t sourceBpp, int32_t targetStride, int32_t sourceStride,
-                 const uint16_t* table, int32_t largest) {
+                 const uint16_t* table, int32_t largest, const ToneTableRecord* brightness = nullptr) {
   if (targetBpp < 2 * Channels || sourceBpp < 2 * Channels) return 0;
-  const bool wide = ActiveVectorPath() == VectorPath::kAvx512;
+  const VectorPath path = ActiveVectorPath();
+  // The brightness alone is computed on the AVX2 and AVX-512 paths (no gathers); other tables are read.
+  const bool computed = brightness != nullptr && brightness->brightnessOnly && HasAvx2Path(path);
+  const bool wide = path == VectorPath::kAvx512 && !computed;
+  auto vector = [&](uint8_t* t, const uint8_t* s, int32_t n, bool keepFourth) -> int32_t {
+    if (computed)
+      return static_cast<int32_t>(tone_rows::Brightness16Avx2(t, s, n, brightness->brightnessFactor, largest, keepFourth));
+    if (wide) return static_cast<int32_t>(tone_rows::Lookup16Avx512(t, s, n, table, largest, keepFourth));
+    return 0;
+  };
   for (int32_t i = 0; i < rect.height(); ++i) {
     const uint8_t* s = RowAt(source, rect.top + i, sourceStride) + static_cast<intptr_t>(rect.left) * sourceBpp;
     uint8_t* t = RowAt(target, y + i, targetStride) + static_cast<intptr_t>(x) * targetBpp;
     if (targetBpp == 2 * Channels && sourceBpp == 2 * Channels) {  // packed samples: one flat run
       const int32_t n = rect.width() * Channels;
-      int32_t j = wide ? static_cast<int32_t>(tone_rows::Lookup16Avx512(t, s, n, table, largest, false)) : 0;
+      int32_t j = vector(t, s, n, false);
       for (; j < n; ++j) {
         const int32_t v = Load16(s + 2 * j);
         Store16(t + 2 * j, table[v > largest ? largest : v]);
@@ -165,8 +194,8 @@ int64_t Lookup16(uint8_t* target, const uint8_t* source, const KernelRect& rect,
       continue;
     }
     int32_t j = 0;
-    if (Channels == 3 && targetBpp == 8 && sourceBpp == 8 && wide) {  // BGR + a fourth sample kept
-      j = static_cast<int32_t>(tone_rows::Lookup16Avx512(t, s, rect.width() * 4, table, largest, true)) / 4;
+    if (Channels == 3 && targetBpp == 8 && sourceBpp == 8) {  // BGR + a fourth sample kept
+      j = vector(t, s, rect.width() * 4, true) / 4;
       s += 8 * j, t += 8 * j;
     }
     for (; j < rect.width(); ++j, s += sourceBpp, t += targetBpp)
@@ -240,7 +269,7 @@ int64_t ToneTable16(uint8_t* target, const uint8_t* source, const KernelRect& re
   const auto* record = static_cast<const ToneTableRecord*>(p);
   if (record == nullptr || record->table == nullptr) return 0;
   return Lookup16<Channels>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
-                            static_cast<const uint16_t*>(record->table), LargestSample(record->significantBits));
+                            static_cast<const uint16_t*>(record->table), LargestSample(record->significantBits), record);
 }
 
 }  // namespace
@@ -280,13 +309,13 @@ TOVIRA_PIXEL_KERNEL(ToneTableGray8) {
   const auto* record = static_cast<const ToneTableRecord*>(p);
   if (record == nullptr || record->table == nullptr) return 0;
   return Lookup8<1>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
-                    static_cast<const uint8_t*>(record->table));
+                    static_cast<const uint8_t*>(record->table), record);
 }
 TOVIRA_PIXEL_KERNEL(ToneTableBgr8) {
   const auto* record = static_cast<const ToneTableRecord*>(p);
   if (record == nullptr || record->table == nullptr) return 0;
   return Lookup8<3>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride, sourceStride,
-                    static_cast<const uint8_t*>(record->table));
+                    static_cast<const uint8_t*>(record->table), record);
 }
 
 }  // namespace tovira

@@ -42,6 +42,11 @@ TOVIRA_PIXEL_KERNEL(BrightnessBgr16);
 struct ToneTableRecord {
   const void* table;        // 256 bytes (8-bit families) or largest + 1 16-bit entries
   int32_t significantBits;  // 16-bit families: the largest value is (1 << bits) - 1
+  // True when the table is the brightness alone: BuildBrightnessTable8's or BuildBrightnessTable16's
+  // entries for brightnessFactor (v times the factor in single precision, truncated, at most the largest
+  // value). The AVX2 bodies then compute the entries instead of reading the table.
+  bool brightnessOnly = false;
+  float brightnessFactor = 1.0f;
 };
 TOVIRA_PIXEL_KERNEL(ToneTableGray8);
 TOVIRA_PIXEL_KERNEL(ToneTableGray16);
@@ -61,6 +66,8 @@ void ComposeToneTable16(const ToneStages& stages, int32_t significantBits, uint1
 // t[i] = table[s[i]] for n bytes (t may be s); with keepFourth every fourth byte (3, 7, ...) of t keeps
 // its value. Eight bytes a step in one 64-bit read and write (the path without VBMI byte permutes).
 void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const uint8_t* table, bool keepFourth);
+// The same through a record's 8-bit table; on the AVX2 path the brightness alone is computed.
+void LookupBytes(uint8_t* t, const uint8_t* s, size_t n, const ToneTableRecord& record, bool keepFourth);
 
 // Table builders (exposed for the kernels' tests and for the benchmarks).
 double GammaExponent(int32_t gamma);

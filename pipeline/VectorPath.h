@@ -13,8 +13,17 @@ namespace tovira {
 // kAvx512 adds the AVX-512 (BW, VBMI) bodies where a kernel has one and runs AVX2 elsewhere.
 enum class VectorPath : int32_t { kAuto = 0, kScalar = 1, kSse2 = 2, kAvx2 = 3, kAvx512 = 4 };
 void SetVectorPath(VectorPath path);
-// The path the kernels use now (never kAuto).
+// The path the kernels use now (never kAuto). With the path set to kAuto, the environment variable
+// TOVIRA_VECTOR_PATH chooses it when set: `avx512`, `avx2`, `sse2` or `scalar` (any case; `avx-512`
+// too); `auto`, empty or any other value leaves the choice to the CPU check. The demosaic follows it
+// too (ActiveDemosaicPath): SSE2 for `sse2`, its scalar loops for `scalar`.
 VectorPath ActiveVectorPath();
+// The path TOVIRA_VECTOR_PATH names (kAuto when unset or unknown), read once; Reload reads it again
+// (for tests that set the variable).
+VectorPath EnvironmentVectorPath();
+void ReloadEnvironmentVectorPath();
+// The path a value of TOVIRA_VECTOR_PATH names (nullptr: kAuto).
+VectorPath ParseVectorPath(const char* text);
 const char* VectorPathName(VectorPath path);
 inline bool HasAvx2Path(VectorPath path) { return path == VectorPath::kAvx2 || path == VectorPath::kAvx512; }
 

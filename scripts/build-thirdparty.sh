@@ -8,9 +8,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cache="$top/.cache/thirdparty"
 prefix="$cache/install"
 stamp="$prefix/.built-v1"
-# libdeflate (the PNG writer's deflate) has a stamp of its own, so an existing cache only adds it (v2:
-# with the patch below).
-deflateStamp="$prefix/.built-libdeflate-v2"
+# libdeflate (the PNG writer's deflate) has a stamp of its own, so an existing cache only adds it (v3:
+# Debian's source as it is; v2 had a patch applied, so a cache with v2 builds it again).
+deflateStamp="$prefix/.built-libdeflate-v3"
 [ -f "$stamp" ] && [ -f "$deflateStamp" ] && exit 0
 
 if ! grep -rqs '^deb-src .*bookworm main\|^Types: deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
@@ -36,15 +36,12 @@ done
 
 src() { ls -d "$cache/src/$1"-*/ | head -n 1; }
 
-# libdeflate 1.14 builds with a plain Makefile; its library is the C files of lib/ and lib/x86/. It is
-# built from a copy of the source with scripts/patches/libdeflate-compress-part.patch applied (one
-# function that compresses a part of a stream without ending it; the patch says why).
+# libdeflate 1.14 builds with a plain Makefile; its library is the C files of lib/ and lib/x86/, built
+# from Debian's source unchanged (the PNG writer uses only its public API).
 if [ ! -f "$deflateStamp" ]; then
   rm -rf "$cache/build/deflate" "$cache/build/deflate-src"
   mkdir -p "$cache/build"
-  cp -r "$(src libdeflate)" "$cache/build/deflate-src"
-  patch -s -d "$cache/build/deflate-src" -p1 < "$top/scripts/patches/libdeflate-compress-part.patch"
-  deflateSource="$cache/build/deflate-src/"
+  deflateSource="$(src libdeflate)"
   mkdir -p "$cache/build/deflate" "$prefix/include" "$prefix/lib" "$prefix/licenses"
   for c in "$deflateSource"lib/*.c "$deflateSource"lib/x86/*.c; do
     x86_64-w64-mingw32-gcc-posix -O2 -DNDEBUG -I"$deflateSource" -c "$c" \

@@ -24,6 +24,8 @@
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
 #include "output/PreviewWindow.h"
+#include "pipeline/Demosaic.h"
+#include "pipeline/VectorPath.h"
 #include "sim/VirtualDriver.h"
 
 namespace {
@@ -249,6 +251,12 @@ int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 4.0;
     HWND sink = MakeSink();
     std::printf("Full frame 3840 x 2748, virtual camera, medians of 5 runs\n");
+    // TOVIRA_VECTOR_PATH (avx512, avx2, sse2, scalar) holds the pipeline to one path.
+    const char* chosen = std::getenv("TOVIRA_VECTOR_PATH");
+    std::printf("Vector path: %s, demosaic %s (TOVIRA_VECTOR_PATH %s)\n", tovira::VectorPathName(tovira::ActiveVectorPath()),
+                tovira::ActiveDemosaicPath() == tovira::DemosaicPath::kAvx2 ? "AVX2"
+                : tovira::ActiveDemosaicPath() == tovira::DemosaicPath::kSse2 ? "SSE2" : "scalar",
+                chosen != nullptr ? chosen : "unset");
     std::printf("Time per frame by step (ratio to a plain memcpy of the same image):\n");
     for (int bits : {8, 24, 48}) StageTimes(bits, 5);
 

@@ -124,25 +124,31 @@ void RefSharpen(TestImage& out, const TestImage& src, int amount, int channels, 
       }
 }
 
-TEST(ToneFamilies, ByteRunsThroughATableInWordsKeepFourthBytesAndTails) {
-  // The lookup the paths without byte permutes use: eight bytes a word, a tail byte by byte, in place
-  // or into another buffer, with every fourth byte kept or not.
+TEST(ToneFamilies, ByteRunsThroughATableOnEveryPathKeepFourthBytesAndTails) {
+  // The lookup the paths without byte permutes use (eight bytes a word; 32 bytes a step by byte
+  // shuffles on the AVX2 and AVX-512 paths), a tail byte by byte, in place or into another buffer, with
+  // every fourth byte kept or not; every byte value in every position of a 32-byte step.
   std::mt19937 rng(8);
   uint8_t table[256];
   for (auto& v : table) v = static_cast<uint8_t>(rng());
-  for (size_t n = 0; n <= 41; ++n)
-    for (bool keepFourth : {false, true})
-      for (bool inPlace : {false, true}) {
-        std::vector<uint8_t> source(n), target(n);
-        for (auto& v : source) v = static_cast<uint8_t>(rng());
-        for (auto& v : target) v = static_cast<uint8_t>(rng());
-        std::vector<uint8_t> expected = inPlace ? source : target;
-        for (size_t i = 0; i < n; ++i)
-          if (!keepFourth || i % 4 != 3) expected[i] = table[source[i]];
-        std::vector<uint8_t>& out = inPlace ? source : target;
-        LookupBytes(out.data(), source.data(), n, table, keepFourth);
-        EXPECT_EQ(expected, out) << n << " bytes, keep fourth " << keepFourth << ", in place " << inPlace;
-      }
+  for (VectorPath path : {VectorPath::kScalar, VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512}) {
+    SetVectorPath(path);
+    for (size_t n : {0, 1, 7, 8, 9, 31, 32, 33, 41, 63, 64, 65, 100, 256, 259})
+      for (bool keepFourth : {false, true})
+        for (bool inPlace : {false, true}) {
+          std::vector<uint8_t> source(n), target(n);
+          for (size_t i = 0; i < n; ++i) source[i] = static_cast<uint8_t>(n == 256 ? i * 33 : rng());
+          for (auto& v : target) v = static_cast<uint8_t>(rng());
+          std::vector<uint8_t> expected = inPlace ? source : target;
+          for (size_t i = 0; i < n; ++i)
+            if (!keepFourth || i % 4 != 3) expected[i] = table[source[i]];
+          std::vector<uint8_t>& out = inPlace ? source : target;
+          LookupBytes(out.data(), source.data(), n, table, keepFourth);
+          EXPECT_EQ(expected, out) << n << " bytes, keep fourth " << keepFourth << ", in place " << inPlace << " "
+                                   << VectorPathName(ActiveVectorPath());
+        }
+  }
+  SetVectorPath(VectorPath::kAuto);
 }
 
 TEST(Sharpen, FlatImageUnchangedAndBrightPointGrowsWithDarkerNeighbours) {
@@ -399,10 +405,18 @@ TEST(ToneTable16, VectorPathsEqualScalarForEveryLayoutAndOutOfRangeSamples) {
     uint16_t bits;
   };
   const Case cases[] = {{ToneTableGray16, 16}, {ToneTableBgr16, 48}, {ToneTableBgr16, 64}};
+  // Random tables, then the brightness alone (which the AVX2 and AVX-512 paths compute instead of
+  // reading): darkest, darker, brighter, brightest.
+  for (int32_t brightness : {0, -255, -77, 41, 255})
   for (int32_t significant : {12, 16}) {
     std::vector<uint16_t> table(size_t{1} << significant);
     for (auto& v : table) v = static_cast<uint16_t>(rng());
     ToneTableRecord record{table.data(), significant};
+    if (brightness != 0) {
+      BuildBrightnessTable16(brightness, significant, table.data());
+      record.brightnessOnly = true;
+      record.brightnessFactor = BrightnessFactor(brightness);
+    }
     for (const Case& c : cases)
       for (int w : {1, 7, 31, 32, 33, 100, 257}) {
         TestImage source(w, 4, c.bits, w % 2 * 4);
@@ -420,12 +434,59 @@ TEST(ToneTable16, VectorPathsEqualScalarForEveryLayoutAndOutOfRangeSamples) {
           ApplyKernel(inPlace.view(), c.kernel, inPlace.view(), nullptr, 0, 0, &record);
           ApplyKernel(out.view(), c.kernel, source.view(), nullptr, 0, 0, &record);
           EXPECT_EQ(expectedInPlace.bytes(), inPlace.bytes())
-              << "bits " << c.bits << " width " << w << " table bits " << significant << " " << VectorPathName(path);
+              << "bits " << c.bits << " width " << w << " table bits " << significant << " brightness "
+              << brightness << " " << VectorPathName(path);
           EXPECT_EQ(expected.bytes(), out.bytes())
-              << "bits " << c.bits << " width " << w << " table bits " << significant << " " << VectorPathName(path);
+              << "bits " << c.bits << " width " << w << " table bits " << significant << " brightness "
+              << brightness << " " << VectorPathName(path);
         }
       }
   }
+  SetVectorPath(VectorPath::kAuto);
+}
+
+// The 8-bit composed tables on every path against the scalar loop: grey, BGR and BGR with a fourth byte,
+// in place and into another image, odd widths and padded strides.
+TEST(ToneTable8, VectorPathsEqualScalarForEveryLayout) {
+  std::mt19937 rng(18);
+  struct Case {
+    PixelKernel kernel;
+    uint16_t bits;
+  };
+  const Case cases[] = {{ToneTableGray8, 8}, {ToneTableBgr8, 24}, {ToneTableBgr8, 32}};
+  uint8_t table[256];
+  ToneTableRecord record{table, 8};
+  // A random table, then the brightness alone (which the AVX2 path computes instead of reading).
+  for (int32_t brightness : {0, -255, -77, 41, 255})
+  for (const Case& c : cases)
+    for (int w : {1, 7, 10, 11, 31, 33, 64, 100, 257}) {
+      if (brightness == 0) {
+        for (auto& v : table) v = static_cast<uint8_t>(rng());
+        record.brightnessOnly = false;
+      } else {
+        BuildBrightnessTable8(brightness, table);
+        record.brightnessOnly = true;
+        record.brightnessFactor = BrightnessFactor(brightness);
+      }
+      TestImage source(w, 3, c.bits, w % 3 * 4);
+      source.fillRandom(rng, 255, false);
+      TestImage target(w, 3, c.bits, 4);
+      target.fillRandom(rng, 255, false);
+      SetVectorPath(VectorPath::kScalar);
+      TestImage expectedInPlace = source, expected = target;
+      ApplyKernel(expectedInPlace.view(), c.kernel, expectedInPlace.view(), nullptr, 0, 0, &record);
+      ApplyKernel(expected.view(), c.kernel, source.view(), nullptr, 0, 0, &record);
+      for (VectorPath path : {VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512}) {
+        SetVectorPath(path);
+        TestImage inPlace = source, out = target;
+        ApplyKernel(inPlace.view(), c.kernel, inPlace.view(), nullptr, 0, 0, &record);
+        ApplyKernel(out.view(), c.kernel, source.view(), nullptr, 0, 0, &record);
+        EXPECT_EQ(expectedInPlace.bytes(), inPlace.bytes())
+            << "bits " << c.bits << " width " << w << " brightness " << brightness << " " << VectorPathName(path);
+        EXPECT_EQ(expected.bytes(), out.bytes())
+            << "bits " << c.bits << " width " << w << " brightness " << brightness << " " << VectorPathName(path);
+      }
+    }
   SetVectorPath(VectorPath::kAuto);
 }
 

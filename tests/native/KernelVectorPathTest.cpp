@@ -3,10 +3,12 @@
 // every path this CPU can run.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "pipeline/DefectFilter.h"
+#include "pipeline/Demosaic.h"
 #include "pipeline/HueSaturation.h"
 #include "pipeline/Sharpen.h"
 #include "pipeline/Tone.h"
@@ -64,6 +66,15 @@ TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
         ValueRecord record{amount(rng), maxSample > 4095 ? 16 : 12};
         ExpectPathsEqual(f, target, source, false, &record, nullptr,
                          std::to_string(size[0]) + "x" + std::to_string(size[1]) + " max " + std::to_string(maxSample));
+        if (!f.wide) {  // the 8-bit families with the brightness after them (computed on the AVX2 path)
+          uint8_t table[256];
+          BuildBrightnessTable8(37, table);
+          ToneTableRecord brightness{table, 8};
+          brightness.brightnessOnly = true;
+          brightness.brightnessFactor = BrightnessFactor(37);
+          ExpectPathsEqual(f, target, source, false, &record, &brightness,
+                           std::to_string(size[0]) + "x" + std::to_string(size[1]) + " with brightness");
+        }
       }
 }
 
@@ -202,6 +213,68 @@ TEST(VectorPaths, ToneTablesEqualScalarForEveryByteAndLayout) {
       target.fillRandom(rng, 255, false);
       ExpectPathsEqual(k, target, image, false, &record, nullptr, "to another image, width " + std::to_string(w));
     }
+}
+
+// TOVIRA_VECTOR_PATH (how the DLL is told which path to take): its spellings, that it chooses the path
+// only while the program leaves the choice automatic, that the demosaic follows it down to SSE2 and its
+// scalar loops, and that a path the CPU lacks falls back to the next narrower one.
+TEST(VectorPaths, EnvironmentVariableChoosesThePathWhileTheChoiceIsAutomatic) {
+  EXPECT_EQ(VectorPath::kAvx512, ParseVectorPath("AVX-512"));
+  EXPECT_EQ(VectorPath::kAvx512, ParseVectorPath("avx512"));
+  EXPECT_EQ(VectorPath::kAvx2, ParseVectorPath("Avx2"));
+  EXPECT_EQ(VectorPath::kSse2, ParseVectorPath("sse2"));
+  EXPECT_EQ(VectorPath::kScalar, ParseVectorPath("SCALAR"));
+  for (const char* other : {"auto", "", "avx", "sse", "avx2x", "0", "avx5122"})
+    EXPECT_EQ(VectorPath::kAuto, ParseVectorPath(other)) << "'" << other << "'";
+  EXPECT_EQ(VectorPath::kAuto, ParseVectorPath(nullptr));
+
+  struct Restore {
+    ~Restore() {
+      unsetenv("TOVIRA_VECTOR_PATH");
+      ReloadEnvironmentVectorPath();
+      SetVectorPath(VectorPath::kAuto);
+      SetDemosaicPath(DemosaicPath::kAuto);
+    }
+  } restore;
+  SetVectorPath(VectorPath::kAuto);
+  SetDemosaicPath(DemosaicPath::kAuto);
+  unsetenv("TOVIRA_VECTOR_PATH");
+  ReloadEnvironmentVectorPath();
+  const VectorPath automatic = ActiveVectorPath();
+  const DemosaicPath automaticDemosaic = ActiveDemosaicPath();
+  const bool avx2 = automatic == VectorPath::kAvx2 || automatic == VectorPath::kAvx512;
+
+  struct Case {
+    const char* value;
+    VectorPath path;
+    DemosaicPath demosaic;
+  };
+  const Case cases[] = {
+      {"scalar", VectorPath::kScalar, DemosaicPath::kScalar},
+      {"sse2", VectorPath::kSse2, DemosaicPath::kSse2},
+      {"avx2", avx2 ? VectorPath::kAvx2 : VectorPath::kSse2, automaticDemosaic},
+      {"avx512", automatic, automaticDemosaic},
+      {"auto", automatic, automaticDemosaic},
+      {"nonsense", automatic, automaticDemosaic},
+  };
+  for (const Case& c : cases) {
+    setenv("TOVIRA_VECTOR_PATH", c.value, 1);
+    ReloadEnvironmentVectorPath();
+    EXPECT_EQ(c.path, ActiveVectorPath()) << c.value;
+    EXPECT_EQ(c.demosaic, ActiveDemosaicPath()) << c.value;
+  }
+  // A path the program sets itself wins over the variable.
+  setenv("TOVIRA_VECTOR_PATH", "scalar", 1);
+  ReloadEnvironmentVectorPath();
+  SetVectorPath(VectorPath::kSse2);
+  SetDemosaicPath(DemosaicPath::kAvx2);
+  EXPECT_EQ(VectorPath::kSse2, ActiveVectorPath());
+  EXPECT_EQ(automaticDemosaic, ActiveDemosaicPath());
+  // Read once: a change without a reload is not seen (the kernels ask for the path on every row).
+  SetVectorPath(VectorPath::kAuto);
+  EXPECT_EQ(VectorPath::kScalar, ActiveVectorPath());
+  setenv("TOVIRA_VECTOR_PATH", "sse2", 1);
+  EXPECT_EQ(VectorPath::kScalar, ActiveVectorPath());
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "output/PngDeflate.h"
@@ -136,6 +138,71 @@ TEST(PngStream, TheStreamDependsOnlyOnTheImage) {
         ASSERT_TRUE(DeflatePngImage(rows.data(), s.width, s.height, s.bits, again));
         EXPECT_TRUE(again == first) << "run " << i;
     }
+}
+
+// The parts but the last: libdeflate's stream with its final bit cleared and an empty stored block
+// appended. Streams of every kind (stored, fixed and dynamic codes, one block or several) ending on every
+// bit of a byte are joined with a final part and inflated as one raw stream; streams with bytes missing
+// or bytes after them are refused.
+TEST(PngStream, PartsEndWithoutTheFinalBitOnAByteBoundaryAndJoin) {
+    std::mt19937 random(22);
+    bool endings[2] = {};  // the stored block's header bits fit the last byte / run into a new one
+    for (int level : {0, 1, 6, 12}) {
+        struct Freer {
+            void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+        };
+        std::unique_ptr<libdeflate_compressor, Freer> compressor(libdeflate_alloc_compressor(level));
+        ASSERT_TRUE(compressor);
+        for (int i = 0; i < 60; ++i) {
+            // Short and long, noisy (stored blocks), text-like (fixed codes) and long runs (dynamic).
+            const size_t length = i < 20 ? static_cast<size_t>(i) : static_cast<size_t>(random() % 400000);
+            std::vector<uint8_t> first(length), second(1 + random() % 1000);
+            const int kind = i % 3;
+            for (size_t k = 0; k < length; ++k)
+                first[k] = kind == 0 ? static_cast<uint8_t>(random()) : kind == 1 ? static_cast<uint8_t>('a' + random() % 4)
+                                                                                   : static_cast<uint8_t>(k / 5000);
+            for (auto& b : second) b = static_cast<uint8_t>(random() % 7);
+            const size_t bound = libdeflate_deflate_compress_bound(compressor.get(), length) + 6;
+            std::vector<uint8_t> part(bound);
+            const size_t size = libdeflate_deflate_compress(compressor.get(), first.data(), length, part.data(), bound - 6);
+            ASSERT_GT(size, 0u);
+            SCOPED_TRACE(::testing::Message() << "level " << level << ", " << length << " bytes, kind " << kind);
+            // A stream cut short or followed by another byte is not one whole stream.
+            std::vector<uint8_t> copy = part;
+            EXPECT_EQ(EndDeflatePart(copy.data(), size - 1), 0u);
+            copy = part;
+            copy[size] = 0;
+            EXPECT_EQ(EndDeflatePart(copy.data(), size + 1), 0u);
+
+            const size_t ended = EndDeflatePart(part.data(), size);
+            ASSERT_TRUE(ended == size + 4 || ended == size + 5) << ended << " from " << size;
+            endings[ended - size - 4] = true;
+            EXPECT_EQ(0, std::memcmp(part.data() + ended - 4, "\x00\x00\xFF\xFF", 4));
+
+            std::vector<uint8_t> stream(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(ended));
+            std::vector<uint8_t> last(libdeflate_deflate_compress_bound(compressor.get(), second.size()));
+            const size_t lastSize = libdeflate_deflate_compress(compressor.get(), second.data(), second.size(), last.data(), last.size());
+            ASSERT_GT(lastSize, 0u);
+            stream.insert(stream.end(), last.begin(), last.begin() + static_cast<std::ptrdiff_t>(lastSize));
+
+            std::vector<uint8_t> out(length + second.size() + 1);
+            z_stream z = {};
+            ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+            z.next_in = stream.data();
+            z.avail_in = static_cast<uInt>(stream.size());
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            const int result = inflate(&z, Z_FINISH);
+            const size_t inflated = out.size() - z.avail_out, left = z.avail_in;
+            inflateEnd(&z);
+            ASSERT_EQ(result, Z_STREAM_END);
+            EXPECT_EQ(left, 0u);
+            ASSERT_EQ(inflated, length + second.size());
+            EXPECT_TRUE(std::equal(first.begin(), first.end(), out.begin()));
+            EXPECT_TRUE(std::equal(second.begin(), second.end(), out.begin() + static_cast<std::ptrdiff_t>(length)));
+        }
+    }
+    EXPECT_TRUE(endings[0] && endings[1]) << "both endings of the stored block were tried";
 }
 
 }  // namespace
