@@ -216,6 +216,10 @@ public:
     std::shared_ptr<tovira::RowBandPool> bandPool;
     int pipelineThreads = 0;
 
+    // False for an instance of ToviraX_InitializeEx with TOVIRAX_INIT_NO_STORED_SETTINGS: Initialize takes
+    // the defaults instead of the registry's settings and destruction stores nothing (SettingsFile.cpp).
+    bool storedSettings = true;
+
 private:
     // Set once Initialize has loaded the stored pages; only then does destruction save them, so an
     // instance that never got that far cannot overwrite the user's settings with its blank values.

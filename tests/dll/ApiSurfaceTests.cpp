@@ -20,13 +20,14 @@ namespace {
 constexpr size_t kExportCount = sizeof(kExportNames) / sizeof(kExportNames[0]);
 
 constexpr size_t kExtensionCount = sizeof(kExtensionExportNames) / sizeof(kExtensionExportNames[0]);
+constexpr size_t kFormatSettingsCount = sizeof(kFormatSettingsExportNames) / sizeof(kFormatSettingsExportNames[0]);
 
 TEST(ExportTable, HasTheNamesWithOrdinalsInByteOrder) {
     ASSERT_EQ(kExportCount, 118u);
     const PeTables tables = ReadPeTables(DllPath());
     ASSERT_TRUE(tables.ok) << DllPath();
     // The 118 names keep ordinals 1..118; the extension's ToviraX_ names follow from 119, nothing else.
-    ASSERT_EQ(tables.exports.size(), 118u + kExtensionCount);
+    ASSERT_EQ(tables.exports.size(), 118u + kExtensionCount + kFormatSettingsCount);
     std::map<std::string, uint32_t> ordinals;
     for (const PeExport& e : tables.exports) ordinals[e.name] = e.ordinal;
     for (size_t i = 0; i < kExportCount; ++i) {
@@ -40,6 +41,12 @@ TEST(ExportTable, HasTheNamesWithOrdinalsInByteOrder) {
         EXPECT_EQ(ordinals[name], 118 + i + 1) << name;
         EXPECT_EQ(std::strncmp(name, "ToviraX_", 8), 0) << name;
         if (i > 0) EXPECT_LT(std::strcmp(kExtensionExportNames[i - 1], name), 0);
+    }
+    for (size_t i = 0; i < kFormatSettingsCount; ++i) {
+        const char* name = kFormatSettingsExportNames[i];
+        ASSERT_TRUE(ordinals.count(name)) << name;
+        EXPECT_EQ(ordinals[name], kFormatSettingsFirstOrdinal + i) << name;
+        if (i > 0) EXPECT_LT(std::strcmp(kFormatSettingsExportNames[i - 1], name), 0);
     }
 }
 
@@ -135,6 +142,12 @@ TEST_F(LoadedDll, UnregisteredHandleGivesFailureValueAndRecordsNothing) {
         auto call = reinterpret_cast<AnyExport>(Get(name));
         ASSERT_NE(call, nullptr) << name;
         EXPECT_EQ(call(stranger, 0, 0, 0, 0, 0, 0), n == "ToviraX_WaitFrame" ? -1 : 0) << name;
+    }
+    for (const char* name : kFormatSettingsExportNames) {
+        if (std::string(name) == "ToviraX_InitializeEx") continue;  // no handle
+        auto call = reinterpret_cast<AnyExport>(Get(name));
+        ASSERT_NE(call, nullptr) << name;
+        EXPECT_EQ(call(stranger, 0, 0, 0, 0, 0, 0), 0) << name;
     }
     // The live instance's history is exactly what it was.
     EXPECT_EQ(Tovira_GetLastError(live), TOVIRA_ERR_UNSUPPORTED);

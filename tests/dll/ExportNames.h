@@ -128,3 +128,10 @@ static const char* const kExtensionExportNames[] = {
     "ToviraX_GetErrorText",  "ToviraX_GetErrorTextW",   "ToviraX_GetFrameMeta", "ToviraX_ReturnBuffer",
     "ToviraX_SetFrameCallback", "ToviraX_SetRecordNotify", "ToviraX_WaitFrame",
 };
+
+// The frame-format and settings names, from ordinal 130 on, in byte order.
+static const char* const kFormatSettingsExportNames[] = {
+    "ToviraX_GetFrameFormat", "ToviraX_InitializeEx", "ToviraX_LoadSettings", "ToviraX_ResetSettings",
+    "ToviraX_SaveSettings",
+};
+inline constexpr unsigned kFormatSettingsFirstOrdinal = 130;
