@@ -14,8 +14,11 @@ An example is a fenced block preceded by a marker comment:
   <!-- example: tool lines -->                  shell lines: each `.../tovira_tool.exe ...` is run and
                                               must exit 0
 
-Fields may also stand on lines of their own inside the comment. A ```c block without a marker fails the
-run: every C example must be checked.
+A ```cpp block with the marker `program` is a whole C++17 program on ToviraSdk_Z400KX.hpp, built with the
+C++ compiler and run alike. Fragments may call `AviFrames(path)`, the frame count in an AVI's main header
+(-1 when the file cannot be read), to check that a recording holds frames. Fields may also stand on lines
+of their own inside the comment. A ```c or ```cpp block without a marker fails the run: every example
+must be checked.
 
 usage: doc-examples.py <source dir> <windows build dir>
 """
@@ -26,6 +29,7 @@ import subprocess
 import sys
 
 CC = "x86_64-w64-mingw32-gcc-posix"
+CXX = "x86_64-w64-mingw32-g++-posix"
 DOCUMENTS = ["README.md", "docs/api.md"]
 MARKER = re.compile(r"<!--\s*example:\s*(\w+)(?:\s+lines)?(.*?)-->\s*\n```(\w*)\n(.*?)\n```", re.S)
 FIELD = re.compile(r"(setup|check|output):\s*(.*?)(?=(?:;\s*|\n\s*)(?:setup|check|output):|\Z)", re.S)
@@ -38,6 +42,17 @@ FRAGMENT_TEMPLATE = r"""#include <windows.h>
 
 static int h;
 static HWND hwnd, hwndMain;
+
+/* The total frames of an AVI's main header (dwTotalFrames at byte 48), -1 when unreadable. */
+static long AviFrames(const char* path) {
+    unsigned char header[52];
+    FILE* f = fopen(path, "rb");
+    if (!f) return -1;
+    const size_t got = fread(header, 1, sizeof header, f);
+    fclose(f);
+    if (got != sizeof header || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 24, "avih", 4) != 0) return -1;
+    return (long)(header[48] | header[49] << 8 | header[50] << 16 | (unsigned long)header[51] << 24);
+}
 
 static int example(void) {
     %(setup)s;
@@ -86,8 +101,8 @@ def examples(source):
             code_line = text.count("\n", 0, m.start(4)) + 1
             marked.add(m.start(4))
             yield document, code_line, kind, language, fields, code
-        # Every C block must carry a marker.
-        for m in re.finditer(r"```c\n", text):
+        # Every C and C++ block must carry a marker.
+        for m in re.finditer(r"```(?:c|cpp)\n", text):
             if m.end() not in marked:
                 yield document, text.count("\n", 0, m.end()) + 1, "unmarked", "c", {}, ""
 
@@ -118,10 +133,12 @@ def main():
         name = "example%02d" % number
         problem = None
         if kind == "unmarked":
-            problem = "a C block without an example marker"
+            problem = "a C or C++ block without an example marker"
         elif kind in ("program", "fragment", "declarations"):
             if kind == "program":
                 program = '#line %d "%s"\n%s\n' % (line, document, code)
+            elif language == "cpp":
+                problem = "only whole programs are C++ examples"
             elif kind == "fragment":
                 check = fields.get("check", "1")
                 program = FRAGMENT_TEMPLATE % {"setup": fields.get("setup", ""), "line": line, "document": document,
@@ -131,11 +148,18 @@ def main():
                 check = fields.get("check", "1")
                 program = DECLARATIONS_TEMPLATE % {"line": line, "document": document, "code": code,
                                                    "check": check, "check_text": c_string(check)}
-            c_file = os.path.join(work, name + ".c")
+        if problem is None and kind in ("program", "fragment", "declarations"):
+            cpp = language == "cpp"
+            c_file = os.path.join(work, name + (".cpp" if cpp else ".c"))
             open(c_file, "w").write(program)
             exe = os.path.join(work, name + ".exe")
             flags = compile_flags if kind != "declarations" else compile_flags[:-2]
-            code_, out = run([CC] + flags + [c_file, "-o", exe] + (link if kind != "declarations" else []), work, env)
+            if cpp:
+                # C++17 with every warning; the runtime linked in, so the program needs only the SDK's DLL.
+                flags = ["-std=c++17", "-Wall", "-Wextra", "-Werror", "-I", os.path.join(source, "include")]
+                flags += ["-static-libgcc", "-static-libstdc++", "-static"]
+            code_, out = run([CXX if cpp else CC] + flags + [c_file, "-o", exe] +
+                             (link if kind != "declarations" else []), work, env)
             if code_ != 0:
                 problem = "does not compile:\n" + out
             else:
@@ -154,7 +178,7 @@ def main():
                 if code_ != 0:
                     problem = "%r exit code %d:\n%s" % (l, code_, out)
                     break
-        else:
+        elif kind not in ("unmarked", "program", "fragment", "declarations"):
             problem = "unknown example kind " + kind
         if problem:
             failed += 1
