@@ -123,8 +123,11 @@ public:
     }
 
 private:
-    explicit OwnedFrame(const FrameFormat& format) : pixels_(static_cast<std::size_t>(format.bytesPerFrame)) {
+    explicit OwnedFrame(const FrameFormat& format) { reshape(format); }
+    void reshape(const FrameFormat& format) {
+        pixels_.resize(static_cast<std::size_t>(format.bytesPerFrame));
         format_ = format;
+        meta_ = FrameMeta{};
         meta_.size = sizeof meta_;
         data_ = pixels_.data();
     }
@@ -207,15 +210,22 @@ public:
     // The next frame after the one returned last (any new frame the first time); nothing when timeoutMs
     // passed first. Throws when the stream stopped or the camera was lost.
     std::optional<OwnedFrame> tryNext(int timeoutMs) {
+        OwnedFrame frame;
+        if (!tryNext(frame, timeoutMs)) return std::nullopt;
+        return frame;
+    }
+    // The same into `frame`, reusing its pixels when the size is unchanged (no allocation per frame);
+    // false when timeoutMs passed first.
+    bool tryNext(OwnedFrame& frame, int timeoutMs) {
         FrameFormat format{};
         format.size = sizeof format;
         detail::Check(ToviraX_GetFrameFormat(handle_, rowOrder_, &format), handle_, "ToviraX_GetFrameFormat");
-        OwnedFrame frame(format);
+        frame.reshape(format);
         const int r = ToviraX_WaitFrame(handle_, last_, timeoutMs, frame.data_, format.bytesPerFrame, rowOrder_, &frame.meta_);
-        if (r == 0) return std::nullopt;
+        if (r == 0) return false;
         if (r < 0) detail::Fail(handle_, "ToviraX_WaitFrame");
         last_ = frame.meta_.frameId;
-        return frame;
+        return true;
     }
     // As tryNext, but a time-out throws (code 0).
     OwnedFrame next(int timeoutMs = 10000) {

@@ -171,7 +171,8 @@ TOVIRA_API int ToviraX_GetFrameFormat(int hCamera, int rowOrder, TOVIRAX_FRAME_F
 
 /* Tovira_Initialize with flags. With TOVIRAX_INIT_NO_STORED_SETTINGS the instance starts from the
    defaults (as ToviraX_ResetSettings), whatever the registry holds, creates nothing there, and
-   Tovira_Release stores nothing; other programs and handles are not affected. 0 for unknown flags. */
+   Tovira_Release stores nothing; other programs and handles are not affected. The camera dialog
+   (Tovira_SetCameraDlg) still edits its presets and values in the registry. 0 for unknown flags. */
 TOVIRA_API int ToviraX_InitializeEx(HWND notifyWindow, int flags);
 
 /* Every setting of the instance back to its default: 24-bit colour, full frame, no sub-sampling, full

@@ -58,8 +58,9 @@ int main(int argc, char** argv) try {
     {
         tovira::Stream stream = camera.stream();
         unsigned long long previous = 0;
+        tovira::OwnedFrame frame;  // one buffer for every frame
         for (int i = 0; i < frames; ++i) {
-            const tovira::OwnedFrame frame = stream.next(5000);
+            if (!stream.tryNext(frame, 5000)) throw tovira::Error(0, "no frame within 5 s");
             double means[3];
             const int channels = ChannelMeans(frame, means);
             std::printf("frame %llu  t=%.3f ms  %d lines  ids since the last %llu  mean", frame.meta().frameId,
