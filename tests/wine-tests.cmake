@@ -49,3 +49,7 @@ set_tests_properties(large_avi_reader PROPERTIES FIXTURES_REQUIRED large_avi TIM
 
 # The full frame at the sensor's own pace: the frame loop polls far faster than frames complete.
 tovira_wine_test(dll_env_stream_sensor_pace dll_tests EnvStreamSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)
+
+# Frame records right after an exposure or gain change, at the sensor's pace (frames that were already
+# integrating when the change came).
+tovira_wine_test(dll_env_frame_report_sensor_pace dll_tests EnvFrameReportSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)

@@ -1,6 +1,10 @@
 // The frame record describes the exposure a frame was taken with. The sensor takes a new exposure from
 // a later frame than the one in flight, so the frames right after a change still carry the old one:
 // their records must say so, and their brightness must agree with what the record says.
+//
+// At the sensor's pace (its own test entry) a full frame takes 238 ms, so the frames taken right after a
+// change are those that were already integrating; as fast as frames are made, newer ones would usually
+// have replaced them before the test looks.
 
 #include <cstdint>
 #include <string>
@@ -11,17 +15,19 @@
 
 namespace {
 
-constexpr int kX = 1000, kY = 1000, kWidth = 640, kHeight = 480;  // a window of patches and greys
+// The full frame; the means are taken over patches and greys away from the frame-number strip at the top
+// and the moving bar near the bottom.
+constexpr int kWidth = 3840, kHeight = 2748;
+constexpr int kTop = 1000, kBottom = 1480, kLeft = 1000, kRight = 1640;
 constexpr int kPatientMs = 60000;  // a safety net under a loaded machine, never a timing check
 
-class FrameReport : public ToviraHandleTest {
+class EnvFrameReportSensorPace : public ToviraHandleTest {
 protected:
     void SetUp() override {
         ToviraHandleTest::SetUp();
         ASSERT_NE(initialize(), 0);
         PopToviraErrors(handle);
         ASSERT_EQ(Tovira_SetColorMode(handle, 8), 1);  // the raw mosaic: brightness in proportion to exposure
-        ASSERT_EQ(Tovira_SetCaptureWindowEx(handle, 3840, kX, kWidth, 2748, kY, kHeight), 1);
         frame_.resize(size_t(kWidth) * kHeight);
     }
     void TearDown() override {
@@ -29,7 +35,7 @@ protected:
         ToviraHandleTest::TearDown();
     }
 
-    // The next frame after `last_` with its record; the mean of its rows below the frame-number strip.
+    // The next frame after `last_` with its record; the mean of the region above.
     double next(TOVIRAX_FRAME_META& meta) {
         meta = {};
         meta.size = sizeof meta;
@@ -38,16 +44,16 @@ protected:
         if (r != 1) return -1;
         last_ = meta.frameId;
         double sum = 0;
-        for (int i = 16; i < kHeight; ++i)
-            for (int j = 0; j < kWidth; ++j) sum += frame_[size_t(i) * kWidth + j];
-        return sum / (double(kHeight - 16) * kWidth);
+        for (int i = kTop; i < kBottom; ++i)
+            for (int j = kLeft; j < kRight; ++j) sum += frame_[size_t(i) * kWidth + j];
+        return sum / (double(kBottom - kTop) * (kRight - kLeft));
     }
 
     unsigned long long last_ = TOVIRAX_NEXT_FRAME;
     std::vector<uint8_t> frame_;
 };
 
-TEST_F(FrameReport, FramesAfterAnExposureChangeReportTheExposureTheyWereTakenWith) {
+TEST_F(EnvFrameReportSensorPace, FramesAfterAnExposureChangeReportTheExposureTheyWereTakenWith) {
     ASSERT_EQ(Tovira_SetExposureTime(handle, 500), 1);
     ASSERT_EQ(Tovira_StartPreview(handle), 1);
     TOVIRAX_FRAME_META meta{};
@@ -81,7 +87,7 @@ TEST_F(FrameReport, FramesAfterAnExposureChangeReportTheExposureTheyWereTakenWit
     }
 }
 
-TEST_F(FrameReport, GainsInTheRecordAreThoseTheSensorUsed) {
+TEST_F(EnvFrameReportSensorPace, GainsInTheRecordAreThoseTheSensorUsed) {
     ASSERT_EQ(Tovira_SetExposureTime(handle, 1000), 1);
     ASSERT_EQ(Tovira_SetGlobalGain(handle, 64), 1);
     ASSERT_EQ(Tovira_StartPreview(handle), 1);
