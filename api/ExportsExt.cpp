@@ -6,11 +6,14 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "ToviraSdk_Z400KX_ext.h"
 #include "api/CameraCall.h"
 #include "api/SdkChain.h"
 #include "camera/ErrorText.h"
+#include "camera/FrameFormat.h"
+#include "camera/SettingsFile.h"
 #include "camera/Tovira.h"
 
 namespace {
@@ -105,6 +108,48 @@ int ToviraX_GetErrorText(int code, char* text, int length) {
     }
     text[used] = '\0';
     return 0;
+}
+
+int ToviraX_GetFrameFormat(int h, int rowOrder, TOVIRAX_FRAME_FORMAT* format) {
+    return WithCamera(h, 0, [&](CTovira& c) { return tovira::GetFrameFormat(c, rowOrder, format); });
+}
+
+int ToviraX_InitializeEx(HWND notifyWindow, int flags) {
+    if (flags & ~TOVIRAX_INIT_NO_STORED_SETTINGS) return 0;
+    try {
+        const int handle = SdkChain().CreateInstance();
+        if (!handle) return 0;
+        CSDKDATA entry;
+        // As Tovira_Initialize: the handle is returned whether or not the initialisation succeeded.
+        if (SdkChain().GetEntry(handle, &entry) && entry.pCamera) {
+            entry.pCamera->storedSettings = (flags & TOVIRAX_INIT_NO_STORED_SETTINGS) == 0;
+            entry.pCamera->Initialize(notifyWindow);
+        }
+        return handle;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int ToviraX_ResetSettings(int h) {
+    return WithCamera(h, 0, [&](CTovira& c) { return tovira::ResetSettings(c); });
+}
+
+int ToviraX_SaveSettings(int h, const char* fileName) {
+    return WithCamera(h, 0, [&](CTovira& c) { return tovira::SaveSettingsFile(c, fileName); });
+}
+
+int ToviraX_LoadSettings(int h, const char* fileName, char* message, int messageLength) {
+    return WithCamera(h, 0, [&](CTovira& c) {
+        std::string problem;
+        const int ok = tovira::LoadSettingsFile(c, fileName, &problem);
+        if (message && messageLength > 0) {
+            const size_t n = problem.size() < size_t(messageLength) - 1 ? problem.size() : size_t(messageLength) - 1;
+            std::memcpy(message, problem.data(), n);
+            message[n] = '\0';
+        }
+        return ok;
+    });
 }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 
 #include "camera/AcquisitionLog.h"
 #include "camera/FrameCopy.h"
+#include "camera/FrameReport.h"
 #include "camera/Tovira.h"
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
@@ -83,6 +84,7 @@ void Acquisition::FrameProcessed(CTovira& camera, const CDibImage* output) {
         lost_ = false;
 
         TOVIRAX_FRAME_META meta = BuildRecord(camera, *output, id, stamp.arrival);
+        ApplyFrameReport(camera, stamp, meta);
         meta.delivered = delivered_ + 1;
         meta.dropped = dropped_;
         meta.failed = failed_;

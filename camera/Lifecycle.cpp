@@ -7,6 +7,7 @@
 
 #include "camera/AcquisitionLog.h"
 #include "camera/Pages.h"
+#include "camera/SettingsFile.h"
 #include "device/ToviraZ400KXSdk.h"
 #include "output/DibImage.h"
 #include "output/ImageFiles.h"
@@ -72,7 +73,8 @@ int CTovira::Initialize(HWND window) {
     }
 
     storedValuesReplaced = 0;
-    LoadCaptureWindowSettings();
+    if (storedSettings) LoadCaptureWindowSettings();
+    else tovira::AssignDefaultSettings(*this);  // and nothing is read from or written to the registry
     if (!ValidateCaptureWindow()) {
         RecordError(TOVIRA_ERR_WINDOW_RANGE);
         hTotal = effectiveWidth = 3840;
@@ -82,10 +84,12 @@ int CTovira::Initialize(HWND window) {
     device->SetCaptureWindow(hStart, vStart, effectiveWidth, effectiveHeight, subSample);
     previewRect = RECT{0, 0, effectiveWidth, effectiveHeight};
 
-    tovira::LoadImageFilterPage(*this);
-    tovira::LoadGrayFilterPage(*this);
-    tovira::LoadAnalogPage(*this);
-    pagesLoaded = true;
+    if (storedSettings) {
+        tovira::LoadImageFilterPage(*this);
+        tovira::LoadGrayFilterPage(*this);
+        tovira::LoadAnalogPage(*this);
+        pagesLoaded = true;
+    }
 
     // The analogue values to the camera; the results are not examined.
     device->SetGlobalGain(globalGain);
@@ -102,7 +106,7 @@ int CTovira::Initialize(HWND window) {
     LoadGrayFromSrom();
     // Colour mode, sub-sampling, wait time and clock take effect at the next preparation; the device
     // was programmed above with the earlier sub-sampling code.
-    LoadCameraSettings();
+    if (storedSettings) LoadCameraSettings();
     if (storedValuesReplaced > 0) RecordError(TOVIRA_ERR_STORAGE);
     return 1;
 }

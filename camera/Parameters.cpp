@@ -213,9 +213,11 @@ int CTovira::SetMirrorH(int on) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
-    // The Bayer phase flips on every call, whatever the argument, as the analogue dialog's mirror box does.
-    image.bayerMode = ToggleBayerMode(image.bayerMode, 2);
-    mirrorH = on != 0 ? 1 : 0;
+    // The Bayer phase flips only when the mirror changes: setting a mirror to the state it has leaves the
+    // stored phase, and so the colours, as they are.
+    const unsigned wanted = on != 0 ? 1 : 0;
+    if (wanted != mirrorH) image.bayerMode = ToggleBayerMode(image.bayerMode, 2);
+    mirrorH = wanted;
     device->SetMirrorH(static_cast<int>(mirrorH));
     return 1;
 }
@@ -225,8 +227,9 @@ int CTovira::SetMirrorV(int on) {
         RecordError(TOVIRA_ERR_NOT_READY);
         return 0;
     }
-    image.bayerMode = ToggleBayerMode(image.bayerMode, 1);
-    mirrorV = on != 0 ? 1 : 0;
+    const unsigned wanted = on != 0 ? 1 : 0;
+    if (wanted != mirrorV) image.bayerMode = ToggleBayerMode(image.bayerMode, 1);
+    mirrorV = wanted;
     device->SetMirrorV(static_cast<int>(mirrorV));
     return 1;
 }

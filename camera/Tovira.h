@@ -238,6 +238,10 @@ public:
     std::shared_ptr<tovira::RowBandPool> bandPool;
     int pipelineThreads = 0;
 
+    // False for an instance of ToviraX_InitializeEx with TOVIRAX_INIT_NO_STORED_SETTINGS: Initialize takes
+    // the defaults instead of the registry's settings and destruction stores nothing (SettingsFile.cpp).
+    bool storedSettings = true;
+
 private:
     // The transitions' pieces (StreamControl.cpp).
     void EndFrameLoop();

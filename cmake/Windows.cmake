@@ -119,7 +119,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/apps/CMakeLists.txt)
   endif()
   # The distributable zip, made from this build tree (runs on the host, not under Wine).
   add_test(NAME package COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package-check.sh ${CMAKE_BINARY_DIR})
-  set_tests_properties(package PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT 300)
+  set_tests_properties(package PROPERTIES CROSSCOMPILING_EMULATOR "" TIMEOUT 900 RESOURCE_LOCK wineprefix)
 endif()
 
 # Streaming benchmark under Wine (white-box: the library's objects); run by hand, not a CTest entry.

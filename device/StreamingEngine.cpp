@@ -210,7 +210,7 @@ int CTVRSdkLib::ReadNewestFrame(void* destination, std::size_t destinationBytes)
   if (ring_ == nullptr || selectedGeneration_ != streamGeneration_.load()) return 2;
   if (destinationBytes < tovira::unpackedFrameBytes(geometry_, streamWide_)) return 14;
   const int r = readerIndex_.load();
-  lastStamp_ = {tovira::frameCounterOf(ring_[r].data, geometry_, streamWide_), ring_[r].arrival, selectedGeneration_, true};
+  lastStamp_ = tovira::frameStampOf(ring_[r].data, geometry_, streamWide_, ring_[r].arrival, selectedGeneration_);
   tovira::UnpackFrame(destination, ring_[r].data, geometry_, streamWide_);
   // The slot stays the reader's (the writer keeps passing over it) until the next poll selects another.
   takenFrames_ = selectedFrames_;
@@ -253,7 +253,7 @@ int CTVRSdkLib::CopySingleFrame(void* destination, std::size_t destinationBytes)
   if (destinationBytes < tovira::unpackedFrameBytes(geometry_, singleWide_)) return 14;
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  lastStamp_ = {tovira::frameCounterOf(singleFrame_, geometry_, singleWide_), now.QuadPart, 0, true};
+  lastStamp_ = tovira::frameStampOf(singleFrame_, geometry_, singleWide_, now.QuadPart, 0);
   tovira::UnpackFrame(destination, singleFrame_, geometry_, singleWide_);
   return 0;
 }

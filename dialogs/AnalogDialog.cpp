@@ -131,15 +131,19 @@ void AnalogPage::buttonClicked(int button) {
     case IDC_AN_MIRROR_V: {
         const int on = IsChecked(window_, IDC_AN_MIRROR_V) ? 1 : 0;
         if (device) device->SetMirrorV(on);
+        // The phase moves only when the mirror does (a click always changes the box, but the box may
+        // disagree with the camera's mirror it was set up from).
+        if (static_cast<unsigned>(on) != camera_.mirrorV)
+            camera_.image.bayerMode = ToggleBayerVertical(camera_.image.bayerMode);
         camera_.mirrorV = static_cast<unsigned>(on);
-        camera_.image.bayerMode = ToggleBayerVertical(camera_.image.bayerMode);
         break;
     }
     case IDC_AN_MIRROR_H: {
         const int on = IsChecked(window_, IDC_AN_MIRROR_H) ? 1 : 0;
         if (device) device->SetMirrorH(on);
+        if (static_cast<unsigned>(on) != camera_.mirrorH)
+            camera_.image.bayerMode = ToggleBayerHorizontal(camera_.image.bayerMode);
         camera_.mirrorH = static_cast<unsigned>(on);
-        camera_.image.bayerMode = ToggleBayerHorizontal(camera_.image.bayerMode);
         break;
     }
     case IDC_AN_AUTO_EXPOSURE:

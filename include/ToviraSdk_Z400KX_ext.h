@@ -1,7 +1,8 @@
 /*
  * ToviraSdk_Z400KX_ext.h - acquisition extension of ToviraSdk_Z400KX.dll: frame metadata and counters,
  * waiting for a frame without a window, a frame callback on a worker thread with a pool of the caller's
- * buffers, error texts and a recording-completion notice. The 118 Tovira_ functions of
+ * buffers, error texts, a recording-completion notice, the frame format before streaming, and settings that
+ * can be kept out of the registry, reset and saved to or loaded from a file. The 118 Tovira_ functions of
  * ToviraSdk_Z400KX.h (included here) are unchanged; these functions are named ToviraX_.
  *
  * Frame ids are the sensor's frame counter (64 bits wide here; the camera's own counter is 32 bits), so
@@ -141,6 +142,72 @@ TOVIRA_API int ToviraX_SetRecordNotify(int hCamera, HWND window, TOVIRAX_RECORD_
    window learn from it that the camera was lost, that a stream ended and that a recording ended. Returns
    1; 0 with error 1 when called from inside the status callback, 3 when its thread cannot start. */
 TOVIRA_API int ToviraX_SetStatusCallback(int hCamera, TOVIRAX_STATUS_CALLBACK callback, void* user);
+
+/* ---- frame format and settings ---------------------------------------------------------------------- */
+
+/* TOVIRAX_FRAME_FORMAT.channelOrder */
+#define TOVIRAX_CHANNELS_RAW 0   /* one sample per pixel: the Bayer mosaic (see bayerPhase) */
+#define TOVIRAX_CHANNELS_BGR 1   /* blue, green, red */
+#define TOVIRAX_CHANNELS_BGRX 2  /* blue, green, red and a fourth sample the SDK does not use */
+
+/* The frame a handle delivers with its current settings, before any frame comes: what ToviraX_WaitFrame,
+   ToviraX_SetFrameCallback, Tovira_GetImage, Tovira_SnapShot and Tovira_CallBackPreview write with the
+   same row order. The caller sets size (at least 52) before the call. */
+typedef struct TOVIRAX_FRAME_FORMAT {
+    int size;                      /* 52 */
+    int width;                     /* pixels, after sub-sampling */
+    int height;
+    int stride;                    /* bytes per row: width x bitsPerPixel / 8 rounded up to a multiple of 4 */
+    int bytesPerFrame;             /* height x stride: the buffer size to pass */
+    int bitsPerPixel;              /* 8, 16, 24, 32, 48 or 64, as set with Tovira_SetColorMode */
+    int bitsPerSample;             /* 8, or 12 significant bits in 16-bit little-endian words */
+    int channels;                  /* 1 (raw), 3 or 4 */
+    int channelOrder;              /* TOVIRAX_CHANNELS_RAW, _BGR or _BGRX */
+    int rowOrder;                  /* as asked: 1 the top row first, 0 the bottom row first */
+    int bayerPhase;                /* raw frames: the Bayer mode (0..3, see the Bayer phase in docs/api.md)
+                                      of the buffer's first two rows as delivered; -1 for colour frames */
+    int subSample;                 /* 0 full, 1 half, 2 quarter (as Tovira_GetSubSample) */
+    int reserved;
+} TOVIRAX_FRAME_FORMAT;
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+static_assert(sizeof(TOVIRAX_FRAME_FORMAT) == 52, "TOVIRAX_FRAME_FORMAT is 52 bytes");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(TOVIRAX_FRAME_FORMAT) == 52, "TOVIRAX_FRAME_FORMAT is 52 bytes");
+#else
+typedef char tovirax_frame_format_is_52_bytes[sizeof(TOVIRAX_FRAME_FORMAT) == 52 ? 1 : -1];
+#endif
+
+/* The format of the frames the handle delivers with its current settings, for rowOrder (nonzero: top row
+   first). Works before streaming and while streaming. 1; 0 with error 9 for a NULL format or a size
+   below 52, 7 when the capture window lies outside the sensor. */
+TOVIRA_API int ToviraX_GetFrameFormat(int hCamera, int rowOrder, TOVIRAX_FRAME_FORMAT* format);
+
+/* ToviraX_InitializeEx flags */
+#define TOVIRAX_INIT_NO_STORED_SETTINGS 0x1  /* neither read nor write the settings kept in the registry */
+
+/* Tovira_Initialize with flags. With TOVIRAX_INIT_NO_STORED_SETTINGS the instance starts from the
+   defaults (as ToviraX_ResetSettings), whatever the registry holds, creates nothing there, and
+   Tovira_Release stores nothing; other programs and handles are not affected. The camera dialog
+   (Tovira_SetCameraDlg) still edits its presets and values in the registry. 0 for unknown flags. */
+TOVIRA_API int ToviraX_InitializeEx(HWND notifyWindow, int flags);
+
+/* Every setting of the instance back to its default: 24-bit colour, full frame, no sub-sampling, full
+   clock, wait time 10 ms; gains 64, exposure 2748 lines, no mirrors, auto iris off; neutral image
+   filters, Bayer gains 100, gamma 100, Bayer mode 3, white balance off; the grey page from the camera's
+   serial ROM. 1; 0 when a setter failed (its error is recorded). */
+TOVIRA_API int ToviraX_ResetSettings(int hCamera);
+
+/* Writes every setting of the instance to fileName, a text file of [sections] and name = value lines
+   (replaced when it exists). 1; 0 with error 12 when the file cannot be written, 9 for a NULL name. */
+TOVIRA_API int ToviraX_SaveSettings(int hCamera, const char* fileName);
+
+/* Reads a file of ToviraX_SaveSettings and applies all of it, or nothing: every setting must be there
+   once, with a whole number in its range, in its section, and nothing else may be (blank lines and
+   lines starting with ';' or '#' are comments). 1; 0 with error 12 when the file cannot be read, 9 when
+   its content is refused; message (may be NULL) then receives a line that names the line, the setting
+   and the problem, e.g. "line 14: [Analog] Exposure = 9000 is outside 0..8192". */
+TOVIRA_API int ToviraX_LoadSettings(int hCamera, const char* fileName, char* message, int messageLength);
 
 #ifdef __cplusplus
 }

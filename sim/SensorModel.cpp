@@ -115,6 +115,7 @@ SensorReadout SensorModel::readout() const {
   r.pixelClockHz = pixelClockHz();
   r.exposureLines = latched(0x0202);
   for (int c = 0; c < 4; ++c) r.gain[c] = latched(kGainRegisters[c]) & 0x7F;
+  r.globalGain = latched(0x305E) & 0x7F;
   return r;
 }
 

@@ -21,6 +21,7 @@ struct SensorReadout {
   double pixelClockHz = 0;
   int exposureLines = 0;
   int gain[4] = {};                    // gain codes (64 = unity): green 1, blue, red, green 2
+  int globalGain = 0;                  // the global gain code (0x305E), which also set the four above
 
   // Sensor column of output column j, sensor row of output row i: pairs of columns are kept so the
   // colour phase survives skipping; mirroring reads from the last column or row backwards.

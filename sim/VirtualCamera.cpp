@@ -112,14 +112,22 @@ void VirtualCamera::trigger() {
   triggered_ = true;
 }
 
-double VirtualCamera::frameTimeMicros() const {
-  const SensorReadout r = sensor_.readout();
-  if (r.pixelClockHz <= 0) return 0;
-  return double(r.lineLength) * double(r.frameLength) / r.pixelClockHz * 1e6;
+void VirtualCamera::opened() {
+  std::lock_guard<std::mutex> guard(lock_);
+  continuous_ = false;
 }
 
-void VirtualCamera::fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameNumber) {
-  const SensorReadout r = sensor_.readout();
+double VirtualCamera::frameTimeMicros() const { return frameTimeMicros(sensor_.readout()); }
+
+double VirtualCamera::frameTimeMicros(const SensorReadout& r) {
+  if (r.pixelClockHz <= 0) return 0;
+  // An exposure longer than the frame holds the next readout back: the frame takes the exposure's
+  // lines and one more.
+  const int lines = std::max(r.frameLength, r.exposureLines + 1);
+  return double(r.lineLength) * double(lines) / r.pixelClockHz * 1e6;
+}
+
+void VirtualCamera::fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameNumber, const SensorReadout& r) {
   const std::vector<std::uint16_t>& picture = scene_.render(r, frameNumber);
   const std::size_t bytesPerPosition = wide ? 2 : 1;
   const std::size_t total = std::size_t(transferLength_) * bytesPerPosition;
@@ -142,18 +150,26 @@ void VirtualCamera::fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameN
     const std::size_t lineBytes = std::min(pitch * bytesPerPosition, total - lineStart * bytesPerPosition);
     std::memset(out + lineStart * bytesPerPosition, kBlankingMarker, lineBytes);
     if (y < kFirstLine) {
-      // Leading lines: the frame number, one byte per position, least significant first.
-      if (y == 0)
-        for (int b = 0; b < 4; ++b) {
+      // Leading lines: the frame number, one byte per position, least significant first, then what
+      // the frame was taken with.
+      if (y == 0) {
+        const std::uint8_t report[12] = {std::uint8_t(frameNumber), std::uint8_t(frameNumber >> 8),
+                                         std::uint8_t(frameNumber >> 16), std::uint8_t(frameNumber >> 24),
+                                         std::uint8_t(r.exposureLines), std::uint8_t(r.exposureLines >> 8),
+                                         std::uint8_t(r.globalGain), std::uint8_t(r.gain[0]),
+                                         std::uint8_t(r.gain[1]), std::uint8_t(r.gain[2]),
+                                         std::uint8_t(r.gain[3]), kReportMarker};
+        for (std::size_t b = 0; b < sizeof report && b < pitch; ++b) {
           if (wide) {
             if (2 * (lineStart + b) + 1 < total) {
-              out[2 * (lineStart + b)] = std::uint8_t(frameNumber >> (8 * b));
+              out[2 * (lineStart + b)] = report[b];
               out[2 * (lineStart + b) + 1] = 0;
             }
           } else if (lineStart + b < total) {
-            out[lineStart + b] = std::uint8_t(frameNumber >> (8 * b));
+            out[lineStart + b] = report[b];
           }
         }
+      }
       continue;
     }
     const std::uint16_t* row = picture.data() + std::size_t(y - kFirstLine) * r.outputWidth;
@@ -179,11 +195,23 @@ long long VirtualCamera::readFrame(std::uint8_t* out, std::uint32_t length) {
     const std::uint64_t expected = std::uint64_t(transferLength_) * (wide ? 2 : 1);
     // Each trigger starts a frame; a read without one (the single-frame read) takes the next frame.
     const std::uint32_t frameNumber = frameCounter_++;
+    // Window, timing and mirrors are those latched now; exposure and gains those the frame integrated
+    // with: in a running stream the values in force when the frame before started, else (a single
+    // read, the first frame of a stream) the current ones.
+    const SensorReadout latched = sensor_.readout();
+    SensorReadout taken = latched;
+    if (triggered_ && continuous_) {
+      taken.exposureLines = integrating_.exposureLines;
+      taken.globalGain = integrating_.globalGain;
+      std::memcpy(taken.gain, integrating_.gain, sizeof taken.gain);
+    }
+    integrating_ = latched;
+    continuous_ = triggered_;
     triggered_ = false;
     if (expected == 0 || length < expected) {
       moved = 0; // a request shorter than the transfer gets nothing complete
     } else {
-      fillFrame(out, wide, frameNumber);
+      fillFrame(out, wide, frameNumber, taken);
       moved = (long long)expected;
       if (shortReads_ > 0) {
         --shortReads_;
@@ -196,7 +224,7 @@ long long VirtualCamera::readFrame(std::uint8_t* out, std::uint32_t length) {
     }
     if (pace_ == Pace::Sensor) {
       const double start = std::max(arrival, lastFrameEndMicros_);
-      due = start + frameTimeMicros();
+      due = start + frameTimeMicros(taken);
       lastFrameEndMicros_ = due;
     }
     slowMs = slowReadMs_;

@@ -30,6 +30,8 @@ public:
   void driverSetting(const std::uint8_t* block, std::uint32_t length);
   // The frame trigger (64 bytes on pipe 0 with the reply code).
   void trigger();
+  // A device handle was opened: a stream starts from an idle sensor.
+  void opened();
   // A pipe-2 read of `length` bytes. Returns the bytes delivered: the whole transfer when `length`
   // equals it, fewer otherwise (as a short USB transfer); -1 when the camera is unplugged.
   long long readFrame(std::uint8_t* out, std::uint32_t length);
@@ -60,11 +62,19 @@ public:
   // was well.
   std::vector<std::string> violations() const;
 
-  // Frame time the sensor would take with the programmed registers, in microseconds.
+  // Frame time the sensor would take with the programmed registers, in microseconds: the frame length,
+  // or the exposure and one more line when the exposure is the longer.
   double frameTimeMicros() const;
 
+  // Where the first leading line reports what the frame was taken with (after the frame counter at
+  // positions 0..3): exposure lines at 4..5 (least significant first), the global gain code at 6, the
+  // colour gain codes (green 1, blue, red, green 2) at 7..10, and kReportMarker at 11.
+  static constexpr int kReportPosition = 4;
+  static constexpr std::uint8_t kReportMarker = 0x5E;
+
 private:
-  void fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameNumber);
+  void fillFrame(std::uint8_t* out, bool wide, std::uint32_t frameNumber, const SensorReadout& r);
+  static double frameTimeMicros(const SensorReadout& r);
 
   const int slot_;
   mutable std::mutex lock_;
@@ -80,6 +90,11 @@ private:
   std::uint32_t frameCounter_ = 0;
   std::uint32_t delivered_ = 0;
   bool triggered_ = false;
+  // Exposure and gains of the frame whose integration is under way: while frames follow each other
+  // (triggered reads), a frame integrates while the one before it is read out, so it takes the values
+  // in force when that one started; a change reaches the frame after the one in flight.
+  bool continuous_ = false;
+  SensorReadout integrating_;
   Pace pace_;
   int unplugAfter_ = -1;
   std::atomic<bool> unplugged_{false};

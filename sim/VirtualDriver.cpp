@@ -99,6 +99,7 @@ DeviceHandle VirtualDriver::Open(const char* path) {
     handles_[value] = slot;
     handle = reinterpret_cast<DeviceHandle>(value);
     r.ok = true;
+    cam->opened();
   }
   record(std::move(r));
   return handle;

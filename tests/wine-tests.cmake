@@ -56,3 +56,7 @@ foreach(suite EnvControlLostRecording EnvControlLostCallback EnvControlLostCaptu
   tovira_wine_test(dll_${entry} dll_tests ${suite}.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast TOVIRA_VIRTUAL_UNPLUG_AFTER=15)
 endforeach()
 tovira_wine_test(dll_env_control_sensor_pace dll_tests EnvControlSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)
+
+# Frame records right after an exposure or gain change, at the sensor's pace (frames that were already
+# integrating when the change came).
+tovira_wine_test(dll_env_frame_report_sensor_pace dll_tests EnvFrameReportSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)

@@ -165,3 +165,11 @@ inline double ToolDeliveredRate(int frames, uint32_t firstFrameMs, uint32_t last
     const uint32_t span = lastFrameMs - firstFrameMs;
     return frames >= 2 && span > 0 ? (frames - 1) * 1000.0 / span : 0.0;
 }
+
+// Frames per second between two frame records, from the library's time stamps (when each frame's transfer
+// completed), not from when their messages were handled: a first message handled late (the first frame
+// takes longer to process) would otherwise shorten the span and raise the rate. `frames` is the count
+// between them (delivered, or frame ids for the sensor's own rate); 0 without a span.
+inline double ToolStampedRate(unsigned long long frames, long long firstUs, long long lastUs) {
+    return lastUs > firstUs ? static_cast<double>(frames) * 1e6 / static_cast<double>(lastUs - firstUs) : 0.0;
+}

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "ToviraSdk_Z400KX.h"
+#include "ToviraSdk_Z400KX_ext.h"
 #include "ErrorNames.h"
 #include "ToolArguments.h"
 
@@ -95,13 +95,20 @@ int CommandStream(int h, double seconds, int bits) {
     const DWORD start = GetTickCount();
     DWORD lastReport = start, firstFrame = 0, lastFrame = 0;
     int frames = 0, lastRate = 0, problems = 0;
+    // The records of the first and the last frame handed on: ids, counts and transfer time stamps.
+    TOVIRAX_FRAME_META firstRecord = {}, lastRecord = {};
+    firstRecord.size = lastRecord.size = sizeof(TOVIRAX_FRAME_META);
     while (GetTickCount() - start < static_cast<DWORD>(seconds * 1000)) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_TOVIRA_FRAME) {
                 if (msg.lParam == 0 && msg.wParam) {
                     lastFrame = GetTickCount();
-                    if (frames++ == 0) firstFrame = lastFrame;
+                    ToviraX_GetFrameMeta(h, &lastRecord, nullptr);
+                    if (frames++ == 0) {
+                        firstFrame = lastFrame;
+                        firstRecord = lastRecord;
+                    }
                     lastRate = reinterpret_cast<TOVIRA_FRAME_INFO*>(msg.wParam)->frameRate;
                 } else {
                     ++problems;
@@ -121,12 +128,21 @@ int CommandStream(int h, double seconds, int bits) {
     Check(h, Tovira_StopPreview(h), "Tovira_StopPreview");
     Tovira_Close(h);
     // The rate counts from the first frame to the last, so the start-up (preparing the camera, the first
-    // exposure) does not lower it; the start-up is shown on its own.
+    // exposure) does not lower it; the start-up is shown on its own. It is taken from the frames' own time
+    // stamps: message arrival times would count a late first message as a faster rate. Without records
+    // (no frame was processed), the message times are all there is.
     const double elapsed = (GetTickCount() - start) / 1000.0;
+    const bool stamped = frames >= 2 && lastRecord.timestampUs > firstRecord.timestampUs;
+    const double rate = stamped ? ToolStampedRate(lastRecord.delivered - firstRecord.delivered, firstRecord.timestampUs,
+                                                  lastRecord.timestampUs)
+                                : ToolDeliveredRate(frames, firstFrame, lastFrame);
     if (frames >= 2)
         std::printf("delivered %d frames in %.1f s: %.2f fps from the first frame to the last (start-up %.2f s "
-                    "not included; SDK measured %.1f fps)\n",
-                    frames, elapsed, ToolDeliveredRate(frames, firstFrame, lastFrame), (firstFrame - start) / 1000.0,
+                    "not included; the sensor made %.2f fps; SDK measured %.1f fps)\n",
+                    frames, elapsed, rate, (firstFrame - start) / 1000.0,
+                    stamped ? ToolStampedRate(lastRecord.frameId - firstRecord.frameId, firstRecord.timestampUs,
+                                              lastRecord.timestampUs)
+                            : rate,
                     lastRate / 10.0);
     else
         std::printf("delivered %d frame(s) in %.1f s: too few for a rate\n", frames, elapsed);

@@ -13,6 +13,7 @@
 
 #include "ToviraSdk_Z400KX.h"
 #include "../console/ErrorNames.h"
+#include "SaveFileType.h"
 #include "ViewerCommands.h"
 
 namespace {
@@ -84,7 +85,7 @@ void SaveSnapshot(HWND window) {
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = window;
-    // The filter index (1-based) minus one is the SDK's file type.
+    // The filter index (1-based) minus one is the SDK's file type; a typed extension overrides it.
     ofn.lpstrFilter =
         "BMP\0*.bmp\0Raw\0*.raw\0JPEG quality 100\0*.jpg\0JPEG quality 70\0*.jpg\0JPEG quality 20\0*.jpg\0"
         "PNG\0*.png\0TIFF\0*.tif\0";
@@ -93,7 +94,7 @@ void SaveSnapshot(HWND window) {
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     if (!GetSaveFileNameA(&ofn)) return;
-    if (!Tovira_SaveImage(g_camera, file, static_cast<int>(ofn.nFilterIndex) - 1)) {
+    if (!Tovira_SaveImage(g_camera, file, SaveFileTypeFor(file, static_cast<int>(ofn.nFilterIndex)))) {
         g_lastError = Tovira_GetLastError(g_camera);
         MessageBoxA(window, "The image could not be saved.", "Snapshot", MB_ICONERROR);
     }

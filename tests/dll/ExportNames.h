@@ -128,7 +128,9 @@ static const char* const kExtensionExportNames[] = {
     "ToviraX_GetErrorText",  "ToviraX_GetErrorTextW",   "ToviraX_GetFrameMeta", "ToviraX_ReturnBuffer",
     "ToviraX_SetFrameCallback", "ToviraX_SetRecordNotify", "ToviraX_WaitFrame",
 };
-// Added later: after the first seven, in the order they were added (their ordinals never move).
+// Added later: after the first seven, each at the next ordinal in the order they were added (they never
+// move).
 static const char* const kLaterExtensionExportNames[] = {
-    "ToviraX_SetStatusCallback",
+    "ToviraX_SetStatusCallback", "ToviraX_GetFrameFormat", "ToviraX_InitializeEx",
+    "ToviraX_LoadSettings",      "ToviraX_ResetSettings",  "ToviraX_SaveSettings",
 };
