@@ -404,9 +404,12 @@ HRESULT CapturePin::startStreaming() {
   HRESULT hr = allocator_->Commit();
   if (FAILED(hr)) return hr;
   if (!Tovira_StartPreview(h)) {
-    const int error = Tovira_GetLastError(h);
+    // A camera that went away fails with "no camera" followed by "not ready": look through them all.
+    bool absent = false;
+    for (int error; (error = Tovira_GetLastError(h)) != 0;)
+      absent = absent || error == TOVIRA_ERR_NO_CAMERA || error == TOVIRA_ERR_DEVICE_LOST;
     allocator_->Decommit();
-    return error == TOVIRA_ERR_NO_CAMERA || error == TOVIRA_ERR_DEVICE_LOST ? kCameraAbsent : E_FAIL;
+    return absent ? kCameraAbsent : E_FAIL;
   }
   stopping_ = false;
   ResetEvent(wakeEvent_);
@@ -519,13 +522,14 @@ void CapturePin::streamLoop() {
       }
     }
     last = meta.frameId;
-    if (!deliverFrame(sample.get(), meta, firstOfRun)) break;
-    firstOfRun = false;
     {
+      // Counted as handed to the downstream pin, whatever it then does with the sample.
       std::lock_guard<std::mutex> guard(countLock_);
       ++delivered_;
       bytesDelivered_ += imageSize;
     }
+    if (!deliverFrame(sample.get(), meta, firstOfRun)) break;
+    firstOfRun = false;
   }
 }
 

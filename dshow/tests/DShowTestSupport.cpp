@@ -159,6 +159,7 @@ STDMETHODIMP GrabberCallback::SampleCB(double, IMediaSample* sample) {
     frames_.push_back(std::move(f));
   }
   arrived_.notify_all();
+  if (delayMs) Sleep(delayMs);
   return S_OK;
 }
 
@@ -222,13 +223,18 @@ AM_MEDIA_TYPE Graph::connectedType() {
 }
 
 long Graph::waitForEvent(std::initializer_list<long> codes, DWORD timeoutMs) {
+  // Blocked in GetEvent, as applications wait for the graph's events. Wine's GetEvent may return
+  // E_ABORT at once while its event handle is still set from an event already taken; that is retried.
   const DWORD begin = GetTickCount();
   for (;;) {
     long code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     const DWORD elapsed = GetTickCount() - begin;
     if (elapsed >= timeoutMs) return 0;
-    if (events->GetEvent(&code, &p1, &p2, timeoutMs - elapsed) != S_OK) return 0;
+    if (events->GetEvent(&code, &p1, &p2, long(timeoutMs - elapsed)) != S_OK) {
+      Sleep(10);
+      continue;
+    }
     events->FreeEventParams(code, p1, p2);
     for (long c : codes)
       if (c == code) return code;
@@ -236,7 +242,7 @@ long Graph::waitForEvent(std::initializer_list<long> codes, DWORD timeoutMs) {
 }
 
 Graph::~Graph() {
-  if (control) control->Stop();
+  if (control && stopOnRelease) control->Stop();
   if (grabber) grabber->SetCallback(nullptr, 0);
 }
 

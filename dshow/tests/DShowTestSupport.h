@@ -70,6 +70,7 @@ public:
   bool waitFor(size_t count, DWORD timeoutMs);  // true when that many frames arrived in time
   std::vector<Frame> take();
   size_t count();
+  DWORD delayMs = 0;  // a slow consumer: each sample is held this long (set before the graph runs)
 
 private:
   std::mutex lock_;
@@ -97,6 +98,8 @@ struct Graph {
   AM_MEDIA_TYPE connectedType();  // of the grabber's input; free with freeType
   // Waits for an event among `codes`; returns it, or 0 when none came within timeoutMs.
   long waitForEvent(std::initializer_list<long> codes, DWORD timeoutMs);
+  // Released while running when false: nothing stops the graph but its own release.
+  bool stopOnRelease = true;
   ~Graph();
 };
 
