@@ -52,6 +52,10 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IAMFilterMiscFlags*>(this);
   else if (iid == IID_IPersistPropertyBag)
     *out = static_cast<IPersistPropertyBag*>(this);
+  else if (iid == IID_IAMVideoProcAmp)
+    *out = static_cast<IAMVideoProcAmp*>(&procAmp_);
+  else if (iid == IID_IAMCameraControl)
+    *out = static_cast<IAMCameraControl*>(&cameraControl_);
   else {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -246,6 +250,11 @@ void CaptureFilter::closeCamera() {
   camera_ = 0;
   if (cameraLock_) CloseHandle(cameraLock_);
   cameraLock_ = nullptr;
+}
+
+void CaptureFilter::streamTiming(int* lineLength, int* frameLength) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  sensorTiming(geometry_, pin_->activeFormat().subSample, lineLength, frameLength);
 }
 
 void CaptureFilter::notify(long code, LONG_PTR param1, LONG_PTR param2) {

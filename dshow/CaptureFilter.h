@@ -3,6 +3,7 @@
 // pin's streaming thread.
 #pragma once
 
+#include "dshow/CameraControls.h"
 #include "dshow/ComPtr.h"
 #include "dshow/VideoFormats.h"
 
@@ -69,6 +70,8 @@ public:
   IFilterGraph* graph() const { return graph_; }
   void notify(long code, LONG_PTR param1, LONG_PTR param2);
   std::recursive_mutex& lock() { return lock_; }
+  // Line and frame length of the pin's format (connected, chosen or the SDK's), for exposure times.
+  void streamTiming(int* lineLength, int* frameLength);
 
 private:
   CaptureFilter();
@@ -79,6 +82,8 @@ private:
   std::recursive_mutex lock_;          // state changes, connection and format (pin calls share it)
   std::mutex clockLock_;
   CapturePin* pin_ = nullptr;          // owned; its references are ours
+  VideoProcAmp procAmp_{this};
+  CameraControl cameraControl_{this};
   std::atomic<FILTER_STATE> state_{State_Stopped};
   std::atomic<REFERENCE_TIME> startTime_{0};
   ComPtr<IReferenceClock> clock_;

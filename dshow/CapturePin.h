@@ -65,6 +65,7 @@ public:
   void stopStreaming();      // -> Stopped; when it returns nothing touches the camera or a sample
   void wake();               // the run state changed
   bool connected() const { return static_cast<bool>(connected_); }
+  VideoFormat activeFormat() const { return connected_ ? connectedFormat_ : currentFormat(); }
 
 private:
   static DWORD WINAPI threadMain(void* self);

@@ -65,17 +65,22 @@ int sampleStride(PixelKind kind, int width) {
 
 bool bottomUp(PixelKind kind) { return kind == PixelKind::Rgb24 || kind == PixelKind::Rgb32; }
 
-LONGLONG frameTime100ns(const CameraGeometry& g, int subSample) {
+void sensorTiming(const CameraGeometry& g, int subSample, int* lineLength, int* frameLength) {
   // The camera's window programming: horizontal blanking 1192 - width below 1080 columns, else 112;
   // sub-sampled read-outs keep a line of at least 1080 active columns; 143 lines of vertical blanking.
   const int w = g.windowWidth, h = g.windowHeight;
-  const long long blanking = w < 1080 ? 1192 - w : 112;
+  const int blanking = w < 1080 ? 1192 - w : 112;
   const int code = std::clamp(subSample, 0, 2);
-  const long long wOut = w >> code, hOut = h >> code;
-  const long long lineLength = code == 0 ? blanking + w : blanking + std::max<long long>(1080, wOut);
-  const long long frameLength = hOut + 143;
+  const int wOut = w >> code, hOut = h >> code;
+  *lineLength = code == 0 ? blanking + w : blanking + std::max(1080, wOut);
+  *frameLength = hOut + 143;
+}
+
+LONGLONG frameTime100ns(const CameraGeometry& g, int subSample) {
+  int lineLength = 0, frameLength = 0;
+  sensorTiming(g, subSample, &lineLength, &frameLength);
   const long long clock = g.halfClock ? kPixelClockHz / 2 : kPixelClockHz;
-  return lineLength * frameLength * 10'000'000 / clock;
+  return (long long)lineLength * frameLength * 10'000'000 / clock;
 }
 
 VideoFormat formatFromSdk(int colorModeBits, int subSample) {

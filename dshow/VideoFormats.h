@@ -44,6 +44,10 @@ int sdkStride(PixelKind kind, int width);
 // DirectShow's RGB types are bottom-up DIBs; the grey FOURCC types run top line first.
 bool bottomUp(PixelKind kind);
 
+// The line length (pixel clocks) and frame length (lines) the camera is programmed with for this window
+// and sub-sampling.
+void sensorTiming(const CameraGeometry& g, int subSample, int* lineLength, int* frameLength);
+
 // The sensor's frame time in 100 ns: line length x frame length / pixel clock, with the line length
 // and frame length the camera is programmed with for this window and sub-sampling.
 LONGLONG frameTime100ns(const CameraGeometry& g, int subSample);
