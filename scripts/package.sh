@@ -19,6 +19,7 @@ root="$stage/$name"
 mkdir -p "$root"/{bin,include,lib,samples/console,samples/viewer,samples/grab,docs,licenses}
 
 cp "$build/bin/ToviraSdk_Z400KX.dll" "$root/bin/"
+cp "$build/bin/ToviraZ400KXCapture.ax" "$root/bin/"   # DirectShow capture source: regsvr32 it (docs/directshow.md)
 cp "$top/include/ToviraSdk_Z400KX.h" "$top/include/ToviraSdk_Z400KX_ext.h" "$root/include/"
 cp "$top/api/ToviraSdk_Z400KX.def" "$root/lib/"
 cp "$build/lib/libToviraSdk_Z400KX.dll.a" "$build/lib/ToviraSdk_Z400KX.lib" "$root/lib/"
@@ -27,6 +28,7 @@ cp "$build/bin/tovira_viewer.exe" "$top/apps/viewer/"*.cpp "$top/apps/viewer/"*.
 cp "$build/bin/tovira_grab.exe" "$top/apps/grab/"*.c "$root/samples/grab/"
 cp "$top/README.md" "$root/"
 cp "$top/docs/api.md" "$root/docs/"
+cp "$top/docs/directshow.md" "$root/docs/"
 if [ -d "$top/docs/screenshots" ]; then cp -r "$top/docs/screenshots" "$root/docs/"; fi
 cp "$top/.cache/thirdparty/install/licenses/"* "$root/licenses/"
 
