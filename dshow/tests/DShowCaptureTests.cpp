@@ -221,6 +221,24 @@ TEST_F(DShowGraphTest, CapabilitiesFollowTheStoredWindowAndTheSensorTiming) {
   CoTaskMemFree(mt);
 }
 
+TEST_F(DShowGraphTest, TheHalfClockChosenInTheSdksSettingsDoublesTheFrameTime) {
+  writeSdkSettings(3840, 2748, 0, 0, 2, 0, 1, /*clock*/ 1);
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(bindDevice(camera0, filter), S_OK);
+  Graph g;
+  ASSERT_EQ(g.create(filter.get()), S_OK);
+  ComPtr<IAMStreamConfig> config = g.streamConfig();
+  ASSERT_TRUE(config);
+  AM_MEDIA_TYPE* mt = nullptr;
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  ASSERT_EQ(config->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+  EXPECT_EQ(vih->bmiHeader.biWidth, 3840);
+  EXPECT_EQ(vih->AvgTimePerFrame, 3952LL * 2891 * 10'000'000 / 24'000'000);  // a 24 MHz pixel clock
+  freeType(*mt);
+  CoTaskMemFree(mt);
+}
+
 TEST_F(DShowGraphTest, EveryFormatDeliversTheSdksPixelsOfTheSameFrame) {
   for (const FormatCase& f : kFormats) {
     SCOPED_TRACE(std::string(f.name) + " sub-sampling " + std::to_string(f.subSample));

@@ -50,7 +50,7 @@ Server::~Server() {
 
 void deleteSdkSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, kSdkKey); }
 
-void writeSdkSettings(int width, int height, int hStart, int vStart, int colorCode, int subSample, int waitTimeMs) {
+void writeSdkSettings(int width, int height, int hStart, int vStart, int colorCode, int subSample, int waitTimeMs, int clock) {
   deleteSdkSettings();
   HKEY key = nullptr, preset = nullptr;
   RegCreateKeyExW(HKEY_CURRENT_USER, kSdkKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
@@ -58,7 +58,7 @@ void writeSdkSettings(int width, int height, int hStart, int vStart, int colorCo
   setDword(key, L"Color", DWORD(colorCode));
   setDword(key, L"SubSample", DWORD(subSample));
   setDword(key, L"WaitTime", DWORD(waitTimeMs));
-  setDword(key, L"Clock", 0);
+  setDword(key, L"Clock", DWORD(clock));
   RegCreateKeyExW(key, L"Size_00", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &preset, nullptr);
   setDword(preset, L"TH", 3840);
   setDword(preset, L"TV", 2748);

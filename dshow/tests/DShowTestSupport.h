@@ -38,7 +38,7 @@ struct Server {
 // The SDK's settings key, rewritten so each test starts from known camera values: a capture window
 // preset (width x height at hStart, vStart), colour mode code, sub-sampling and wait time.
 void writeSdkSettings(int width, int height, int hStart, int vStart, int colorCode = 2, int subSample = 0,
-                      int waitTimeMs = 1);
+                      int waitTimeMs = 1, int clock = 0);
 void deleteSdkSettings();
 
 // Registry views of the server's entries under HKLM\Software\Classes or HKCU\Software\Classes.
