@@ -550,6 +550,10 @@ bool CapturePin::deliverFrame(IMediaSample* sample, const TOVIRAX_FRAME_META& me
                                                 ageTicks % frequency.QuadPart * 10'000'000 / frequency.QuadPart);
       REFERENCE_TIME start = now - age - filter_->startTime();
       if (start < 0) start = 0;
+      // The graph clock may tick more coarsely than the performance counter: a frame never starts
+      // before the one delivered ahead of it.
+      if (!first && start <= lastStart_) start = lastStart_ + 1;
+      lastStart_ = start;
       REFERENCE_TIME end = start + frameTime;
       sample->SetTime(&start, &end);
     }

@@ -91,6 +91,7 @@ private:
   std::atomic<bool> stopping_{false};
   std::vector<BYTE> scratch_;          // only when the SDK's rows are laid out otherwise than the sample's
   int restoreGrayMode_ = -1;
+  REFERENCE_TIME lastStart_ = 0;       // of the sample delivered last (streaming thread only)
 
   // Counts since the pin last started streaming.
   std::mutex countLock_;

@@ -283,7 +283,7 @@ TEST_F(DShowGraphTest, EveryFormatDeliversTheSdksPixelsOfTheSameFrame) {
         ASSERT_EQ(fr.pixels.size(), sampleStride * size_t(height));
         ASSERT_GE(fr.mediaStart, 0);
         if (i > 0) EXPECT_GT(fr.mediaStart, frames[i - 1].mediaStart) << "each frame once, in order";
-        if (i > 0 && frames[i - 1].hasTime && fr.hasTime) EXPECT_GE(fr.start, frames[i - 1].start);
+        if (i > 0 && frames[i - 1].hasTime && fr.hasTime) EXPECT_GT(fr.start, frames[i - 1].start);
         // The number painted into the picture is the frame id the sample carries.
         const BYTE* rowFour = fr.pixels.data() + sampleStride * size_t(rowOfTop(f, height, 4));
         const unsigned painted =
