@@ -140,6 +140,29 @@ TEST_F(DShowTest, EachCameraIsOneDeviceAndUnregisteringLeavesNothing) {
             REGDB_E_CLASSNOTREG);
 }
 
+// The one-line way: regsvr32 in a process of its own, silent.
+TEST_F(DShowTest, Regsvr32RegistersAndUnregisters) {
+  writeSdkSettings(kWindowWidth, kWindowHeight, kWindowX, kWindowY);
+  wchar_t ax[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(server.module, ax, MAX_PATH), 0u);
+  auto regsvr32 = [&](const wchar_t* options) {
+    std::wstring line = std::wstring(L"regsvr32.exe /s ") + options + L" \"" + ax + L"\"";
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return DWORD(-1);
+    DWORD code = DWORD(-2);
+    if (WaitForSingleObject(pi.hProcess, kGenerousMs) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  };
+  ASSERT_EQ(regsvr32(L""), 0u);
+  EXPECT_EQ(ourDevices().size(), 2u);
+  ASSERT_EQ(regsvr32(L"/u"), 0u);
+  EXPECT_TRUE(ourDevices().empty());
+  EXPECT_FALSE(classRegistered(HKEY_LOCAL_MACHINE));
+}
+
 TEST_F(DShowTest, PerUserRegistrationWritesOnlyTheUsersClasses) {
   writeSdkSettings(kWindowWidth, kWindowHeight, kWindowX, kWindowY);
   ASSERT_EQ(server.install(TRUE, L"user"), S_OK);
