@@ -2,6 +2,7 @@
 
 #include "dshow/CapturePin.h"
 #include "dshow/Enumerators.h"
+#include "dshow/SettingsPage.h"
 
 #include "ToviraSdk_Z400KX_ext.h"
 
@@ -52,6 +53,8 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID iid, void** out) {
     *out = static_cast<IAMFilterMiscFlags*>(this);
   else if (iid == IID_IPersistPropertyBag)
     *out = static_cast<IPersistPropertyBag*>(this);
+  else if (iid == IID_ISpecifyPropertyPages)
+    *out = static_cast<ISpecifyPropertyPages*>(this);
   else if (iid == IID_IAMVideoProcAmp)
     *out = static_cast<IAMVideoProcAmp*>(&procAmp_);
   else if (iid == IID_IAMCameraControl)
@@ -179,6 +182,18 @@ STDMETHODIMP CaptureFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
 STDMETHODIMP CaptureFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }
 
 STDMETHODIMP_(ULONG) CaptureFilter::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
+STDMETHODIMP CaptureFilter::GetPages(CAUUID* pages) {
+  if (!pages) return E_POINTER;
+  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+  if (!pages->pElems) {
+    pages->cElems = 0;
+    return E_OUTOFMEMORY;
+  }
+  pages->cElems = 1;
+  pages->pElems[0] = CLSID_ToviraZ400KXSettingsPage;
+  return S_OK;
+}
 
 STDMETHODIMP CaptureFilter::InitNew() { return S_OK; }
 

@@ -30,7 +30,8 @@ extern std::atomic<long> g_serverReferences;
 
 class CaptureFilter final : public IBaseFilter,
                             public IAMFilterMiscFlags,
-                            public IPersistPropertyBag {
+                            public IPersistPropertyBag,
+                            public ISpecifyPropertyPages {
 public:
   static HRESULT create(REFIID iid, void** out);
 
@@ -59,6 +60,8 @@ public:
   STDMETHODIMP InitNew() override;
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
   STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+  // ISpecifyPropertyPages: the SDK's dialogs (SettingsPage).
+  STDMETHODIMP GetPages(CAUUID* pages) override;
   // For the pin.
   HRESULT openCamera();                 // the SDK handle and the camera lock, once
   int camera() const { return camera_; }

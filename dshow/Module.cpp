@@ -5,6 +5,7 @@
 //   regsvr32 /u ToviraZ400KXCapture.ax           removes both
 #include "dshow/CaptureFilter.h"
 #include "dshow/Registration.h"
+#include "dshow/SettingsPage.h"
 
 #include <windows.h>
 
@@ -20,6 +21,8 @@ HMODULE g_module = nullptr;
 
 class ClassFactory final : public IClassFactory {
 public:
+  using Creator = HRESULT (*)(REFIID, void**);
+  explicit ClassFactory(Creator create) : create_(create) {}
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IClassFactory) {
@@ -37,16 +40,20 @@ public:
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return CaptureFilter::create(iid, out);
+    return create_(iid, out);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
     if (lock) ++g_serverReferences;
     else --g_serverReferences;
     return S_OK;
   }
+
+private:
+  Creator create_;
 };
 
-ClassFactory g_factory;
+ClassFactory g_filterFactory(CaptureFilter::create);
+ClassFactory g_pageFactory(SettingsPage::create);
 
 } // namespace
 
@@ -63,8 +70,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (clsid != CLSID_ToviraZ400KXCapture) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(iid, out);
+  if (clsid == CLSID_ToviraZ400KXCapture) return g_filterFactory.QueryInterface(iid, out);
+  if (clsid == CLSID_ToviraZ400KXSettingsPage) return g_pageFactory.QueryInterface(iid, out);
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 HRESULT WINAPI DllCanUnloadNow() { return g_serverReferences.load() == 0 ? S_OK : S_FALSE; }

@@ -1,6 +1,7 @@
 #include "dshow/Registration.h"
 
 #include "dshow/CaptureFilter.h"
+#include "dshow/SettingsPage.h"
 
 #include "ToviraSdk_Z400KX.h"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tovira::dshow {
@@ -110,14 +112,19 @@ HRESULT registerServer(HMODULE module, RegistrationScope scope) {
   const HKEY root = rootOf(scope);
   const std::wstring clsid = guidString(CLSID_ToviraZ400KXCapture);
 
-  RegKey classKey, serverKey;
-  LSTATUS status = createKey(root, classesPath(L"CLSID\\" + clsid), classKey);
-  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  setString(classKey.get(), nullptr, kFilterName);
-  status = createKey(root, classesPath(L"CLSID\\" + clsid + L"\\InprocServer32"), serverKey);
-  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  setString(serverKey.get(), nullptr, path);
-  setString(serverKey.get(), L"ThreadingModel", L"Both");
+  // The filter and its settings page, both served by this module.
+  LSTATUS status = ERROR_SUCCESS;
+  for (const auto& [id, name] : {std::pair{clsid, kFilterName},
+                                 std::pair{guidString(CLSID_ToviraZ400KXSettingsPage), std::wstring(L"Z400KX settings page")}}) {
+    RegKey classKey, serverKey;
+    status = createKey(root, classesPath(L"CLSID\\" + id), classKey);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    setString(classKey.get(), nullptr, name);
+    status = createKey(root, classesPath(L"CLSID\\" + id + L"\\InprocServer32"), serverKey);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    setString(serverKey.get(), nullptr, path);
+    setString(serverKey.get(), L"ThreadingModel", L"Both");
+  }
 
   // One device per camera connected now; with none, the first slot, so that an installation before
   // the camera is plugged in still lists it (opening it then fails with "no capture hardware").
@@ -166,8 +173,10 @@ HRESULT unregisterServer(RegistrationScope scope) {
       if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND) result = HRESULT_FROM_WIN32(s);
     }
   }
-  const LSTATUS s = RegDeleteTreeW(root, classesPath(L"CLSID\\" + clsid).c_str());
-  if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND) result = HRESULT_FROM_WIN32(s);
+  for (const std::wstring& id : {clsid, guidString(CLSID_ToviraZ400KXSettingsPage)}) {
+    const LSTATUS s = RegDeleteTreeW(root, classesPath(L"CLSID\\" + id).c_str());
+    if (s != ERROR_SUCCESS && s != ERROR_FILE_NOT_FOUND) result = HRESULT_FROM_WIN32(s);
+  }
   return result;
 }
 

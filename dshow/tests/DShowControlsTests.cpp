@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cwchar>
 #include <memory>
+#include <thread>
 
 using namespace dshowtest;
 
@@ -144,4 +147,81 @@ TEST_F(DShowControlsTest, ChangesShowInTheFramesThatFollow) {
   ASSERT_EQ(procAmp->Set(VideoProcAmp_WhiteBalance, 0, VideoProcAmp_Flags_Auto), S_OK);
   ASSERT_EQ(procAmp->Get(VideoProcAmp_WhiteBalance, &value, &flags), S_OK);
   EXPECT_EQ(flags, long(VideoProcAmp_Flags_Auto));
+}
+
+namespace {
+
+struct DialogSearch {
+  HWND owner;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK findDialog(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<DialogSearch*>(lParam);
+  wchar_t cls[32] = {};
+  GetClassNameW(hwnd, cls, 32);
+  if (std::wcscmp(cls, L"#32770") == 0 && IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == search->owner) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+} // namespace
+
+TEST_F(DShowControlsTest, ThePropertyPageOpensTheSdksDialogsOnTheFiltersCamera) {
+  ComPtr<ISpecifyPropertyPages> specify = g->source.as<ISpecifyPropertyPages>(IID_ISpecifyPropertyPages);
+  ASSERT_TRUE(specify);
+  CAUUID pages = {};
+  ASSERT_EQ(specify->GetPages(&pages), S_OK);
+  ASSERT_EQ(pages.cElems, 1u);
+  ComPtr<IPropertyPage> page;
+  ASSERT_EQ(CoCreateInstance(pages.pElems[0], nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage, page.putVoid()), S_OK);
+  CoTaskMemFree(pages.pElems);
+  IUnknown* notOurs[] = {g->grabberFilter.get()};
+  EXPECT_EQ(page->SetObjects(1, notOurs), E_NOINTERFACE);
+  IUnknown* objects[] = {g->source.get()};
+  ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"Z400KXPageHost";
+  RegisterClassW(&wc);
+  HWND host = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 120, nullptr, nullptr,
+                              wc.hInstance, nullptr);
+  ASSERT_NE(host, nullptr);
+  const RECT area = {0, 0, 260, 90};
+  ASSERT_EQ(page->Activate(host, &area, TRUE), S_OK);
+  ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+  HWND pageWindow = GetWindow(host, GW_CHILD);
+  ASSERT_NE(pageWindow, nullptr);
+
+  // Each button opens the SDK's dialog, modal on this thread and owned by the host window; a second
+  // thread finds it and cancels it.
+  for (int button : {101, 102}) {
+    HWND control = GetDlgItem(pageWindow, button);
+    ASSERT_NE(control, nullptr);
+    std::atomic<bool> seen{false};
+    const DWORD thread = GetCurrentThreadId();
+    std::thread closer([&] {
+      const DWORD begin = GetTickCount();
+      while (GetTickCount() - begin < kGenerousMs) {
+        DialogSearch search{host};
+        EnumThreadWindows(thread, findDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+          seen = true;
+          PostMessageW(search.found, WM_COMMAND, IDCANCEL, 0);
+          return;
+        }
+        Sleep(20);
+      }
+    });
+    SendMessageW(control, BM_CLICK, 0, 0);  // returns when the dialog has closed
+    closer.join();
+    EXPECT_TRUE(seen) << "dialog of button " << button;
+  }
+  EXPECT_EQ(page->Deactivate(), S_OK);
+  EXPECT_EQ(page->SetObjects(0, nullptr), S_OK);
+  DestroyWindow(host);
 }

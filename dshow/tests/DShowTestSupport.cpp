@@ -72,11 +72,17 @@ void writeSdkSettings(int width, int height, int hStart, int vStart, int colorCo
 }
 
 bool classRegistered(HKEY root) {
-  const std::wstring path = L"Software\\Classes\\CLSID\\" + guidString(kCaptureClsid);
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  // The filter's class or its settings page's.
+  const CLSID page = {0x5B0E4E13, 0x8C3A, 0x4F0B, {0x9D, 0x7E, 0x2A, 0x6C, 0x1F, 0x3B, 0x9D, 0x40}};
+  for (const CLSID* clsid : {&kCaptureClsid, &page}) {
+    const std::wstring path = L"Software\\Classes\\CLSID\\" + guidString(*clsid);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      RegCloseKey(key);
+      return true;
+    }
+  }
+  return false;
 }
 
 std::vector<std::wstring> deviceInstances(HKEY root) {

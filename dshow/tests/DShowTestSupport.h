@@ -41,7 +41,7 @@ void writeSdkSettings(int width, int height, int hStart, int vStart, int colorCo
                       int waitTimeMs = 1, int clock = 0);
 void deleteSdkSettings();
 
-// Registry views of the server's entries under HKLM\Software\Classes or HKCU\Software\Classes.
+// Registry views of the server's entries (classes: the filter's or its settings page's) under HKLM\Software\Classes or HKCU\Software\Classes.
 bool classRegistered(HKEY root);
 std::vector<std::wstring> deviceInstances(HKEY root);  // instance keys whose CLSID is the filter's
 
