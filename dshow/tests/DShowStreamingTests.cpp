@@ -152,6 +152,25 @@ TEST_F(DShowStreamTest, FormatChangesBetweenRunsAndIsRefusedWhileRunning) {
   EXPECT_EQ(average, long(kWindowWidth / 4) * (kWindowHeight / 4));
 }
 
+TEST_F(DShowStreamTest, ThePreviewCategoryGoesThroughATee) {
+  // Applications that ask for a preview stream get the capture pin split by the Smart Tee.
+  ASSERT_TRUE(camera0.moniker);
+  Graph g;
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(bindDevice(camera0, filter), S_OK);
+  ASSERT_EQ(g.create(filter.get()), S_OK);
+  AM_MEDIA_TYPE any = {};
+  any.majortype = MEDIATYPE_Video;
+  ASSERT_EQ(g.grabber->SetMediaType(&any), S_OK);
+  ASSERT_EQ(g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source.get(), g.grabberFilter.get(),
+                                    g.renderer.get()),
+            VFW_S_NOPREVIEWPIN);
+  ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+  std::vector<LONGLONG> ids = framesOf(g, 3);
+  expectNewFramesAfter({}, ids);
+  g.control->Stop();
+}
+
 TEST_F(DShowStreamTest, DroppedFramesAreExactlyTheGapsASlowConsumerLeaves) {
   ASSERT_TRUE(camera0.moniker);
   Graph g;
