@@ -401,23 +401,33 @@ HRESULT CapturePin::startStreaming() {
     bytesDelivered_ = 0;
     droppedIds_.clear();
   }
+  auto undoGrayMode = [&] {
+    if (restoreGrayMode_ >= 0) Tovira_SetGrayMode(h, restoreGrayMode_);
+    restoreGrayMode_ = -1;
+  };
   HRESULT hr = allocator_->Commit();
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    undoGrayMode();
+    return hr;
+  }
   if (!Tovira_StartPreview(h)) {
     // A camera that went away fails with "no camera" followed by "not ready": look through them all.
     bool absent = false;
     for (int error; (error = Tovira_GetLastError(h)) != 0;)
       absent = absent || error == TOVIRA_ERR_NO_CAMERA || error == TOVIRA_ERR_DEVICE_LOST;
     allocator_->Decommit();
+    undoGrayMode();
     return absent ? kCameraAbsent : E_FAIL;
   }
   stopping_ = false;
   ResetEvent(wakeEvent_);
   thread_ = CreateThread(nullptr, 0, threadMain, this, 0, nullptr);
   if (!thread_) {
+    hr = HRESULT_FROM_WIN32(GetLastError());
     Tovira_StopPreview(h);
     allocator_->Decommit();
-    return HRESULT_FROM_WIN32(GetLastError());
+    undoGrayMode();
+    return hr;
   }
   return S_OK;
 }

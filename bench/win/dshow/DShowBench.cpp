@@ -2,6 +2,7 @@
 // (capture source -> Null Renderer) against the SDK's frame callback alone (a pool of four buffers,
 // each returned at once), same window, 24-bit colour, in one run, alternating. Run by hand under Wine
 // with TOVIRA_VIRTUAL_CAMERAS=0 (the sensor's pace, so that every frame is delivered in both).
+// Also measured: the filter's SDK calls alone (a wait thread) and the graph without a reference clock.
 // It stores a capture-window preset of the given size in the SDK's settings of this user (the filter
 // takes its size from there), centred on the sensor.
 //
@@ -110,7 +111,7 @@ Result sdkWait(int seconds) {
   return r;
 }
 
-Result graph(HMODULE server, int seconds) {
+Result graph(HMODULE server, int seconds, bool withClock) {
   Result r;
   auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
       reinterpret_cast<void*>(GetProcAddress(server, "DllGetClassObject")));
@@ -138,6 +139,13 @@ Result graph(HMODULE server, int seconds) {
     std::exit(1);
   }
   builder->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+  if (!withClock) {
+    // No reference clock: no time stamps, and the renderer draws each sample when it arrives.
+    IMediaFilter* graphFilter = nullptr;
+    builder->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&graphFilter));
+    graphFilter->SetSyncSource(nullptr);
+    graphFilter->Release();
+  }
   control->Run();
   long delivered = 0;
   while (counts->GetNumNotDropped(&delivered) == S_OK && delivered < 2) Sleep(10);  // warmed up
@@ -190,25 +198,30 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ToviraZ400KXCapture.ax not found beside the program\n");
     return 1;
   }
-  std::vector<double> sdk, dshow, wait;
+  std::vector<double> sdk, dshow, wait, noClock;
   std::printf("%dx%d RGB24, %d s per run\n", width, height, seconds);
   for (int i = 0; i < rounds; ++i) {
     const Result a = sdkCallback(seconds);
-    const Result b = graph(server, seconds);
+    const Result b = graph(server, seconds, true);
     const Result c = sdkWait(seconds);
-    std::printf("round %d: SDK callback %.3f ms CPU/frame (%ld frames), graph %.3f ms (%ld frames), SDK wait thread %.3f ms (%ld frames)\n",
-                i + 1, a.cpuPerFrameMs, a.frames, b.cpuPerFrameMs, b.frames, c.cpuPerFrameMs, c.frames);
+    const Result d = graph(server, seconds, false);
+    std::printf("round %d: SDK callback %.3f ms CPU/frame (%ld frames), graph %.3f ms (%ld frames), SDK wait thread %.3f ms (%ld frames), graph without clock %.3f ms (%ld frames)\n",
+                i + 1, a.cpuPerFrameMs, a.frames, b.cpuPerFrameMs, b.frames, c.cpuPerFrameMs, c.frames, d.cpuPerFrameMs, d.frames);
     wait.push_back(c.cpuPerFrameMs);
+    noClock.push_back(d.cpuPerFrameMs);
     sdk.push_back(a.cpuPerFrameMs);
     dshow.push_back(b.cpuPerFrameMs);
   }
   std::sort(sdk.begin(), sdk.end());
   std::sort(dshow.begin(), dshow.end());
   std::sort(wait.begin(), wait.end());
+  std::sort(noClock.begin(), noClock.end());
   const double a = sdk[sdk.size() / 2], b = dshow[dshow.size() / 2], c = wait[wait.size() / 2];
   const double copy = copyMs(size_t((width * 3 + 3) & ~3) * size_t(height));
   std::printf("median: SDK callback %.3f ms, graph %.3f ms CPU per frame; graph / callback = %.2f\n", a, b, a > 0 ? b / a : 0);
   std::printf("SDK wait thread alone %.3f ms; graph / wait thread = %.2f\n", c, c > 0 ? b / c : 0);
+  const double d = noClock[noClock.size() / 2];
+  std::printf("graph without a clock %.3f ms; / callback = %.2f\n", d, a > 0 ? d / a : 0);
   std::printf("one frame copy: %.3f ms CPU; the graph's extra per frame = %.2f copies\n", copy, copy > 0 ? (b - a) / copy : 0);
   FreeLibrary(server);
   CoUninitialize();
