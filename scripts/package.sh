@@ -20,6 +20,7 @@ root="$stage/$name"
 mkdir -p "$root"/{bin,include,lib/cmake/ToviraSdk_Z400KX,samples,docs,licenses}
 
 cp "$build/bin/ToviraSdk_Z400KX.dll" "$root/bin/"
+cp "$build/bin/ToviraZ400KXCapture.ax" "$root/bin/"   # DirectShow capture source: regsvr32 it (docs/directshow.md)
 cp "$top/include/ToviraSdk_Z400KX.h" "$top/include/ToviraSdk_Z400KX_ext.h" "$top/include/ToviraSdk_Z400KX.hpp" "$root/include/"
 cp "$top/api/ToviraSdk_Z400KX.def" "$root/lib/"
 cp "$build/lib/libToviraSdk_Z400KX.dll.a" "$build/lib/ToviraSdk_Z400KX.lib" "$root/lib/"
@@ -39,6 +40,7 @@ sample grab tovira_grab.exe "$top/apps/grab/"*.c
 sample grabpp tovira_grabpp.exe "$top/apps/grabpp/"*.cpp
 cp "$top/docs/zip/README.md" "$root/"
 cp "$top/docs/api.md" "$root/docs/"
+cp "$top/docs/directshow.md" "$root/docs/"
 if [ -d "$top/docs/screenshots" ]; then cp -r "$top/docs/screenshots" "$root/docs/"; fi
 cp "$top/.cache/thirdparty/install/licenses/"* "$root/licenses/"
 
