@@ -224,7 +224,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     }
     TakeInitializationErrors(window);
     Tovira_SetColorMode(g_camera, 24);
-    Tovira_SetSubSample(g_camera, 1);  // half size: a smoother preview
+    // The sub-sampling stays the stored one: the camera dialog shows and changes the stored values, so
+    // what it shows is what streams (1/2 Skip there gives a smoother preview).
     ShowWindow(window, show);
     UpdateStatus(window);
     UpdateWindow(window);
