@@ -123,22 +123,24 @@ bool CTovira::CollectLostStream() {
     return true;
 }
 
-int CTovira::StartPreview() {
+CTovira::Start CTovira::BeginStart(CameraState target) {
     if (!device) {
         RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
+        return Start::Failed;
     }
     CollectLostStream();
     const CameraState now = state_.load();
-    if (now == CameraState::Streaming) return 1;
-    if (now != CameraState::Idle || dialogHoldsCamera_) {
+    if (now == target) return Start::AlreadyThere;
+    if (now != CameraState::Idle || dialogHoldsCamera_ || !PrepareCapture()) {
         RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
+        return Start::Failed;
     }
-    if (!PrepareCapture()) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
+    return Start::Prepared;
+}
+
+int CTovira::StartPreview() {
+    const Start start = BeginStart(CameraState::Streaming);
+    if (start != Start::Prepared) return start == Start::AlreadyThere ? 1 : 0;
     try {
         bandPool = std::make_shared<tovira::RowBandPool>(
             pipelineThreads > 0 ? pipelineThreads : tovira::RowBandPool::DefaultThreads());
@@ -222,21 +224,8 @@ int CTovira::Close() {
 }
 
 int CTovira::Capture() {
-    if (!device) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    CollectLostStream();
-    const CameraState now = state_.load();
-    if (now == CameraState::Capture) return 1;
-    if (now != CameraState::Idle || dialogHoldsCamera_) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
-    if (!PrepareCapture()) {
-        RecordError(TOVIRA_ERR_NOT_READY);
-        return 0;
-    }
+    const Start start = BeginStart(CameraState::Capture);
+    if (start != Start::Prepared) return start == Start::AlreadyThere ? 1 : 0;
     state_ = CameraState::Capture;
     return 1;
 }

@@ -245,6 +245,10 @@ public:
 private:
     // The transitions' pieces (StreamControl.cpp).
     void EndFrameLoop();
+    // What StartPreview and Capture share: a device, a lost stream collected, an idle instance that the
+    // camera dialog does not hold, a preparation. Failures are recorded (error 1 last).
+    enum class Start { Failed, AlreadyThere, Prepared };
+    Start BeginStart(CameraState target);
     // Stops the stream; endDelivery also ends the delivery into the caller's buffer and window (every stop
     // the application asks for), otherwise it resumes with the stream (the camera dialog). A transfer
     // that ended on a failure is reported (error 6) when reportTransfer.
