@@ -60,6 +60,19 @@ int ToviraX_SetRecordNotify(int h, HWND window, TOVIRAX_RECORD_CALLBACK callback
     return WithCamera(h, 0, [&](CTovira& c) { return c.acquisition.SetRecordNotify(h, window, callback, user); });
 }
 
+int ToviraX_RecordEx(int h, const char* fileName, int ms, int show, int codec, int quality) {
+    return WithCamera(h, 0, [=](CTovira& c) { return c.Record(fileName, ms, show, codec, quality); });
+}
+
+int ToviraX_RecordExW(int h, const wchar_t* fileName, int ms, int show, int codec, int quality) {
+    return WithCamera(h, 0, [=](CTovira& c) { return c.RecordW(fileName, ms, show, codec, quality); });
+}
+
+// Counters only: never waits for a control call, so the recording's own notice may ask too.
+int ToviraX_GetRecordStatus(int h, TOVIRAX_RECORD_STATUS* status) {
+    return WithCameraUngated(h, 0, [=](CTovira& c) { return c.GetRecordStatus(status); });
+}
+
 int ToviraX_SetStatusCallback(int h, TOVIRAX_STATUS_CALLBACK callback, void* user) {
     return WithCamera(h, 0, [&](CTovira& c) {
         if (c.status.OnStatusThread()) {

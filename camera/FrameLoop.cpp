@@ -100,7 +100,9 @@ void CTovira::FrameLoop() {
         frameInfo.frameRate = frameRate;
 
         ProcessFrame();
+        ++frameSequence;
         newFrame = 1;
+        if (recording && recordWake) SetEvent(recordWake);
         DrawPreviewFrame(*this);
         acquisition.FrameProcessed(*this, OutputImageFor(mode));
 

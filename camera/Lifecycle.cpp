@@ -12,7 +12,10 @@
 #include "output/DibImage.h"
 #include "output/ImageFiles.h"
 
-CTovira::CTovira() { lastRateUpdate = timeGetTime(); }
+CTovira::CTovira() {
+    lastRateUpdate = timeGetTime();
+    recordWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // without it the record thread polls
+}
 
 namespace {
 
@@ -46,6 +49,8 @@ CTovira::~CTovira() {
     Shutdown();
     if (frameLoopWake) CloseHandle(frameLoopWake);
     frameLoopWake = nullptr;
+    if (recordWake) CloseHandle(recordWake);
+    recordWake = nullptr;
     delete device;
     device = nullptr;
     for (CDibImage* CTovira::*image : kImages) {

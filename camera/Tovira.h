@@ -22,7 +22,7 @@
 #include <memory>
 #include <mutex>
 
-#include "ToviraSdk_Z400KX.h"
+#include "ToviraSdk_Z400KX_ext.h"
 #include "camera/Acquisition.h"
 #include "camera/ControlGate.h"
 #include "camera/LibraryThread.h"
@@ -124,8 +124,13 @@ public:
     // ---- files
     int SaveImage(const char* fileName, int fileType);
     int SaveImageW(const wchar_t* fileName, int fileType);
-    int Record(const char* fileName, int milliseconds, int showWindow);
-    int RecordW(const wchar_t* fileName, int milliseconds, int showWindow);
+    // codec: a TOVIRAX_CODEC_ value; quality: 1..100 for Motion JPEG.
+    int Record(const char* fileName, int milliseconds, int showWindow, int codec = TOVIRAX_CODEC_UNCOMPRESSED,
+               int quality = 0);
+    int RecordW(const wchar_t* fileName, int milliseconds, int showWindow, int codec = TOVIRAX_CODEC_UNCOMPRESSED,
+                int quality = 0);
+    // The running or last recording's counts (read without the control gate).
+    int GetRecordStatus(TOVIRAX_RECORD_STATUS* status);
     // The frame loop found the camera gone: a running recording is finished before the loss is told.
     void EndRecordingForLostCamera();
 
@@ -185,10 +190,18 @@ public:
     uint16_t lineLength = 0, frameLength = 0;
     double exposureScale = 1.0;
     int lastRealExposure = 0;
-    // Recording (Recording.cpp): the flag and the new-frame flag are shared with the record thread.
+    // Recording (Recording.cpp): the flag and the new-frame flag are shared with the record thread; the
+    // frame loop counts its frames (frameSequence, under frameLock) and wakes the thread (recordWake,
+    // auto reset).
     volatile LONG recording = 0;
-    int framesWritten = 0;
+    std::atomic<int> framesWritten{0};
     volatile LONG newFrame = 0;
+    std::atomic<uint64_t> frameSequence{0};
+    HANDLE recordWake = nullptr;
+    std::atomic<int> recordCodec{TOVIRAX_CODEC_UNCOMPRESSED};
+    int recordQuality = 0;
+    std::atomic<uint64_t> recordDropped{0}, recordBytes{0};
+    std::atomic<long long> recordElapsedMs{0};
     AviWriter avi;
     ULONGLONG recordFirstTime = 0, recordDuration = 0;  // elapsed time is compared, never tick values
     bool recordStarted = false;  // the first frame arrived and recordFirstTime holds its time

@@ -136,6 +136,48 @@ TOVIRA_API int ToviraX_GetErrorTextW(int code, wchar_t* text, int length);
    the recording thread; both NULL switch the notice off. */
 TOVIRA_API int ToviraX_SetRecordNotify(int hCamera, HWND window, TOVIRAX_RECORD_CALLBACK callback, void* user);
 
+/* ToviraX_RecordEx codecs */
+#define TOVIRAX_CODEC_UNCOMPRESSED 0 /* 24-bit bottom-up bitmaps ("DIB "), as Tovira_Record */
+#define TOVIRAX_CODEC_MJPEG 1        /* Motion JPEG ("MJPG"): one baseline JPEG a frame, quality 1..100 */
+#define TOVIRAX_CODEC_GREY8 2        /* 8-bit grey bitmaps ("DIB " with a grey palette); colour modes 8 and
+                                        16 only (12-bit samples give their bits 4..11) */
+
+/* Tovira_Record with a codec. The file is an AVI of one video stream, in the large-file layout (AVI 2.0)
+   when it may pass 1 GiB; like Tovira_Record it is complete however the recording ends (its time, a stop,
+   a lost camera, a full disk, the process ending). The frames are converted and compressed on the
+   recording thread, never the frame loop: when it cannot keep up, it takes the newest frame and counts
+   the ones it left out (ToviraX_GetRecordStatus). quality is used by TOVIRAX_CODEC_MJPEG only. 1; 0 with
+   error 9 for an unknown codec, a quality outside 1..100, TOVIRAX_CODEC_GREY8 in a colour mode, a bad name
+   or duration, and the errors of Tovira_Record otherwise. */
+TOVIRA_API int ToviraX_RecordEx(int hCamera, const char* fileName, int milliseconds, int showWindow, int codec,
+                                int quality);
+TOVIRA_API int ToviraX_RecordExW(int hCamera, const wchar_t* fileName, int milliseconds, int showWindow, int codec,
+                                 int quality);
+
+/* The running recording's counts, or the last one's once it ended. The caller sets size (at least 40). */
+typedef struct TOVIRAX_RECORD_STATUS {
+    int size;                          /* 40 */
+    int recording;                     /* 1 while a recording runs */
+    int codec;                         /* a TOVIRAX_CODEC_ value */
+    int framesWritten;
+    unsigned long long framesDropped;  /* frames left out because the recording was still busy with an
+                                          earlier one (or a frame could not be encoded) */
+    unsigned long long bytesWritten;   /* frame data in the file, without headers and index */
+    long long elapsedMs;               /* from the first frame to the last one taken */
+} TOVIRAX_RECORD_STATUS;
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+static_assert(sizeof(TOVIRAX_RECORD_STATUS) == 40, "TOVIRAX_RECORD_STATUS is 40 bytes");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(TOVIRAX_RECORD_STATUS) == 40, "TOVIRAX_RECORD_STATUS is 40 bytes");
+#else
+typedef char tovirax_record_status_is_40_bytes[sizeof(TOVIRAX_RECORD_STATUS) == 40 ? 1 : -1];
+#endif
+
+/* 1 with the counts; 0 with error 9 for a NULL status or a size below 40. Any thread, any time, also
+   from inside the recording's own notice. */
+TOVIRA_API int ToviraX_GetRecordStatus(int hCamera, TOVIRAX_RECORD_STATUS* status);
+
 /* ---- status ---------------------------------------------------------------------------------------------- */
 
 /* Registers the status callback of a handle (NULL: none), replacing an earlier one. Programs without a

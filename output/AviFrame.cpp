@@ -8,11 +8,32 @@ int AviFrameBuilder::Create(int width, int height) {
                ? 1 : 0;
 }
 
+namespace {
+
+bool SameSize(const CDibImage& output, const CDibImage& work) {
+    return !output.IsEmpty() && !work.IsEmpty() && output.Width() == work.Width() && output.Height() == work.Height();
+}
+
+}  // namespace
+
+const CDibImage* AviFrameBuilder::BuildGrey(const CDibImage& output) {
+    using namespace tovira;
+    if (!SameSize(output, grey_)) return nullptr;
+    switch (output.BitCount()) {
+        case 8:
+            ApplyKernel(grey_.View(), RowsCopyFlip, output.View());
+            return &grey_;
+        case 16:
+            ApplyKernel(grey_.View(), Gray16To8Shift4Flip, output.View());
+            return &grey_;
+        default:
+            return nullptr;
+    }
+}
+
 const CDibImage* AviFrameBuilder::Build(const CDibImage& output) {
     using namespace tovira;
-    if (output.IsEmpty() || frame_.IsEmpty() || output.Width() != frame_.Width() ||
-        output.Height() != frame_.Height())
-        return nullptr;
+    if (!SameSize(output, frame_)) return nullptr;
     switch (output.BitCount()) {
         case 8:
             // The grey palette turns the 8-bit picture into grey colour; both bitmaps are bottom-up,

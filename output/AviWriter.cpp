@@ -46,6 +46,11 @@ uint64_t AviWriter::PlainFileBytes(int width, int height, uint64_t frames) {
     return kHeaderBytes + frames * (frame + 8) + 8 + 16 * frames;
 }
 
+// Headers, `chunkBytes` of frame chunks and the idx1 of `frames` entries.
+uint64_t AviWriter::plainBytes(uint64_t chunkBytes, uint64_t frames) const {
+    return HeaderBytes() + chunkBytes + 8 + 16 * frames;
+}
+
 void AviWriter::SetRiffLimitForTesting(uint64_t bytes) { testRiffLimit = bytes; }
 
 void AviWriter::registerOpen() {
@@ -76,6 +81,9 @@ void AviWriter::Reset() {
     std::lock_guard<std::mutex> guard(lock_);
     file_.Close();
     riffs_.clear();
+    sizes_.clear();
+    dataBytes_ = 0;
+    codec_ = AviCodec::kBgr24;
     std::memset(mainHeader_, 0, sizeof(mainHeader_));
     std::memset(streamHeader_, 0, sizeof(streamHeader_));
     std::memset(format_, 0, sizeof(format_));
@@ -88,6 +96,7 @@ void AviWriter::Reset() {
 }
 
 void AviWriter::buildHeaders() {
+    // Compressed frames are taken as large as uncompressed ones: the sizes are only suggestions.
     const uint32_t chunk = FrameBytes() + 8;
     // "avih"
     Put32(mainHeader_ + 0, 1000000u / rate_);    // microseconds per frame
@@ -102,22 +111,32 @@ void AviWriter::buildHeaders() {
     Put32(mainHeader_ + 36, static_cast<uint32_t>(height_));
     // "strh"
     PutId(streamHeader_ + 0, "vids");
-    PutId(streamHeader_ + 4, "DIB ");
+    PutId(streamHeader_ + 4, codec_ == AviCodec::kMjpeg ? "MJPG" : "DIB ");
     Put32(streamHeader_ + 20, 10000000u / rate_);  // scale
     Put32(streamHeader_ + 24, 10000000u);          // rate: scale / rate is the frame time in seconds
     Put32(streamHeader_ + 36, chunk);              // suggested buffer size
-    // "strf": a bottom-up 24-bit bitmap header
+    // "strf": a bottom-up bitmap header (24-bit, 8-bit with 256 grey entries, or Motion JPEG), the
+    // palette after it
     Put32(format_ + 0, 40);
     Put32(format_ + 4, static_cast<uint32_t>(width_));
     Put32(format_ + 8, static_cast<uint32_t>(height_));
     Put16(format_ + 12, 1);
-    Put16(format_ + 14, 24);
+    Put16(format_ + 14, codec_ == AviCodec::kGrey8 ? 8 : 24);
+    if (codec_ == AviCodec::kMjpeg) {
+        PutId(format_ + 16, "MJPG");
+        Put32(format_ + 20, 3u * static_cast<uint32_t>(width_) * static_cast<uint32_t>(height_));
+    }
+    if (codec_ == AviCodec::kGrey8) {
+        Put32(format_ + 20, FrameBytes());
+        Put32(format_ + 32, 256);  // colours used
+    }
 }
 
-// Everything up to and including the "movi" identifier: 232 bytes in the plain layout; in the large
+// Everything up to and including the "movi" identifier: HeaderBytes() in the plain layout; in the large
 // layout also the super index (superSlots_ entries) and the "odml" list.
 std::vector<uint8_t> AviWriter::headerBytes() {
-    const uint64_t moviList = large_ ? 520ull + 16ull * superSlots_ : 220;
+    const uint32_t palette = paletteBytes();
+    const uint64_t moviList = (large_ ? 520ull + 16ull * superSlots_ : 220) + palette;
     std::vector<uint8_t> head(moviList + 12);
     uint8_t* h = head.data();
     PutId(h + 0, "RIFF");
@@ -129,22 +148,27 @@ std::vector<uint8_t> AviWriter::headerBytes() {
     Put32(h + 28, 56);
     std::memcpy(h + 32, mainHeader_, 56);
     PutId(h + 88, "LIST");
-    Put32(h + 92, large_ ? 156 + 16 * superSlots_ : 4 + (8 + 64) + (8 + 40));
+    Put32(h + 92, (large_ ? 156 + 16 * superSlots_ : 4 + (8 + 64) + (8 + 40)) + palette);
     PutId(h + 96, "strl");
     PutId(h + 100, "strh");
     Put32(h + 104, 64);
     std::memcpy(h + 108, streamHeader_, 64);
     PutId(h + 172, "strf");
-    Put32(h + 176, 40);
+    Put32(h + 176, 40 + palette);
     std::memcpy(h + 180, format_, 40);
+    for (uint32_t i = 0; i < palette / 4; ++i) {
+        uint8_t* entry = h + 220 + 4 * i;  // blue, green, red, reserved
+        entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
+    }
     if (large_) {
         // Super index: one entry per RIFF, filled in as each RIFF is closed.
-        PutId(h + 220, "indx");
-        Put32(h + 224, kSuperIndexHeader + 16 * superSlots_);
-        Put16(h + 228, 4);  // longs per entry
-        h[231] = kIndexOfIndexes;
-        PutId(h + 236, "00db");
-        const uint64_t odml = 252ull + 16ull * superSlots_;
+        uint8_t* x = h + 220 + palette;
+        PutId(x, "indx");
+        Put32(x + 4, kSuperIndexHeader + 16 * superSlots_);
+        Put16(x + 8, 4);  // longs per entry
+        x[11] = kIndexOfIndexes;
+        PutId(x + 16, chunkId());
+        const uint64_t odml = 252ull + 16ull * superSlots_ + palette;
         PutId(h + odml, "LIST");
         Put32(h + odml + 4, 4 + 8 + 248);
         PutId(h + odml + 8, "odml");
@@ -156,29 +180,37 @@ std::vector<uint8_t> AviWriter::headerBytes() {
     return head;
 }
 
-int AviWriter::Open(const char* fileName, int width, int height, uint16_t bitCount, uint32_t expectedFrames) {
+int AviWriter::Open(const char* fileName, int width, int height, uint16_t bitCount, uint32_t expectedFrames,
+                    AviCodec codec) {
     const std::wstring wide = FileNameFromAnsi(fileName);
     if (wide.empty()) {
         Reset();
         return 0;
     }
-    return Open(wide.c_str(), width, height, bitCount, expectedFrames);
+    return Open(wide.c_str(), width, height, bitCount, expectedFrames, codec);
 }
 
 int AviWriter::Open(const wchar_t* fileName, int width, int height, uint16_t bitCount,
-                    uint32_t expectedFrames) {
+                    uint32_t expectedFrames, AviCodec codec) {
     Reset();
     std::lock_guard<std::mutex> guard(lock_);
     if (width <= 0 || height <= 0 || static_cast<uint64_t>((3ull * width + 3) & ~3ull) * height > 0x7FFFFFF0ull)
         return 0;
-    if (!file_.Open(fileName)) return 0;
     width_ = width;
     height_ = height;
+    codec_ = codec;
+    try {
+        // At most a million sizes ahead (4 MB); a longer recording grows the list as it goes.
+        sizes_.reserve(std::min<uint32_t>(expectedFrames, 1u << 20));
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    if (!file_.Open(fileName)) return 0;
     bitCount_ = bitCount;
     rate_ = kNominalRate;
     buildHeaders();
     riffLimit_ = testRiffLimit ? testRiffLimit.load() : kRiffLimit;
-    large_ = PlainFileBytes(width, height, expectedFrames) > riffLimit_;
+    large_ = plainBytes(ChunkBytes(FrameBytes()) * expectedFrames, expectedFrames) > riffLimit_;
 
     if (large_) {
         // Enough super index entries for the RIFFs the expected frames fill, twice over.
@@ -194,8 +226,8 @@ int AviWriter::Open(const wchar_t* fileName, int width, int height, uint16_t bit
     }
     const uint64_t moviList = head.size() - 12;
     if (large_) {
-        superIndexPosition_ = 228;
-        totalFramesPosition_ = 252ull + 16ull * superSlots_ + 20;
+        superIndexPosition_ = 228 + paletteBytes();
+        totalFramesPosition_ = 252ull + 16ull * superSlots_ + 20 + paletteBytes();
     }
     riffs_.reserve(large_ ? superSlots_ + 1 : 1);
     Riff first;
@@ -205,11 +237,7 @@ int AviWriter::Open(const wchar_t* fileName, int width, int height, uint16_t bit
     return 1;
 }
 
-uint64_t AviWriter::chunkPosition(const Riff& riff, uint32_t frame) const {
-    return riff.moviId + 4 + static_cast<uint64_t>(frame - riff.firstFrame) * (FrameBytes() + 8ull);
-}
-
-uint64_t AviWriter::dataEnd(const Riff& riff) const { return chunkPosition(riff, riff.firstFrame + riff.frames); }
+uint64_t AviWriter::dataEnd(const Riff& riff) const { return riff.moviId + 4 + riff.bytes; }
 
 // Bytes the RIFF takes once closed with `frames` frames: chunks, standard index, and for the first RIFF
 // its "idx1".
@@ -226,7 +254,6 @@ bool AviWriter::writeIndexes(size_t number) {
     const uint64_t end = dataEnd(riff);
     if (!file_.Truncate(end)) return false;
     uint8_t block[4096];
-    const uint32_t frameBytes = FrameBytes();
     uint64_t moviEnd = end;
     if (large_) {
         // Standard index: offsets of the frame data (after each chunk header) from the "movi" identifier.
@@ -237,15 +264,17 @@ bool AviWriter::writeIndexes(size_t number) {
         Put16(x + 8, 2);  // longs per entry
         x[11] = kIndexOfChunks;
         Put32(x + 12, riff.frames);
-        PutId(x + 16, "00db");
+        PutId(x + 16, chunkId());
         Put64(x + 20, riff.moviId);
         if (!file_.Write(block, 32)) return false;
+        uint64_t data = 4 + 8;  // the first frame's data, from the "movi" identifier
         for (uint32_t i = 0; i < riff.frames;) {
             const uint32_t n = std::min<uint32_t>(riff.frames - i, sizeof(block) / 8);
             for (uint32_t j = 0; j < n; ++j) {
-                Put32(block + 8 * j,
-                      static_cast<uint32_t>(chunkPosition(riff, riff.firstFrame + i + j) + 8 - riff.moviId));
-                Put32(block + 8 * j + 4, frameBytes);
+                const uint32_t size = sizes_[riff.firstFrame + i + j];
+                Put32(block + 8 * j, static_cast<uint32_t>(data));
+                Put32(block + 8 * j + 4, size);  // bit 31 clear: a key frame
+                data += ChunkBytes(size);
             }
             if (!file_.Write(block, 8 * n)) return false;
             i += n;
@@ -258,14 +287,17 @@ bool AviWriter::writeIndexes(size_t number) {
         PutId(block, "idx1");
         Put32(block + 4, 16 * riff.frames);
         if (!file_.Write(block, 8)) return false;
+        uint64_t chunk = 4;
         for (uint32_t i = 0; i < riff.frames;) {
             const uint32_t n = std::min<uint32_t>(riff.frames - i, sizeof(block) / 16);
             for (uint32_t j = 0; j < n; ++j) {
                 uint8_t* e = block + 16 * j;
-                PutId(e, "00db");
+                const uint32_t size = sizes_[i + j];
+                PutId(e, chunkId());
                 Put32(e + 4, kKeyFrame);
-                Put32(e + 8, static_cast<uint32_t>(chunkPosition(riff, i + j) - riff.moviId));
-                Put32(e + 12, frameBytes);
+                Put32(e + 8, static_cast<uint32_t>(chunk));
+                Put32(e + 12, size);
+                chunk += ChunkBytes(size);
             }
             if (!file_.Write(block, 16 * n)) return false;
             i += n;
@@ -323,13 +355,20 @@ bool AviWriter::writeRate(uint32_t rate) {
 }
 
 int AviWriter::WriteFrame(const void* frame) {
+    if (codec_ == AviCodec::kMjpeg) return 0;
+    return WriteFrame(frame, FrameBytes());
+}
+
+int AviWriter::WriteFrame(const void* frame, uint32_t bytes) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!file_.IsOpen() || !frame || failed_) return 0;
-    const uint64_t chunk = FrameBytes() + 8ull;
+    if (!file_.IsOpen() || !frame || failed_ || bytes == 0 || bytes > 0x7FFFFF00u) return 0;
+    if (codec_ != AviCodec::kMjpeg && bytes != FrameBytes()) return 0;
+    const uint64_t chunk = ChunkBytes(bytes);
     if (large_) {
         const size_t number = riffs_.size() - 1;
         Riff grown = riffs_.back();
         ++grown.frames;
+        grown.bytes += chunk;
         if (closedRiffBytes(grown, number) > riffLimit_) {
             if (riffs_.back().frames == 0 || riffs_.size() >= superSlots_) return -1;
             if (!closeRiff(number) || !startRiff()) {
@@ -341,20 +380,44 @@ int AviWriter::WriteFrame(const void* frame) {
         // The plain layout ends where 32-bit readers stop; past the limit only when more frames came
         // than expected at Open.
         const uint64_t plainLimit = std::min<uint64_t>(2 * riffLimit_, 0x7FFFFFFFull);
-        if (PlainFileBytes(width_, height_, frameCount_ + 1ull) > plainLimit) return -1;
+        if (plainBytes(riffs_.back().bytes + chunk, frameCount_ + 1ull) > plainLimit) return -1;
+    }
+    try {
+        sizes_.push_back(bytes);
+    } catch (const std::bad_alloc&) {
+        failed_ = true;
+        return 0;
     }
     Riff& riff = riffs_.back();
     uint8_t chunkHeader[8];
-    PutId(chunkHeader, "00db");
-    Put32(chunkHeader + 4, FrameBytes());
-    const bool ok = file_.Seek(dataEnd(riff)) && file_.Write(chunkHeader, 8) && file_.Write(frame, chunk - 8);
+    PutId(chunkHeader, chunkId());
+    Put32(chunkHeader + 4, bytes);
+    static const uint8_t kPad = 0;
+    const bool ok = file_.Seek(dataEnd(riff)) && file_.Write(chunkHeader, 8) && file_.Write(frame, bytes) &&
+                    (chunk == 8ull + bytes || file_.Write(&kPad, 1));
     if (!ok) {
+        sizes_.pop_back();
         failed_ = true;
         return 0;
     }
     ++riff.frames;
+    riff.bytes += chunk;
     ++frameCount_;
+    dataBytes_ += bytes;
     return 1;
+}
+
+// Gives up the last frame of the last RIFF (its chunk stays until the file is cut after the index).
+bool AviWriter::dropLastFrame() {
+    Riff& riff = riffs_.back();
+    if (riff.frames == 0 || sizes_.empty()) return false;
+    const uint32_t bytes = sizes_.back();
+    sizes_.pop_back();
+    --riff.frames;
+    riff.bytes -= ChunkBytes(bytes);
+    --frameCount_;
+    dataBytes_ -= bytes;
+    return true;
 }
 
 int AviWriter::Checkpoint() {
@@ -373,8 +436,8 @@ int AviWriter::Checkpoint() {
 // completely before a failed read or write stay; the rest are given up.
 bool AviWriter::compactToPlain(bool& complete) {
     Riff& riff = riffs_.front();
-    const uint64_t chunk = FrameBytes() + 8ull, total = chunk * riff.frames;
-    const uint64_t from = riff.moviId + 4, to = kHeaderBytes;
+    const uint64_t total = riff.bytes;
+    const uint64_t from = riff.moviId + 4, to = HeaderBytes();
     std::vector<uint8_t> buffer;
     try {
         buffer.resize(static_cast<size_t>(std::min<uint64_t>(total, 4u << 20)));
@@ -387,7 +450,8 @@ bool AviWriter::compactToPlain(bool& complete) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), total - done));
         if (!file_.Seek(from + done) || !file_.Read(buffer.data(), n) || !file_.Seek(to + done) ||
             !file_.Write(buffer.data(), n)) {
-            riff.frames = frameCount_ = static_cast<uint32_t>(done / chunk);
+            // Only the frames whose chunks moved completely stay.
+            while (riff.bytes > done) dropLastFrame();
             complete = false;
             break;
         }
@@ -396,14 +460,14 @@ bool AviWriter::compactToPlain(bool& complete) {
     large_ = false;
     superSlots_ = 0;
     superIndexPosition_ = totalFramesPosition_ = 0;
-    riff.moviId = kHeaderBytes - 4;
+    riff.moviId = HeaderBytes() - 4;
     const std::vector<uint8_t> head = headerBytes();
     return file_.Seek(0) && file_.Write(head.data(), head.size());
 }
 
 void AviWriter::finishLocked(uint32_t rate, bool& complete, bool compact) {
     if (rate == 0) rate = notedRate_;
-    if (compact && large_ && riffs_.size() == 1 && PlainFileBytes(width_, height_, frameCount_) <= riffLimit_ &&
+    if (compact && large_ && riffs_.size() == 1 && plainBytes(riffs_[0].bytes, frameCount_) <= riffLimit_ &&
         !compactToPlain(complete))
         complete = false;
     for (;;) {
@@ -411,12 +475,8 @@ void AviWriter::finishLocked(uint32_t rate, bool& complete, bool compact) {
         if (closeRiff(number) && writeCounts() && writeRate(rate)) break;
         // No room even for the index (full disk): give up frames from the end until it fits.
         complete = false;
+        if (dropLastFrame()) continue;
         Riff& riff = riffs_.back();
-        if (riff.frames > 0) {
-            --riff.frames;
-            --frameCount_;
-            continue;
-        }
         if (number == 0) break;
         file_.Truncate(riff.start);
         riffs_.pop_back();

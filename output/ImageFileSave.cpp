@@ -13,6 +13,7 @@
 #include "output/DibImage.h"
 #include "output/FileWriter.h"
 #include "output/ImageFiles.h"
+#include "output/JpegEncoder.h"
 #include "output/ReplaceFile.h"
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/Convert.h"

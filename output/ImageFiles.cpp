@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 
@@ -39,15 +38,19 @@ struct PngState {
 // Messages of the image libraries go to the library's log, never to the host's console.
 void (*g_messageSink)(const char* text) = nullptr;
 
-void LibraryMessage(const char* library, const char* text) {
+}  // namespace
+
+void ImageLibraryMessage(const char* library, const char* text) {
     if (!g_messageSink) return;
     char line[512];
     std::snprintf(line, sizeof line, "%s: %s", library, text);
     g_messageSink(line);
 }
 
+namespace {
+
 void PngErrorHandler(png_structp png, png_const_charp message) {
-    if (png) LibraryMessage("libpng error", message);
+    if (png) ImageLibraryMessage("libpng error", message);
     auto* state = static_cast<PngState*>(png_get_error_ptr(png));
     std::longjmp(state->recovery, 1);
 }
@@ -76,64 +79,13 @@ int WritePngRows(std::FILE* file, png_structp png, png_infop info, PngState& sta
     return 1;
 }
 
-// ---- JPEG
-
-struct JpegErrorManager {
-    jpeg_error_mgr standard;
-    std::jmp_buf recovery;
-};
-
-// libjpeg's own error_exit ends the process; this one returns to the writer instead.
-void JpegErrorExit(j_common_ptr info) {
-    auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
-    char message[JMSG_LENGTH_MAX];
-    (*info->err->format_message)(info, message);
-    LibraryMessage("libjpeg error", message);
-    std::longjmp(manager->recovery, 1);
-}
-
-int CompressJpeg(jpeg_compress_struct& cinfo, JpegErrorManager& errors, std::FILE* file,
-                 const CDibImage& image, int components, int quality, int progressive, JSAMPLE* row) {
-    if (setjmp(errors.recovery)) return 0;
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = static_cast<JDIMENSION>(image.Width());
-    cinfo.image_height = static_cast<JDIMENSION>(image.Height());
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    if (progressive) jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    const int width = image.Width();
-    // Storage row 0 holds the bottom line: the top line is the last storage row.
-    int storageRow = image.Height() - 1;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t* s = image.Bits() + static_cast<size_t>(storageRow) * image.Stride();
-        if (components == 3) {
-            for (int x = 0; x < width; ++x) {  // blue, green, red becomes red, green, blue
-                row[3 * x] = s[3 * x + 2];
-                row[3 * x + 1] = s[3 * x + 1];
-                row[3 * x + 2] = s[3 * x];
-            }
-        } else {
-            std::memcpy(row, s, static_cast<size_t>(width));
-        }
-        JSAMPROW rows[1] = {row};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-        --storageRow;
-    }
-    jpeg_finish_compress(&cinfo);
-    return 1;
-}
-
 // ---- TIFF
 
 // libtiff's Windows handlers may open message boxes; a library inside someone's process must not.
 void TiffMessage(const char* module, const char* format, va_list arguments) {
     char text[400];
     std::vsnprintf(text, sizeof text, format, arguments);
-    LibraryMessage(module ? module : "libtiff", text);
+    ImageLibraryMessage(module ? module : "libtiff", text);
 }
 
 }  // namespace
@@ -187,25 +139,11 @@ int WritePngFile(std::FILE* file, const uint8_t* pixels, int width, int height, 
             for (int i = 0; i < height; ++i) rows[i] = const_cast<png_bytep>(pixels) + static_cast<size_t>(i) * stride;
             ok = WritePngRows(file, png, info, state, rows.data(), width, height, bitsPerPixel, stream);
         } catch (const std::bad_alloc&) {
-            LibraryMessage("libpng error", "out of memory");
+            ImageLibraryMessage("libpng error", "out of memory");
             ok = 0;
         }
     }
     png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-    return ok;
-}
-
-int WriteJpegFile(std::FILE* file, const CDibImage& image, int quality, int progressive) {
-    if (!file || !HasPixels(&image)) return 0;
-    const int components = image.BitCount() == 8 ? 1 : image.BitCount() == 24 ? 3 : 0;
-    if (!components) return 0;
-    std::vector<JSAMPLE> row(static_cast<size_t>(image.Width()) * components);
-    jpeg_compress_struct cinfo{};
-    JpegErrorManager errors{};
-    cinfo.err = jpeg_std_error(&errors.standard);
-    errors.standard.error_exit = JpegErrorExit;
-    int ok = CompressJpeg(cinfo, errors, file, image, components, quality, progressive, row.data());
-    jpeg_destroy_compress(&cinfo);
     return ok;
 }
 

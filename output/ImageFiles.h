@@ -44,9 +44,7 @@ int WriteBmpFile(const CDibImage& image, CFileWriter& file);
 // Writes rows of `stride` bytes (blue first for colour) as PNG: grey for 8/16, RGB for 24/48, RGB with
 // alpha for 32/64 bits per pixel; 16-bit samples are little-endian in the buffer.
 int WritePngFile(std::FILE* file, const uint8_t* pixels, int width, int height, int stride, int bitsPerPixel);
-// Writes an 8-bit (grey) or 24-bit (blue first) image whose storage row 0 holds the bottom line as a
-// JPEG at `quality`, progressive when asked.
-int WriteJpegFile(std::FILE* file, const CDibImage& image, int quality, int progressive);
+// JPEG files: output/JpegEncoder.h.
 // Writes the output image as an uncompressed single-strip TIFF (grey or RGB, 8 or 16 bits per sample).
 int WriteTiffFile(TIFF* tiff, const CDibImage& image);
 // Sends libtiff's messages to the error stream (its Windows handlers open message boxes); once, before
@@ -55,6 +53,8 @@ void InstallTiffHandlers();
 // Where the messages of libpng, libjpeg and libtiff go (one line each); none until a sink is set. Never
 // the host's console.
 void SetImageLibraryMessageSink(void (*sink)(const char* text));
+// One message of an image library, to the sink set above.
+void ImageLibraryMessage(const char* library, const char* text);
 
 // Each encoder into a named file (ANSI code page), replaced only once complete; 1/0.
 int WriteBmpFile(const CDibImage& image, const char* fileName);

@@ -31,7 +31,9 @@ std::vector<uint8_t> ReadAll(const std::wstring& name) {
 struct Reader {
     const std::vector<uint8_t>& d;
     AviReadBack r;
-    uint32_t frameBytes = 0;
+    uint32_t frameBytes = 0;     // of an uncompressed frame
+    const char* chunkId = "00db";
+    bool compressed = false;
     uint64_t superIndex = 0;  // position of the "indx" data
 
     uint32_t U32(uint64_t at) const {
@@ -45,6 +47,15 @@ struct Reader {
         return v;
     }
     bool Is(uint64_t at, const char* id) const { return at + 4 <= d.size() && std::memcmp(&d[at], id, 4) == 0; }
+    // The chunk at `at` holds one frame of the stream's kind: an uncompressed one of the frame size, or
+    // one whole JPEG image (start and end markers).
+    bool FrameChunk(uint64_t at) const {
+        if (!Is(at, chunkId)) return false;
+        const uint32_t size = U32(at + 4);
+        if (!compressed) return size == frameBytes;
+        return size >= 4 && at + 8 + size <= d.size() && d[at + 8] == 0xFF && d[at + 9] == 0xD8 &&
+               d[at + 8 + size - 2] == 0xFF && d[at + 8 + size - 1] == 0xD9;
+    }
     bool Fail(const std::string& why) {
         if (r.problem.empty()) r.problem = why;
         return false;
@@ -56,7 +67,6 @@ struct Reader {
         r.mainFrames = U32(48);
         r.width = U32(64);
         r.height = U32(68);
-        frameBytes = ((3 * r.width + 3) & ~3u) * r.height;
         const uint64_t hdrlEnd = 20 + static_cast<uint64_t>(U32(16));
         uint64_t at = 88;
         while (at + 8 <= hdrlEnd) {
@@ -64,7 +74,22 @@ struct Reader {
             if (Is(at, "LIST") && Is(at + 8, "strl")) {
                 uint64_t in = at + 12;
                 while (in + 8 <= at + 8 + size) {
-                    if (Is(in, "strh")) r.streamLength = U32(in + 8 + 32);
+                    if (Is(in, "strh")) {
+                        r.streamLength = U32(in + 8 + 32);
+                        r.handler.assign(reinterpret_cast<const char*>(&d[in + 12]), 4);
+                    }
+                    if (Is(in, "strf")) {
+                        uint16_t bits = 0;
+                        std::memcpy(&bits, &d[in + 8 + 14], 2);
+                        r.bitCount = bits;
+                        compressed = Is(in + 8 + 16, "MJPG");
+                        bool grey = bits == 8 && U32(in + 4) >= 40 + 1024;
+                        for (uint32_t i = 0; grey && i < 256; ++i) {
+                            const uint64_t e = in + 8 + 40 + 4 * i;
+                            grey = d[e] == i && d[e + 1] == i && d[e + 2] == i;
+                        }
+                        r.greyPalette = grey;
+                    }
                     if (Is(in, "indx")) superIndex = in + 8;
                     in += 8 + ((U32(in + 4) + 1) & ~1u);
                 }
@@ -75,6 +100,11 @@ struct Reader {
             at += 8 + ((size + 1) & ~1u);
         }
         if (!r.large) r.totalFrames = r.streamLength;
+        if (compressed != (r.handler == "MJPG")) return Fail("stream handler and bitmap compression differ");
+        if (r.bitCount != 24 && !(r.bitCount == 8 && r.greyPalette && !compressed))
+            return Fail("neither 24 bits nor 8-bit grey");
+        chunkId = compressed ? "00dc" : "00db";
+        frameBytes = ((r.width * (r.bitCount / 8) + 3) & ~3u) * r.height;
         return true;
     }
 
@@ -94,8 +124,9 @@ struct Reader {
                 uint64_t c = at + 12;
                 while (c + 8 <= moviEnd) {
                     const uint32_t chunk = U32(c + 4);
-                    if (Is(c, "00db")) {
-                        if (chunk != frameBytes) return Fail("frame chunk of another size"), 0;
+                    if (Is(c, chunkId)) {
+                        if (!FrameChunk(c)) return Fail("frame chunk of another size or not one image"), 0;
+                        r.frames.push_back({c + 8, chunk});
                         ++frames;
                     } else if (!Is(c, "ix00") && !Is(c, "JUNK")) {
                         return Fail("unknown chunk in movi"), 0;
@@ -109,7 +140,8 @@ struct Reader {
                 for (uint32_t i = 0; i < r.idx1Entries; ++i) {
                     const uint64_t e = at + 8 + 16ull * i;
                     const uint64_t chunk = moviId + U32(e + 8);
-                    if (!Is(e, "00db") || !Is(chunk, "00db") || U32(e + 12) != frameBytes)
+                    if (!Is(e, chunkId) || !FrameChunk(chunk) || U32(e + 12) != U32(chunk + 4) ||
+                        (i < r.frames.size() && r.frames[i].data != chunk + 8))
                         return Fail("idx1 entry " + std::to_string(i) + " points elsewhere"), 0;
                 }
             }
@@ -132,7 +164,7 @@ struct Reader {
             const uint64_t base = U64(ix + 20);
             for (uint32_t i = 0; i < r.framesPerRiff[k]; ++i) {
                 const uint64_t data = base + U32(ix + 32 + 8ull * i);
-                if (data < 8 || !Is(data - 8, "00db") || U32(ix + 36 + 8ull * i) != frameBytes)
+                if (data < 8 || !FrameChunk(data - 8) || U32(ix + 36 + 8ull * i) != U32(data - 4))
                     return Fail("standard index entry points elsewhere");
             }
         }
@@ -175,6 +207,13 @@ AviReadBack ReadUnfinishedAvi(const std::wstring& name) {
     if (reader.Riff(0, 0, false) && reader.r.framesPerRiff[0] < reader.r.mainFrames)
         reader.Fail("the headers claim more frames than the first RIFF holds");
     return reader.r;
+}
+
+std::vector<uint8_t> ReadAviFrame(const std::wstring& name, const AviReadBack::Frame& frame) {
+    const std::vector<uint8_t> data = ReadAll(name);
+    if (frame.data + frame.bytes > data.size()) return {};
+    return std::vector<uint8_t>(data.begin() + static_cast<ptrdiff_t>(frame.data),
+                                data.begin() + static_cast<ptrdiff_t>(frame.data + frame.bytes));
 }
 
 long WindowsReaderFrames(const std::wstring& name, long lastRead) {

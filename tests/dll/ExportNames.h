@@ -133,4 +133,5 @@ static const char* const kExtensionExportNames[] = {
 static const char* const kLaterExtensionExportNames[] = {
     "ToviraX_SetStatusCallback", "ToviraX_GetFrameFormat", "ToviraX_InitializeEx",
     "ToviraX_LoadSettings",      "ToviraX_ResetSettings",  "ToviraX_SaveSettings",
+    "ToviraX_RecordEx",          "ToviraX_RecordExW",      "ToviraX_GetRecordStatus",
 };
