@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """FFmpeg counts the frames of an AVI the SDK wrote, frame-exact, and of its first RIFF alone (what a
-reader that knows only the first RIFF sees).
+reader that knows only the first RIFF sees), and decodes every frame without a complaint.
 
 usage: avi-frame-count.py <file.avi> <counts.txt>   (counts.txt: total frames, frames of the first RIFF)
 """
@@ -27,6 +27,10 @@ def main(avi, counts):
     whole = count_frames(avi)
     if whole != total:
         print("FAILED: ffprobe reads %d frames of %d" % (whole, total))
+        failed += 1
+    decoded = subprocess.run(["ffmpeg", "-v", "error", "-i", avi, "-f", "null", "-"], capture_output=True, text=True)
+    if decoded.returncode != 0 or decoded.stderr.strip():
+        print("FAILED: FFmpeg does not decode every frame:", decoded.stderr.strip()[:300])
         failed += 1
     with open(avi, "rb") as f:
         head = f.read(8)

@@ -89,6 +89,43 @@ def file_samples(frame, width, height, stride, bits):
     return bytes(out)
 
 
+def probe_stream(path):
+    """ffprobe's codec, size, pixel format and the frames it decoded (every one), as a dict."""
+    probe = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                            "stream=codec_name,width,height,nb_read_frames,pix_fmt", "-of",
+                            "default=noprint_wrappers=1", path], capture_output=True, text=True)
+    info = dict(line.split("=", 1) for line in probe.stdout.split() if "=" in line)
+    info["ok"] = probe.returncode == 0 and not probe.stderr.strip()
+    info["stderr"] = probe.stderr.strip()
+    return info
+
+
+def check_codec_recordings(folder, entries):
+    """The Motion JPEG and grey recordings of the scene: FFmpeg decodes every frame without a complaint,
+    and the first frame shows the snapshot's scene within the codec's error (the moving element and the
+    frame-number strip differ between frames)."""
+    for leaf, codec, pix_fmt, bits, limit in (("recording-mjpeg.avi", "mjpeg", "rgb24", 24, 14.0),
+                                              ("recording-grey.avi", "rawvideo", "gray", 8, 12.0)):
+        path = os.path.join(folder, leaf)
+        info = probe_stream(path)
+        check(info["ok"], "ffprobe decodes every frame of %s: %s" % (leaf, info["stderr"]))
+        check(info.get("codec_name") == codec, "%s codec %s" % (leaf, info.get("codec_name")))
+        entry = [e for e in entries if int(e[0]) == bits][0]
+        width, height, stride = int(entry[1]), int(entry[2]), int(entry[3])
+        check(info.get("width") == str(width) and info.get("height") == str(height), "%s size %s" % (leaf, info))
+        check(int(info.get("nb_read_frames", "0")) >= 2, "%s frames %s" % (leaf, info.get("nb_read_frames")))
+        decoded = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"], capture_output=True,
+                                 text=True)
+        check(decoded.returncode == 0 and not decoded.stderr.strip(),
+              "FFmpeg decodes %s without errors: %s" % (leaf, decoded.stderr.strip()[:200]))
+        raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                              pix_fmt, "-"], capture_output=True).stdout
+        snap = open(os.path.join(folder, "mode%02d.frame" % bits), "rb").read()
+        expected = flatten(frame_samples(snap, width, height, stride, bits))
+        diff = mean_abs(list(raw), expected)
+        check(diff < limit, "%s first frame shows the scene upright (mean difference %.2f)" % (leaf, diff))
+
+
 def check_png_parts(folder):
     """PNGs whose image data was compressed in one or several parts (tests/dll/EnvExternalFilesTests.cpp):
     pngcheck, ImageMagick and FFmpeg must read each one back exactly."""
@@ -190,6 +227,7 @@ def main(folder):
     check(mean_abs(list(raw), expected) < 12.0, "AVI frame shows the scene upright (mean difference %.2f)"
           % mean_abs(list(raw), expected))
 
+    check_codec_recordings(folder, entries)
     check_png_parts(folder)
 
     print("%d passed, %d failed" % (passed, failed))

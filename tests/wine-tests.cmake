@@ -28,6 +28,7 @@ tovira_wine_test(dll_env_acquisition_log dll_tests EnvAcquisitionLog.* TOVIRA_VI
 
 # Recordings that end on their own: the camera unplugs while recording; the process ends without a stop.
 tovira_wine_test(dll_env_record_unplug dll_tests EnvRecordUnplug.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor TOVIRA_VIRTUAL_UNPLUG_AFTER=30)
+tovira_wine_test(dll_env_record_unplug_mjpeg dll_tests EnvRecordUnplugMotionJpeg.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor TOVIRA_VIRTUAL_UNPLUG_AFTER=30)
 tovira_wine_test(dll_env_record_exit dll_tests EnvRecordExit.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=fast)
 
 # A full disk: a 20 MB tmpfs mounted for the tests (they skip where mounting is not allowed).
@@ -46,6 +47,8 @@ tovira_wine_test(dll_env_large_avi dll_tests EnvLargeAvi.* TOVIRA_VIRTUAL_CAMERA
 set_tests_properties(dll_env_large_avi PROPERTIES FIXTURES_SETUP large_avi)
 add_test(NAME large_avi_reader COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/avi-frame-count.py ${CMAKE_BINARY_DIR}/large-avi/large.avi ${CMAKE_BINARY_DIR}/large-avi/large.txt)
 set_tests_properties(large_avi_reader PROPERTIES FIXTURES_REQUIRED large_avi TIMEOUT 600)
+add_test(NAME large_avi_reader_mjpeg COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/avi-frame-count.py ${CMAKE_BINARY_DIR}/large-avi/large-mjpeg.avi ${CMAKE_BINARY_DIR}/large-avi/large-mjpeg.txt)
+set_tests_properties(large_avi_reader_mjpeg PROPERTIES FIXTURES_REQUIRED large_avi TIMEOUT 600)
 
 # The full frame at the sensor's own pace: the frame loop polls far faster than frames complete.
 tovira_wine_test(dll_env_stream_sensor_pace dll_tests EnvStreamSensorPace.* TOVIRA_VIRTUAL_CAMERAS=0 TOVIRA_VIRTUAL_PACE=sensor)

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "StreamSupport.h"
-#include "ToviraSdk_Z400KX.h"
+#include "ToviraSdk_Z400KX_ext.h"
 
 namespace {
 
@@ -57,6 +57,16 @@ TEST(EnvExternalFiles, EveryColourModeInEveryFileType) {
     Tovira_StopPreview(h);
     ASSERT_EQ(Tovira_Record(h, (folder + "\\recording.avi").c_str(), 1500, 0), 1) << Tovira_GetLastError(h);
     MessageSink sink;
+    sink.pumpFor(2500);
+    Tovira_StopPreview(h);
+    // The same scene as Motion JPEG, and as grey frames from colour mode 8.
+    ASSERT_EQ(ToviraX_RecordEx(h, (folder + "\\recording-mjpeg.avi").c_str(), 1500, 0, TOVIRAX_CODEC_MJPEG, 90), 1)
+        << Tovira_GetLastError(h);
+    sink.pumpFor(2500);
+    Tovira_StopPreview(h);
+    ASSERT_EQ(Tovira_SetColorMode(h, 8), 1);
+    ASSERT_EQ(ToviraX_RecordEx(h, (folder + "\\recording-grey.avi").c_str(), 1500, 0, TOVIRAX_CODEC_GREY8, 0), 1)
+        << Tovira_GetLastError(h);
     sink.pumpFor(2500);
     Tovira_StopPreview(h);
     Tovira_Close(h);
