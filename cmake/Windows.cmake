@@ -144,6 +144,12 @@ add_executable(save_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/save/Sa
   $<TARGET_OBJECTS:tovira_core>)
 target_link_libraries(save_bench PRIVATE tovira_core)
 
+# Recording benchmark under Wine, per codec: the DLL through its headers; run by hand.
+add_executable(record_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/record/RecordBench.cpp)
+target_include_directories(record_bench PRIVATE ${CMAKE_SOURCE_DIR}/include)
+target_compile_definitions(record_bench PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+target_link_libraries(record_bench PRIVATE ToviraSdk_Z400KX)
+
 # Acquisition-extension benchmark under Wine: the DLL through its headers; run by hand.
 add_executable(acquisition_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/win/acquisition/AcquisitionBench.cpp)
 target_include_directories(acquisition_bench PRIVATE ${CMAKE_SOURCE_DIR}/include)

@@ -477,6 +477,20 @@ public:
         check(Tovira_SaveImage(handle_, file.c_str(), type), "Tovira_SaveImage");
     }
 
+    // ---- recording
+    // Starts streaming (if it is not) and records for `milliseconds` into an AVI file in the codec
+    // (TOVIRAX_CODEC_...; quality 1..100 for Motion JPEG) on the library's thread; returns at once.
+    void record(const std::string& file, int milliseconds, int codec = TOVIRAX_CODEC_UNCOMPRESSED, int quality = 0) {
+        check(ToviraX_RecordEx(handle_, file.c_str(), milliseconds, 0, codec, quality), "ToviraX_RecordEx");
+    }
+    // The running or last recording's counts: recording, frames written and left out, bytes.
+    TOVIRAX_RECORD_STATUS recordStatus() const {
+        TOVIRAX_RECORD_STATUS status{};
+        status.size = static_cast<int>(sizeof status);
+        check(ToviraX_GetRecordStatus(handle_, &status), "ToviraX_GetRecordStatus");
+        return status;
+    }
+
 private:
     void check(int result, const char* call) const { detail::Check(result, handle_, call); }
     int handle_ = 0;

@@ -132,4 +132,26 @@ TEST_F(CppLayer, SettingsStructReadsAndAppliesEverySetting) {
     EXPECT_EQ(camera.settings().gamma, 100);
 }
 
+TEST_F(CppLayer, RecordingInACodecAndItsCounts) {
+    tovira::Camera camera;
+    camera.setColorMode(24);
+    camera.setWindow(0, 0, 320, 240);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string file = std::string(temp) + "tovira_cpp_" + std::to_string(GetCurrentProcessId()) + ".avi";
+    EXPECT_THROW(camera.record(file, 500, TOVIRAX_CODEC_MJPEG, 0), tovira::Error);  // no quality
+    camera.record(file, 300, TOVIRAX_CODEC_MJPEG, 80);
+    TOVIRAX_RECORD_STATUS status = camera.recordStatus();
+    const DWORD start = GetTickCount();
+    while (status.recording && GetTickCount() - start < kPatientMs) {
+        Sleep(10);
+        status = camera.recordStatus();
+    }
+    EXPECT_EQ(status.recording, 0);
+    EXPECT_EQ(status.codec, TOVIRAX_CODEC_MJPEG);
+    EXPECT_GE(status.framesWritten, 1);
+    EXPECT_GT(status.bytesWritten, 0u);
+    EXPECT_TRUE(DeleteFileA(file.c_str()));
+}
+
 }  // namespace
