@@ -203,7 +203,7 @@ const uint8_t* FramePixel(const CDibImage& frame, int x, int y) {
     return frame.Bits() + static_cast<size_t>(frame.Height() - 1 - y) * frame.Stride() + 3 * x;
 }
 
-TEST(AviFrames, EveryColourModeGivesTheUprightPictureInBlueGreenRed) {
+TEST(AviFrames, EveryColourModeGivesTheUprightPictureInBlueGreenRedAndTheGreyModesInGrey) {
     outtest::InstanceWithImages subject;
     const int width = 1001, height = 6;
     AviFrameBuilder builder;
@@ -230,40 +230,30 @@ TEST(AviFrames, EveryColourModeGivesTheUprightPictureInBlueGreenRed) {
                         ADD_FAILURE() << "mode " << mode << " (" << x << "," << y << ") c" << c;
                 }
         EXPECT_EQ(mismatches, 0) << mode;
+        // The grey frame of the grey modes (bits 4..11 of 12-bit samples), none of the colour modes.
+        const CDibImage* grey = builder.BuildGrey(output);
+        if (mode > 1) {
+            EXPECT_EQ(grey, nullptr) << mode;
+            continue;
+        }
+        ASSERT_NE(grey, nullptr) << mode;
+        ASSERT_EQ(grey->Stride(), 1004);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                if (grey->Bits()[static_cast<size_t>(height - 1 - y) * 1004 + x] != FramePixel(*frame, x, y)[0] &&
+                    ++mismatches < 4)
+                    ADD_FAILURE() << "grey, mode " << mode << " (" << x << "," << y << ")";
+        EXPECT_EQ(mismatches, 0) << mode;
     }
     CDibImage other;
     other.Create(width + 1, height, 24);
     EXPECT_EQ(builder.Build(other), nullptr);
+    EXPECT_EQ(builder.BuildGrey(other), nullptr);
 }
 
 // ---- recordings of a streaming instance
 
-class Recording : public CameraInstanceTest {
-protected:
-    void SetUp() override {
-        CameraInstanceTest::SetUp();
-        name = TempName("record.avi");
-        DeleteFileA(name.c_str());
-    }
-    void TearDown() override {
-        CameraInstanceTest::TearDown();
-        DeleteFileA(name.c_str());
-    }
-    CTovira& camera(int mode, int width, int height) {
-        CTovira& c = initialize();
-        const int bits[6] = {8, 16, 24, 32, 48, 64};
-        EXPECT_EQ(c.SetColorMode(bits[mode]), 1);
-        EXPECT_EQ(c.SetCaptureWindowEx(3840, 0, width, 2748, 0, height), 1);
-        return c;
-    }
-    // Waits (pumping messages) until the record thread finished the file on its own.
-    bool waitForCompletion(CTovira& c, DWORD limitMs) {
-        const DWORD start = GetTickCount();
-        while (c.recording && GetTickCount() - start < limitMs) outtest::PumpMessages(1);
-        return c.recording == 0;
-    }
-    std::string name;
-};
+using Recording = outtest::RecordingTest;
 
 TEST_F(Recording, CompletesAfterItsDurationWithTheMeasuredRate) {
     CTovira& c = camera(2, 320, 240);

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "CameraTestSupport.h"
 #include "camera/Tovira.h"
 #include "output/DibImage.h"
 
@@ -114,5 +116,36 @@ inline void PumpMessages(int rounds = 5) {
         Sleep(10);
     }
 }
+
+// A streaming instance of the virtual camera that records into a temporary file, deleted afterwards.
+class RecordingTest : public CameraInstanceTest {
+protected:
+    void SetUp() override {
+        CameraInstanceTest::SetUp();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        name = std::string(temp) + "tovira_" + std::to_string(GetCurrentProcessId()) + "_record.avi";
+        DeleteFileA(name.c_str());
+    }
+    void TearDown() override {
+        CameraInstanceTest::TearDown();
+        DeleteFileA(name.c_str());
+    }
+    CTovira& camera(int mode, int width, int height) {
+        CTovira& c = initialize();
+        const int bits[6] = {8, 16, 24, 32, 48, 64};
+        EXPECT_EQ(c.SetColorMode(bits[mode]), 1);
+        EXPECT_EQ(c.SetCaptureWindowEx(3840, 0, width, 2748, 0, height), 1);
+        return c;
+    }
+    // Waits (pumping messages) until the record thread finished the file on its own.
+    bool waitForCompletion(CTovira& c, DWORD limitMs) {
+        const DWORD start = GetTickCount();
+        while (c.recording && GetTickCount() - start < limitMs) PumpMessages(1);
+        return c.recording == 0;
+    }
+    std::wstring wideName() const { return std::wstring(name.begin(), name.end()); }
+    std::string name;
+};
 
 }  // namespace outtest
