@@ -3,6 +3,7 @@
 // Run under Wine: save_bench.exe [folder]. Prints milliseconds and ratios. save_bench.exe <folder> png
 // [runs [bits [scene]]] compares the SDK's PNG save with libpng's defaults (time and file size) on the same
 // frames (bits 0: every colour mode; scene: the virtual camera's picture instead of the synthetic one).
+// save_bench.exe <folder> mjpeg [runs]: the Motion JPEG frames of a recording, size and time.
 
 #include <windows.h>
 
@@ -19,6 +20,7 @@
 
 #include "output/DibImage.h"
 #include "output/ImageFiles.h"
+#include "output/JpegEncoder.h"
 #include "output/PngDeflate.h"
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/Convert.h"
@@ -183,10 +185,42 @@ void ComparePng(const std::string& folder, int runs, int onlyBits, bool sceneFra
 
 }  // namespace
 
+// A recording's Motion JPEG frame: the encoder the record thread uses, on the virtual camera's scene as
+// it is (nearly noiseless) and with a grain like a real sensor's temporal noise (+-4 of 255, uniform), at
+// several qualities; bytes and milliseconds per full frame against the uncompressed frame.
+void MotionJpegFrames(int runs) {
+    const int width = 3840, height = 2748;
+    CDibImage clean, grainy;
+    if (!clean.Create(width, height, 24) || !grainy.Create(width, height, 24)) return;
+    FillWithScene(clean);
+    std::memcpy(grainy.Bits(), clean.Bits(), clean.ByteSize());
+    uint32_t seed = 99;
+    for (size_t i = 0; i < grainy.ByteSize(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const int v = grainy.Bits()[i] + static_cast<int>((seed >> 24) % 9) - 4;
+        grainy.Bits()[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+    }
+    const double uncompressed = static_cast<double>(clean.Stride()) * height;
+    std::printf("Motion JPEG frame, 3840 x 2748, best of %d; uncompressed frame %.1f MB\n", runs, uncompressed / 1e6);
+    std::printf("%-8s %8s %10s %10s %8s\n", "picture", "quality", "MB/frame", "vs uncompr", "ms/frame");
+    JpegMemoryEncoder encoder;
+    for (const CDibImage* picture : {&clean, &grainy})
+        for (const int quality : {50, 75, 90, 100}) {
+            size_t bytes = 0;
+            const double ms = Best(runs, [&] { bytes = encoder.Encode(*picture, quality); });
+            std::printf("%-8s %8d %10.3f %10.4f %8.1f\n", picture == &clean ? "scene" : "grain", quality, bytes / 1e6,
+                        bytes / uncompressed, ms);
+        }
+}
+
 int main(int argc, char** argv) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     const std::string folder = argc > 1 ? argv[1] : temp;
+    if (argc > 2 && std::strcmp(argv[2], "mjpeg") == 0) {  // save_bench.exe <folder> mjpeg [runs]
+        MotionJpegFrames(argc > 3 ? std::max(1, std::atoi(argv[3])) : 3);
+        return 0;
+    }
     if (argc > 2 && std::strcmp(argv[2], "png") == 0) {  // save_bench.exe <folder> png [runs [bits [scene]]]
         ComparePng(folder, argc > 3 ? std::max(1, std::atoi(argv[3])) : 3, argc > 4 ? std::atoi(argv[4]) : 0,
                    argc > 5 && std::strcmp(argv[5], "scene") == 0);
