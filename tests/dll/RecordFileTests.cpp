@@ -77,6 +77,47 @@ TEST_F(RecordFiles, DurationsBelowOneMillisecondAreRefusedWithError9) {
     EXPECT_TRUE(Contains(sink.errors, TOVIRA_ERR_PARAMETER));  // posted as well as recorded
 }
 
+// The record notice runs on the recording thread while the stop that ended the recording waits for that
+// thread: the counts are readable from inside it, and agree with the notice and the file.
+struct NoticeCounts {
+    int result = -1, framesWritten = -1, reportedFrames = -1;
+    TOVIRAX_RECORD_STATUS status{};
+};
+void ReadCountsInNotice(int h, int framesWritten, int, void* user) {
+    auto* counts = static_cast<NoticeCounts*>(user);
+    counts->status.size = sizeof counts->status;
+    counts->reportedFrames = framesWritten;
+    counts->result = ToviraX_GetRecordStatus(h, &counts->status);
+    counts->framesWritten = counts->status.framesWritten;
+}
+
+TEST_F(RecordFiles, TheCountsAreReadableFromTheNoticeWhileTheStopWaitsForIt) {
+    camera = OpenCamera(sink.window(), 320, 240);
+    ASSERT_NE(camera, 0);
+    ASSERT_EQ(Tovira_SetColorMode(camera, 24), 1);
+    const std::wstring name = TempFolder(L"notice") + L"\\counts.avi";
+    NoticeCounts counts;
+    ASSERT_EQ(ToviraX_SetRecordNotify(camera, nullptr, ReadCountsInNotice, &counts), 1);
+    ASSERT_EQ(ToviraX_RecordExW(camera, name.c_str(), 600000, 0, TOVIRAX_CODEC_MJPEG, 70), 1);
+    TOVIRAX_RECORD_STATUS status{};
+    status.size = sizeof status;
+    sink.pumpUntil([&] { return ToviraX_GetRecordStatus(camera, &status) == 1 && status.framesWritten >= 3; }, 60000);
+    EXPECT_EQ(status.recording, 1);
+    EXPECT_EQ(status.codec, TOVIRAX_CODEC_MJPEG);
+    EXPECT_EQ(Tovira_StopPreview(camera), 1);  // the notice has run when the stop returns
+    EXPECT_EQ(counts.result, 1);
+    EXPECT_EQ(counts.status.recording, 0);
+    EXPECT_EQ(counts.framesWritten, counts.reportedFrames);
+    const AviReadBack file = ReadFinishedAvi(name);
+    ASSERT_EQ(file.problem, "");
+    EXPECT_EQ(static_cast<int>(file.Frames()), counts.reportedFrames);
+    uint64_t bytes = 0;
+    for (const AviReadBack::Frame& f : file.frames) bytes += f.bytes;
+    EXPECT_EQ(counts.status.bytesWritten, bytes);
+    ToviraX_SetRecordNotify(camera, nullptr, nullptr, nullptr);
+    DeleteFileW(name.c_str());
+}
+
 // ---- the camera goes away while recording (own CTest entry: the camera unplugs after some frames)
 
 void RecordUntilTheCameraIsLost(int codec) {
