@@ -14,6 +14,8 @@
 #pragma GCC target("avx2")
 #endif
 
+#include "pipeline/TableLookupAvx2.h"
+
 namespace tovira::hue_rows {
 namespace {
 
@@ -171,7 +173,211 @@ inline void StoreLanes(uint8_t* low, uint8_t* high, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(high), _mm256_extracti128_si256(v, 1));
 }
 
+// ---- 32 pixels a step in byte lanes (3 bytes per pixel) -------------------------------------------
+//
+// The integer steps of HueSaturationPixel with every value that fits a byte kept in a byte lane, as the
+// AVX-512 body does, but with nothing looked up in a table of 256 entries (a byte table costs sixteen
+// shuffles here):
+// - the sector comes from a 16-entry shuffle of four comparisons (blue > red, blue > green,
+//   green > red, red > blue), the offset d from the middle channel (r + g + b - hi - lo, wrapping in
+//   bytes): d = mid - lo in odd sectors and hi - mid in even ones, which is what the scalar steps give
+//   after adding the chroma to a negative d, ties included;
+// - the saturation table's entry min((c * f + 128) >> 8, 255), f = saturation + 256, is
+//   c + ((c * (f - 256) + 128) >> 8), and the rounded quotient is a rounding high product
+//   (mulhrs(c << 7, f - 256) = (c * (f - 256) * 128 + 2^14) >> 15), in 16-bit lanes, even and odd
+//   pixels apart;
+// - the reciprocal floor(0xFF0000 / c) is the truncated single-precision quotient (exact, see
+//   TransformSixteen), in 32-bit lanes, four groups of eight pixels taken apart by shifts and masks;
+// - the chroma limit, the grey level and the amplitude as in the AVX-512 byte lanes (see
+//   HueSaturationAvx512.cpp): min(s, 511 - s) from the byte sum and its carry, grey = avg(hi, lo) -
+//   avg(newChroma, 0) - ((hi ^ lo) & ~newChroma & 1), amplitude = newChroma;
+// - each output channel is the grey level, the highest value (grey + newChroma) or the middle one
+//   (grey + ramp where it rises, highest - ramp where it falls), chosen by the bits of a per-sector
+//   code from a shuffle.
+// A tone table for the results (k.tone) is looked up in registers (TableLookupAvx2.h).
+
+// Bits of a sector's code, placed so that a 16-bit left shift by 0..6 moves each to its byte's top bit
+// (which the byte blend reads).
+enum : uint8_t {
+  kRisesBit = 0x80, kRedHighBit = 0x40, kRedMiddleBit = 0x20, kGreenHighBit = 0x10,
+  kGreenMiddleBit = 0x08, kBlueHighBit = 0x04, kBlueMiddleBit = 0x02
+};
+constexpr uint8_t kSectorBits[6] = {kRedHighBit | kBlueMiddleBit,   kRedHighBit | kGreenMiddleBit | kRisesBit,
+                                    kGreenHighBit | kRedMiddleBit,  kGreenHighBit | kBlueMiddleBit | kRisesBit,
+                                    kBlueHighBit | kGreenMiddleBit, kBlueHighBit | kRedMiddleBit | kRisesBit};
+
+// The sector of a pixel (0..5) from its comparisons: index bit 0 blue > red, 1 blue > green, 2 green >
+// red, 3 red > blue (impossible combinations give 0).
+constexpr uint8_t SectorOf(int index) {
+  const bool blueOverRed = index & 1, blueOverGreen = index & 2, greenOverRed = index & 4, redOverBlue = index & 8;
+  if (blueOverRed && blueOverGreen) return greenOverRed ? 4 : 5;  // blue the largest: d = r - g
+  if (!greenOverRed) return blueOverGreen ? 0 : 1;                // red >= green: d = g - b
+  return redOverBlue ? 2 : 3;                                     // d = b - r
+}
+
+struct ByteMasks {
+  alignas(32) uint8_t gather[3][32];      // shuffle of the blended registers into channel c of pixels 0..15
+  alignas(32) uint8_t fromSecond[3][32];  // 0x80 where the byte channel c needs comes from the second register
+  alignas(32) uint8_t fromThird[3][32];   // ... from the third
+  alignas(32) uint8_t spread[3][32];      // channel c of pixel k to byte (3 k + c) % 16
+  alignas(32) uint8_t greenAt[3][32];     // output register j: 0x80 on the bytes of green
+  alignas(32) uint8_t redAt[3][32];       // ... of red
+  alignas(32) uint8_t sector[32];         // the sector of a comparison index
+  alignas(32) uint8_t odd[32];            // 0x80 for the odd sectors of a comparison index
+};
+
+ByteMasks MakeByteMasks() {
+  ByteMasks m{};
+  for (int lane = 0; lane < 2; ++lane) {
+    for (int c = 0; c < 3; ++c)
+      for (int k = 0; k < 16; ++k) {
+        const int at = 3 * k + c, p = at % 16;  // the 16 positions of a channel are all different
+        m.gather[c][16 * lane + k] = static_cast<uint8_t>(p);
+        m.fromSecond[c][16 * lane + p] = at / 16 == 1 ? 0x80 : 0;
+        m.fromThird[c][16 * lane + p] = at / 16 == 2 ? 0x80 : 0;
+        m.spread[c][16 * lane + p] = static_cast<uint8_t>(k);
+      }
+    for (int j = 0; j < 3; ++j)
+      for (int p = 0; p < 16; ++p) {
+        const int c = (16 * j + p) % 3;
+        m.greenAt[j][16 * lane + p] = c == 1 ? 0x80 : 0;
+        m.redAt[j][16 * lane + p] = c == 2 ? 0x80 : 0;
+      }
+    for (int i = 0; i < 16; ++i) {
+      m.sector[16 * lane + i] = SectorOf(i);
+      m.odd[16 * lane + i] = SectorOf(i) % 2 ? 0x80 : 0;
+    }
+  }
+  return m;
+}
+
+struct ByteConstants {
+  __m256i sector, odd, codes, steps, wrapFrom, saturation;
+};
+
+ByteConstants MakeByteConstants(const ByteMasks& m, const RowConstants& k) {
+  ByteConstants c;
+  c.sector = MaskAt(m.sector), c.odd = MaskAt(m.odd);
+  alignas(32) uint8_t codes[32] = {};  // the code of (sector + wrap + shift) % 6, in both lanes
+  for (int i = 0; i < 7; ++i) codes[i] = codes[16 + i] = kSectorBits[(i + k.sectors) % 6];
+  c.codes = MaskAt(codes);
+  c.steps = _mm256_set1_epi8(static_cast<char>(k.steps));
+  c.wrapFrom = _mm256_set1_epi8(static_cast<char>(255 - k.steps));
+  c.saturation = _mm256_set1_epi16(static_cast<int16_t>(k.saturation - 256));
+  return c;
+}
+
+// a >= b for unsigned bytes.
+inline __m256i AtLeast(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_max_epu8(a, b), a); }
+
+// Thirty-two pixels (blue, green, red: one byte each) through the transform.
+[[gnu::always_inline]] inline void TransformThirtyTwo(__m256i& blue, __m256i& green, __m256i& red,
+                                                      const ByteConstants& k) {
+  const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi8(1);
+  const __m256i lowBytes = _mm256_set1_epi16(0x00FF), highBytes = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
+  const __m256i hi = _mm256_max_epu8(_mm256_max_epu8(red, green), blue);
+  const __m256i lo = _mm256_min_epu8(_mm256_min_epu8(red, green), blue);
+  const __m256i chroma = _mm256_sub_epi8(hi, lo);
+
+  // Sector and offset d (0..chroma).
+  const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+  const __m256i r = _mm256_xor_si256(red, flip), g = _mm256_xor_si256(green, flip), b = _mm256_xor_si256(blue, flip);
+  const __m256i index = _mm256_or_si256(
+      _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi8(b, r), one), _mm256_and_si256(_mm256_cmpgt_epi8(b, g), _mm256_set1_epi8(2))),
+      _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi8(g, r), _mm256_set1_epi8(4)), _mm256_and_si256(_mm256_cmpgt_epi8(r, b), _mm256_set1_epi8(8))));
+  const __m256i sector = _mm256_shuffle_epi8(k.sector, index);
+  const __m256i middle = _mm256_sub_epi8(_mm256_add_epi8(_mm256_add_epi8(red, green), blue), _mm256_add_epi8(hi, lo));
+  const __m256i d = _mm256_blendv_epi8(_mm256_sub_epi8(hi, middle), _mm256_sub_epi8(middle, lo),
+                                       _mm256_shuffle_epi8(k.odd, index));
+
+  // Saturation: min(c + ((c * (f - 256) + 128) >> 8), 255), even and odd pixels in 16-bit lanes.
+  const __m256i evenChroma = _mm256_and_si256(chroma, lowBytes), oddChroma = _mm256_srli_epi16(chroma, 8);
+  const __m256i top = _mm256_set1_epi16(255), scaled = _mm256_set1_epi16(0x7F80);
+  const __m256i evenSaturated = _mm256_min_epi16(
+      _mm256_add_epi16(evenChroma, _mm256_mulhrs_epi16(_mm256_slli_epi16(evenChroma, 7), k.saturation)), top);
+  const __m256i oddSaturated = _mm256_min_epi16(
+      _mm256_add_epi16(oddChroma, _mm256_mulhrs_epi16(_mm256_and_si256(_mm256_srli_epi16(chroma, 1), scaled), k.saturation)), top);
+  const __m256i saturated = _mm256_or_si256(evenSaturated, _mm256_slli_epi16(oddSaturated, 8));
+  // Chroma limit min(s, 511 - s): the byte sum, or 255 minus it where hi + lo carries.
+  const __m256i sum = _mm256_add_epi8(hi, lo);
+  const __m256i noCarry = AtLeast(sum, hi);
+  const __m256i limit = _mm256_xor_si256(_mm256_xor_si256(sum, noCarry), _mm256_set1_epi8(-1));
+  const __m256i newChroma = _mm256_min_epu8(limit, saturated);
+  const __m256i oddParts = _mm256_and_si256(_mm256_andnot_si256(newChroma, _mm256_xor_si256(hi, lo)), one);
+  const __m256i grey = _mm256_sub_epi8(_mm256_sub_epi8(_mm256_avg_epu8(hi, lo), _mm256_avg_epu8(newChroma, zero)), oddParts);
+
+  // The rounded offset (d * r + 0x8000) >> 16, r = floor(0xFF0000 / chroma), in four groups of eight
+  // pixels: byte j of each 32-bit lane. Grey pixels divide by 1 (their d is 0).
+  const __m256i divisors = _mm256_max_epu8(chroma, one);
+  const __m256 dividend = _mm256_set1_ps(16711680.0f);
+  const __m256i byte0 = _mm256_set1_epi32(0xFF), half = _mm256_set1_epi32(0x8000);
+  auto offsetOf = [&](int shift) {
+    const __m256i c = _mm256_and_si256(_mm256_srli_epi32(divisors, shift), byte0);
+    const __m256i dj = _mm256_and_si256(_mm256_srli_epi32(d, shift), byte0);
+    const __m256i reciprocal = _mm256_cvttps_epi32(_mm256_div_ps(dividend, _mm256_cvtepi32_ps(c)));
+    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(dj, reciprocal), half), 16);
+  };
+  const __m256i offset = _mm256_or_si256(_mm256_or_si256(offsetOf(0), _mm256_slli_epi32(offsetOf(8), 8)),
+                                         _mm256_or_si256(_mm256_slli_epi32(offsetOf(16), 16), _mm256_slli_epi32(offsetOf(24), 24)));
+
+  // Shifted offset t, wrapping past 254 into the next sector.
+  const __m256i wraps = AtLeast(offset, k.wrapFrom);
+  const __m256i t = _mm256_sub_epi8(_mm256_add_epi8(offset, k.steps), wraps);
+  const __m256i code = _mm256_shuffle_epi8(k.codes, _mm256_sub_epi8(sector, wraps));
+
+  // ramp = (newChroma * t + 128) >> 8: even pixels from the low product, odd ones from the high product
+  // of the high bytes (exactly newChroma * t), which leaves their ramp in the high byte.
+  const __m256i rounding = _mm256_set1_epi16(128);
+  const __m256i evenProduct = _mm256_mullo_epi16(_mm256_and_si256(newChroma, lowBytes), _mm256_and_si256(t, lowBytes));
+  const __m256i oddProduct = _mm256_mulhi_epu16(_mm256_and_si256(newChroma, highBytes), _mm256_and_si256(t, highBytes));
+  const __m256i ramp = _mm256_or_si256(_mm256_srli_epi16(_mm256_add_epi16(evenProduct, rounding), 8),
+                                       _mm256_and_si256(_mm256_add_epi16(oddProduct, rounding), highBytes));
+
+  const __m256i highest = _mm256_add_epi8(grey, newChroma);
+  const __m256i between = _mm256_blendv_epi8(_mm256_sub_epi8(highest, ramp), _mm256_add_epi8(grey, ramp), code);
+  auto channel = [&](int highShift) {  // the high bit's shift; the middle bit is the next one down
+    const __m256i high = _mm256_slli_epi16(code, highShift), mid = _mm256_slli_epi16(code, highShift + 1);
+    return _mm256_blendv_epi8(_mm256_blendv_epi8(grey, highest, high), between, mid);
+  };
+  red = channel(1);
+  green = channel(3);
+  blue = channel(5);
+}
+
 }  // namespace
+
+int32_t Row8BytesAvx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
+  if (bpp != 3) return 0;
+  static const ByteMasks m = MakeByteMasks();
+  const ByteConstants constants = MakeByteConstants(m, k);
+  const bool toned = k.tone != nullptr;
+  ByteTable2 tone{};
+  if (toned) tone = LoadByteTable2(k.tone);
+  int32_t done = 0;
+  for (; done + 32 <= n; done += 32, s += 96, t += 96) {
+    // Pixels 0..15 in the low lanes, 16..31 in the high lanes.
+    const __m256i first = LoadLanes(s, s + 48), second = LoadLanes(s + 16, s + 64), third = LoadLanes(s + 32, s + 80);
+    __m256i channel[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m256i mixed = _mm256_blendv_epi8(_mm256_blendv_epi8(first, second, MaskAt(m.fromSecond[c])), third,
+                                               MaskAt(m.fromThird[c]));
+      channel[c] = _mm256_shuffle_epi8(mixed, MaskAt(m.gather[c]));
+    }
+    TransformThirtyTwo(channel[0], channel[1], channel[2], constants);
+    if (toned)
+      for (int c = 0; c < 3; ++c) channel[c] = Lookup2(tone, channel[c]);
+    __m256i spread[3];
+    for (int c = 0; c < 3; ++c) spread[c] = _mm256_shuffle_epi8(channel[c], MaskAt(m.spread[c]));
+    __m256i out[3];
+    for (int j = 0; j < 3; ++j)
+      out[j] = _mm256_blendv_epi8(_mm256_blendv_epi8(spread[0], spread[1], MaskAt(m.greenAt[j])), spread[2],
+                                  MaskAt(m.redAt[j]));
+    StoreLanes(t, t + 48, out[0]);
+    StoreLanes(t + 16, t + 64, out[1]);
+    StoreLanes(t + 32, t + 80, out[2]);
+  }
+  return done;
+}
 
 int32_t Row8Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
   if (bpp != 3 && bpp != 4) return 0;

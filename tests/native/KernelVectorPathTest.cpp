@@ -130,7 +130,7 @@ TEST(VectorPaths, HueSaturationEqualsScalarOnEveryColour) {
 
 TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
   // Rows long enough for the 8-bit groups of 64 pixels, then one of 32 and a rest (16-bit: groups of
-  // 32); hues that move every sector onto every other (including the wrap of the shifted offset) and
+  // 32; AVX2 8-bit: groups of 32 in byte lanes, then of 16); hues that move every sector onto every other (including the wrap of the shifted offset) and
   // saturations at their limits; with and without the tone table the kernels apply to their results
   // (16-bit: looked up for the widened results in registers and for grey pixels in the whole table).
   std::mt19937 rng(64);
@@ -146,7 +146,7 @@ TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
   const int hues[] = {0, 1, -1, 59, 60, 61, 119, 180, 241, 300, 359, 360, -360, -181};
   const int saturations[] = {-255, -254, -1, 0, 1, 100, 254, 255};
   for (const KernelCase& f : families)
-    for (int width : {64, 101, 130, 263})
+    for (int width : {32, 63, 64, 101, 130, 263})
       for (int round = 0; round < 14; ++round) {
         // 16-bit samples above the 12 significant bits in some rounds (read as the largest level, and
         // past the table's end for grey pixels).
