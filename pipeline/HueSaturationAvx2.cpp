@@ -357,24 +357,23 @@ int32_t Row8BytesAvx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, cons
   for (; done + 32 <= n; done += 32, s += 96, t += 96) {
     // Pixels 0..15 in the low lanes, 16..31 in the high lanes.
     const __m256i first = LoadLanes(s, s + 48), second = LoadLanes(s + 16, s + 64), third = LoadLanes(s + 32, s + 80);
-    __m256i channel[3];
-    for (int c = 0; c < 3; ++c) {
+    auto gather = [&](int c) {
       const __m256i mixed = _mm256_blendv_epi8(_mm256_blendv_epi8(first, second, MaskAt(m.fromSecond[c])), third,
                                                MaskAt(m.fromThird[c]));
-      channel[c] = _mm256_shuffle_epi8(mixed, MaskAt(m.gather[c]));
-    }
-    TransformThirtyTwo(channel[0], channel[1], channel[2], constants);
-    if (toned)
-      for (int c = 0; c < 3; ++c) channel[c] = Lookup2(tone, channel[c]);
-    __m256i spread[3];
-    for (int c = 0; c < 3; ++c) spread[c] = _mm256_shuffle_epi8(channel[c], MaskAt(m.spread[c]));
-    __m256i out[3];
-    for (int j = 0; j < 3; ++j)
-      out[j] = _mm256_blendv_epi8(_mm256_blendv_epi8(spread[0], spread[1], MaskAt(m.greenAt[j])), spread[2],
-                                  MaskAt(m.redAt[j]));
-    StoreLanes(t, t + 48, out[0]);
-    StoreLanes(t + 16, t + 64, out[1]);
-    StoreLanes(t + 32, t + 80, out[2]);
+      return _mm256_shuffle_epi8(mixed, MaskAt(m.gather[c]));
+    };
+    __m256i blue = gather(0), green = gather(1), red = gather(2);
+    TransformThirtyTwo(blue, green, red, constants);
+    if (toned) blue = Lookup2(tone, blue), green = Lookup2(tone, green), red = Lookup2(tone, red);
+    blue = _mm256_shuffle_epi8(blue, MaskAt(m.spread[0]));
+    green = _mm256_shuffle_epi8(green, MaskAt(m.spread[1]));
+    red = _mm256_shuffle_epi8(red, MaskAt(m.spread[2]));
+    auto output = [&](int j) {
+      return _mm256_blendv_epi8(_mm256_blendv_epi8(blue, green, MaskAt(m.greenAt[j])), red, MaskAt(m.redAt[j]));
+    };
+    StoreLanes(t, t + 48, output(0));
+    StoreLanes(t + 16, t + 64, output(1));
+    StoreLanes(t + 32, t + 80, output(2));
   }
   return done;
 }
