@@ -3,8 +3,11 @@
 // every path this CPU can run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "pipeline/DefectFilter.h"
@@ -76,6 +79,39 @@ TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
                            std::to_string(size[0]) + "x" + std::to_string(size[1]) + " with brightness");
         }
       }
+}
+
+TEST(VectorPaths, SharpenWithTheTableAfterItEqualsScalarForEveryBrightnessAndAnyTable) {
+  // The 8-bit rows take their results through the table after the sharpness: on the AVX2 path as a
+  // product where the table is one (most brightness values), else by shuffles; every brightness value
+  // (tables with and without such a product, factors below and above 1), a table of random bytes and
+  // one of a steep product, every channel count, rows that end in a partial step and padded strides.
+  std::mt19937 rng(77);
+  const KernelCase families[] = {{SharpenGray8, 8, false, "SharpenGray8"}, {SharpenBgr8, 24, false, "SharpenBgr8/24"},
+                                 {SharpenBgr8, 32, false, "SharpenBgr8/32"}};
+  std::vector<std::pair<std::vector<uint8_t>, std::string>> tables;
+  for (int32_t b = -255; b <= 255; ++b) {
+    std::vector<uint8_t> table(256);
+    BuildBrightnessTable8(b, table.data());
+    tables.emplace_back(table, "brightness " + std::to_string(b));
+  }
+  std::vector<uint8_t> random(256), steep(256);
+  for (auto& v : random) v = static_cast<uint8_t>(rng());
+  for (int v = 0; v < 256; ++v) steep[v] = static_cast<uint8_t>(std::min(255, v * 100));  // whole 100: at the limit
+  tables.emplace_back(random, "random table");
+  tables.emplace_back(steep, "steep product");
+  std::uniform_int_distribution<int> amount(1, 30);
+  for (const KernelCase& f : families)
+    for (const auto& [table, name] : tables) {
+      const int width = 37 + static_cast<int>(rng() % 40);
+      TestImage source(width, 6, f.bits, width % 4);
+      source.fillRandom(rng, 255, false);
+      TestImage target = source;
+      target.fillRandom(rng, 255, false);
+      ValueRecord record{amount(rng), 12};
+      ToneTableRecord tone{table.data(), 8};
+      ExpectPathsEqual(f, target, source, false, &record, &tone, name + ", " + std::to_string(width) + " wide");
+    }
 }
 
 TEST(VectorPaths, SharpenQuotientsByTenAreExactAtMultiplesOfTen) {
