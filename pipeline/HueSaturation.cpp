@@ -244,13 +244,14 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
       j = sizeof(Sample) == 1 ? hue_rows::Row8Avx512(s, t, rect.width(), sourceBpp, rowConstants)
                               : hue_rows::Row16Avx512(s, t, rect.width(), sourceBpp, shift, rowConstants);
       s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
-    } else if (wide && sizeof(Sample) == 1) {
+    }
+    // The pixels from here on get the tone table after the transform (the AVX-512 rows applied it).
+    uint8_t* const untoned = t;
+    const int32_t tonedPixels = j;
+    if (wide && sizeof(Sample) == 1 && j == 0) {
       j = hue_rows::Row8BytesAvx2(s, t, rect.width(), sourceBpp, rowConstants);
       s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
     }
-    // The pixels from here on get the tone table after the transform (the byte-lane rows applied it).
-    uint8_t* const untoned = t;
-    const int32_t tonedPixels = j;
     int32_t clampedPixels = 0;  // 16-bit: pixels from tonedPixels on whose samples the AVX2 rows limited
     if (wide) {
       const int32_t more = sizeof(Sample) == 1

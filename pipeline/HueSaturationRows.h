@@ -12,7 +12,7 @@ struct RowConstants {
   int16_t sectors;         // hue shift / 255
   int16_t saturation;      // saturation + 256 (1..511)
   const uint8_t* offsets;  // rounded offset of chroma c and offset d at [c * 256 + d] (the SSE2 rows)
-  const uint8_t* tone;     // 8-bit byte-lane rows (AVX-512, AVX2): a 256-entry table for the results, or nullptr
+  const uint8_t* tone;     // 8-bit rows of the AVX-512 body: a 256-entry table for the results, or nullptr
   const uint8_t* saturationTable;  // the saturation table of 256 chromas (BuildSaturationTable)
   // 16-bit rows of the AVX-512 body: a tone table for the results, or nullptr. `tone16` has the
   // entries of the 256 widened results (entry v << shift); `toneFull` the whole table, largest + 1
@@ -26,8 +26,8 @@ struct RowConstants {
 // keeps its value), in groups of sixteen; returns the pixels done (a multiple of 16).
 int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 
-// A row of n pixels of 3 bytes in groups of 32 in byte lanes, with `tone` (if given) applied to the
-// results; returns the pixels done (a multiple of 32; 0 for other layouts).
+// A row of n pixels of 3 bytes in groups of 32 in byte lanes (no tone table: the caller applies it);
+// returns the pixels done (a multiple of 32; 0 for other layouts).
 int32_t Row8BytesAvx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 
 // The same for 16-bit samples, bpp 6 or 8 (a fourth sample of the target keeps its value): samples

@@ -7,7 +7,7 @@
 // by bits 4, 5 and 6 (each moved to the top of its byte by a shift) pick the pair of v's own piece.
 // Sixteen shuffles, eight ORs and seven blends for 32 bytes.
 //
-// For the files compiled for AVX2 only (HueSaturationAvx2.cpp, SharpenAvx2.cpp, ToneTableAvx2.cpp):
+// For the files compiled for AVX2 only (SharpenAvx2.cpp, ToneTableAvx2.cpp):
 // include it after their target pragma. Everything here has internal linkage, so each such file has its
 // own copy and no AVX2 code can stand in for a copy of another file at link time.
 #pragma once
