@@ -417,16 +417,18 @@ int32_t Row8Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const Row
 int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {
   if (bpp != 6 && bpp != 8) return 0;
   const Masks16& m = Masks16For(bpp);
+  static const ByteMasks byteMasks = MakeByteMasks();
+  const ByteConstants byteConstants = MakeByteConstants(byteMasks, k);
   const int registers = bpp / 2, lane = 8 * bpp;
   const __m128i count = _mm_cvtsi32_si128(shift);
   const __m256i largest = _mm256_set1_epi16(255);
   const bool clampToTone = k.toneFull != nullptr;
   const __m256i toneTop = _mm256_set1_epi16(static_cast<int16_t>(k.toneLargest));
-  int32_t done = 0;
-  for (; done + 16 <= n; done += 16, s += 16 * bpp, t += 16 * bpp) {
+  // Sixteen pixels' samples (pixels 0..7 in the low lanes, 8..15 in the high lanes) and the same
+  // reduced to 8 bits.
+  auto gather = [&](const uint8_t* from, __m256i original[3], __m256i eight[3]) {
     __m256i in[4];
-    for (int r = 0; r < registers; ++r) in[r] = LoadLanes(s + 16 * r, s + lane + 16 * r);
-    __m256i original[3], eight[3];
+    for (int r = 0; r < registers; ++r) in[r] = LoadLanes(from + 16 * r, from + lane + 16 * r);
     for (int c = 0; c < 3; ++c) {
       original[c] = _mm256_shuffle_epi8(in[0], MaskAt(m.gather[c][0]));
       for (int r = 1; r < registers; ++r)
@@ -434,8 +436,9 @@ int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t 
       // Samples above the significant range read as the largest 8-bit level.
       eight[c] = _mm256_min_epu16(_mm256_srl_epi16(original[c], count), largest);
     }
-    const __m256i isGrey = _mm256_and_si256(_mm256_cmpeq_epi16(eight[0], eight[1]), _mm256_cmpeq_epi16(eight[1], eight[2]));
-    TransformSixteen(eight[0], eight[1], eight[2], k);
+  };
+  // The transformed 8-bit values widened again; grey pixels keep their samples.
+  auto scatter = [&](uint8_t* to, const __m256i original[3], const __m256i eight[3], __m256i isGrey) {
     __m256i result[3];
     for (int c = 0; c < 3; ++c) result[c] = Select(isGrey, original[c], _mm256_sll_epi16(eight[c], count));
     // With a tone table to follow, samples above its last entry read that entry: clamped here, so the
@@ -450,10 +453,40 @@ int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t 
       if (bpp == 8) {  // the fourth sample of every target pixel keeps its value
         const __m256i keep = MaskAt(m.keep[r]);
         out = _mm256_or_si256(_mm256_andnot_si256(keep, out),
-                              _mm256_and_si256(keep, LoadLanes(t + 16 * r, t + lane + 16 * r)));
+                              _mm256_and_si256(keep, LoadLanes(to + 16 * r, to + lane + 16 * r)));
       }
-      StoreLanes(t + 16 * r, t + lane + 16 * r, out);
+      StoreLanes(to + 16 * r, to + lane + 16 * r, out);
     }
+  };
+  auto grey = [&](const __m256i eight[3]) {
+    return _mm256_and_si256(_mm256_cmpeq_epi16(eight[0], eight[1]), _mm256_cmpeq_epi16(eight[1], eight[2]));
+  };
+  int32_t done = 0;
+  // Thirty-two pixels a step through the byte-lane transform: the 8-bit values of two groups of sixteen
+  // packed into bytes (each 128-bit lane: eight of the first group, then eight of the second) and
+  // unpacked again in the same order.
+  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
+    __m256i originalA[3], eightA[3], originalB[3], eightB[3];
+    gather(s, originalA, eightA);
+    gather(s + 16 * bpp, originalB, eightB);
+    const __m256i greyA = grey(eightA), greyB = grey(eightB);
+    __m256i blue = _mm256_packus_epi16(eightA[0], eightB[0]);
+    __m256i green = _mm256_packus_epi16(eightA[1], eightB[1]);
+    __m256i red = _mm256_packus_epi16(eightA[2], eightB[2]);
+    TransformThirtyTwo(blue, green, red, byteConstants);
+    const __m256i zero = _mm256_setzero_si256();
+    eightA[0] = _mm256_unpacklo_epi8(blue, zero), eightB[0] = _mm256_unpackhi_epi8(blue, zero);
+    eightA[1] = _mm256_unpacklo_epi8(green, zero), eightB[1] = _mm256_unpackhi_epi8(green, zero);
+    eightA[2] = _mm256_unpacklo_epi8(red, zero), eightB[2] = _mm256_unpackhi_epi8(red, zero);
+    scatter(t, originalA, eightA, greyA);
+    scatter(t + 16 * bpp, originalB, eightB, greyB);
+  }
+  for (; done + 16 <= n; done += 16, s += 16 * bpp, t += 16 * bpp) {
+    __m256i original[3], eight[3];
+    gather(s, original, eight);
+    const __m256i isGrey = grey(eight);
+    TransformSixteen(eight[0], eight[1], eight[2], k);
+    scatter(t, original, eight, isGrey);
   }
   return done;
 }
