@@ -348,10 +348,45 @@ inline __m256i AtLeast(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_m
 }  // namespace
 
 int32_t Row8BytesAvx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
-  if (bpp != 3) return 0;
+  if (bpp != 3 && bpp != 4) return 0;
   static const ByteMasks m = MakeByteMasks();
   const ByteConstants constants = MakeByteConstants(m, k);
   int32_t done = 0;
+  if (bpp == 4) {
+    // Four bytes per pixel, 128 bytes a step: a shuffle within each 128-bit lane gathers the lane's four
+    // pixels as a 32-bit group per channel (blue, green, red, fourth), and 32-bit and 64-bit unpacks
+    // put the groups of the four registers together; the way back is the same steps in reverse, and
+    // the fourth byte of every target pixel keeps its value.
+    const __m256i group = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                           0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i ungroup = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                             0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i keep = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+    for (; done + 32 <= n; done += 32, s += 128, t += 128) {
+      auto load = [&](int i) {
+        return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32 * i)), group);
+      };
+      const __m256i q0 = load(0), q1 = load(1), q2 = load(2), q3 = load(3);
+      const __m256i low01 = _mm256_unpacklo_epi32(q0, q1), high01 = _mm256_unpackhi_epi32(q0, q1);
+      const __m256i low23 = _mm256_unpacklo_epi32(q2, q3), high23 = _mm256_unpackhi_epi32(q2, q3);
+      __m256i blue = _mm256_unpacklo_epi64(low01, low23), green = _mm256_unpackhi_epi64(low01, low23);
+      __m256i red = _mm256_unpacklo_epi64(high01, high23);
+      TransformThirtyTwo(blue, green, red, constants);
+      // Per lane: blue, green, red of one register's pixels (and green again where the fourth byte goes).
+      const __m256i blueRed01 = _mm256_unpacklo_epi32(blue, red), blueRed23 = _mm256_unpackhi_epi32(blue, red);
+      const __m256i green01 = _mm256_unpacklo_epi32(green, green), green23 = _mm256_unpackhi_epi32(green, green);
+      auto store = [&](int i, __m256i grouped) {
+        auto* at = reinterpret_cast<__m256i*>(t + 32 * i);
+        const __m256i bytes = _mm256_shuffle_epi8(grouped, ungroup);
+        _mm256_storeu_si256(at, _mm256_blendv_epi8(bytes, _mm256_loadu_si256(at), keep));
+      };
+      store(0, _mm256_unpacklo_epi32(blueRed01, green01));
+      store(1, _mm256_unpackhi_epi32(blueRed01, green01));
+      store(2, _mm256_unpacklo_epi32(blueRed23, green23));
+      store(3, _mm256_unpackhi_epi32(blueRed23, green23));
+    }
+    return done;
+  }
   for (; done + 32 <= n; done += 32, s += 96, t += 96) {
     // Pixels 0..15 in the low lanes, 16..31 in the high lanes.
     const __m256i first = LoadLanes(s, s + 48), second = LoadLanes(s + 16, s + 64), third = LoadLanes(s + 32, s + 80);

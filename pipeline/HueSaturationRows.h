@@ -26,8 +26,8 @@ struct RowConstants {
 // keeps its value), in groups of sixteen; returns the pixels done (a multiple of 16).
 int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 
-// A row of n pixels of 3 bytes in groups of 32 in byte lanes (no tone table: the caller applies it);
-// returns the pixels done (a multiple of 32; 0 for other layouts).
+// A row of n pixels of bpp 3 or 4 bytes (a fourth byte of the target keeps its value) in groups of 32 in
+// byte lanes (no tone table: the caller applies it); returns the pixels done (a multiple of 32).
 int32_t Row8BytesAvx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 
 // The same for 16-bit samples, bpp 6 or 8 (a fourth sample of the target keeps its value): samples
