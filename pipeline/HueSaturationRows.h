@@ -37,7 +37,7 @@ int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp
                   const RowConstants& k);
 
 // The same rows with AVX-512 (BW, VBMI), 8-bit samples in groups of 64 pixels and then of 32, 16-bit
-// samples in groups of 32; returns the pixels done.
+// samples in groups of 64 (through the byte-lane transform) and then of 32; returns the pixels done.
 int32_t Row8Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 int32_t Row16Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                     const RowConstants& k);
