@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "pipeline/PixelAccess.h"
 #include "pipeline/SharpenRows.h"
@@ -26,7 +27,7 @@ constexpr int32_t kVectorStrip = sharpen_rows::kStrip;  // samples per strip of 
 // one exists with whole below 128 (so the AVX2 rows' 16-bit sums stay positive): the smallest factor M
 // = whole * 65536 + fraction with floor(v * M / 65536) at least table[v] for every v and below
 // table[v] + 1 wherever the entry is below 255. The brightness alone is such a table for most values.
-bool ScaleOfTable(const uint8_t* table, sharpen_rows::ByteScale& scale) {
+bool FindScaleOfTable(const uint8_t* table, sharpen_rows::ByteScale& scale) {
   if (table[0] != 0) return false;
   int64_t lowest = 0, highest = INT64_MAX;
   for (int64_t v = 1; v < 256; ++v) {
@@ -37,6 +38,23 @@ bool ScaleOfTable(const uint8_t* table, sharpen_rows::ByteScale& scale) {
   scale.whole = static_cast<int16_t>(lowest >> 16);
   scale.fraction = static_cast<uint16_t>(lowest & 0xFFFF);
   return true;
+}
+
+// The same, remembered for the last table seen on this thread: the chain calls the kernel for a few
+// rows at a time, a few hundred times a frame, with the same table (510 divisions each time otherwise).
+bool ScaleOfTable(const uint8_t* table, sharpen_rows::ByteScale& scale) {
+  thread_local struct {
+    uint8_t table[256];
+    bool valid, found;
+    sharpen_rows::ByteScale scale;
+  } last{};
+  if (!last.valid || std::memcmp(last.table, table, sizeof(last.table)) != 0) {
+    std::memcpy(last.table, table, sizeof(last.table));
+    last.found = FindScaleOfTable(table, last.scale);
+    last.valid = true;
+  }
+  scale = last.scale;
+  return last.found;
 }
 
 // 8-bit samples: the vertical sums (at most 1020) and the blur sums (at most 4080) fit 16 bits;
