@@ -248,6 +248,10 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
     // The pixels from here on get the tone table after the transform (the AVX-512 rows applied it).
     uint8_t* const untoned = t;
     const int32_t tonedPixels = j;
+    if (wide && sizeof(Sample) == 1 && j == 0) {
+      j = hue_rows::Row8BytesAvx2(s, t, rect.width(), sourceBpp, rowConstants);
+      s += static_cast<intptr_t>(j) * sourceBpp, t += static_cast<intptr_t>(j) * targetBpp;
+    }
     int32_t clampedPixels = 0;  // 16-bit: pixels from tonedPixels on whose samples the AVX2 rows limited
     if (wide) {
       const int32_t more = sizeof(Sample) == 1

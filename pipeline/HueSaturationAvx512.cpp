@@ -428,11 +428,10 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
   WordTable tone{};
   if (toned)
     for (int i = 0; i < 8; ++i) tone.part[i] = _mm512_loadu_si512(k.tone16 + 32 * i);
-  int32_t done = 0;
-  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
-    const __m512i r0 = _mm512_loadu_si512(s), r1 = _mm512_loadu_si512(s + 64), r2 = _mm512_loadu_si512(s + 128);
-    const __m512i r3 = registers == 4 ? _mm512_loadu_si512(s + 192) : r2;
-    __m512i original[3], eight[3];
+  // Thirty-two pixels' samples and the same reduced to 8 bits (16-bit lanes).
+  auto gather = [&](const uint8_t* from, __m512i original[3], __m512i eight[3]) {
+    const __m512i r0 = _mm512_loadu_si512(from), r1 = _mm512_loadu_si512(from + 64), r2 = _mm512_loadu_si512(from + 128);
+    const __m512i r3 = registers == 4 ? _mm512_loadu_si512(from + 192) : r2;
     for (int c = 0; c < 3; ++c) {
       const __m512i index = Load(m.gather16[c]);
       original[c] = _mm512_mask_blend_epi16(m.upper16[c], _mm512_permutex2var_epi16(r0, index, r1),
@@ -440,23 +439,58 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
       // Samples above the significant range read as the largest 8-bit level.
       eight[c] = _mm512_min_epu16(_mm512_srl_epi16(original[c], count), largest);
     }
-    const __mmask32 grey = _mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]);
-    TransformThirtyTwo(eight[0], eight[1], eight[2], constants);
+  };
+  auto grey = [&](const __m512i eight[3]) {
+    return static_cast<__mmask32>(_mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]));
+  };
+  // The transformed values widened (or through the table), grey pixels from their own samples.
+  auto scatter = [&](uint8_t* to, const __m512i original[3], const __m512i eight[3], __mmask32 greyPixels) {
     __m512i result[3];
     if (toned) {  // the widened result's entry, or for a grey pixel its own sample's entry
       for (int c = 0; c < 3; ++c) {
         result[c] = WordEntry(tone, eight[c]);
-        if (grey != 0) result[c] = _mm512_mask_mov_epi16(result[c], grey, Lookup16(k.toneFull, k.toneLargest, original[c], grey));
+        if (greyPixels != 0)
+          result[c] = _mm512_mask_mov_epi16(result[c], greyPixels, Lookup16(k.toneFull, k.toneLargest, original[c], greyPixels));
       }
     } else {
-      for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), grey, original[c]);
+      for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), greyPixels, original[c]);
     }
     for (int r = 0; r < registers; ++r) {
       const __m512i index = Load(m.scatter16[r]);
       __m512i out = _mm512_permutex2var_epi16(result[0], index, result[1]);
       out = _mm512_mask_permutexvar_epi16(out, m.red16[r], index, result[2]);
-      _mm512_mask_storeu_epi16(t + 64 * r, write, out);
+      _mm512_mask_storeu_epi16(to + 64 * r, write, out);
     }
+  };
+  int32_t done = 0;
+  // Sixty-four pixels a step through the byte-lane transform: the 8-bit values of two groups of 32
+  // packed into bytes (each 128-bit lane: eight of the first group, then eight of the second) and
+  // unpacked again in the same order.
+  if (n >= 64) {
+    const ByteRowConstants byteConstants = MakeByteRowConstants(k);
+    const __m512i zero = _mm512_setzero_si512();
+    for (; done + 64 <= n; done += 64, s += 64 * bpp, t += 64 * bpp) {
+      __m512i originalA[3], eightA[3], originalB[3], eightB[3];
+      gather(s, originalA, eightA);
+      gather(s + 32 * bpp, originalB, eightB);
+      const __mmask32 greyA = grey(eightA), greyB = grey(eightB);
+      __m512i blue = _mm512_packus_epi16(eightA[0], eightB[0]);
+      __m512i green = _mm512_packus_epi16(eightA[1], eightB[1]);
+      __m512i red = _mm512_packus_epi16(eightA[2], eightB[2]);
+      TransformSixtyFour(blue, green, red, byteConstants);
+      eightA[0] = _mm512_unpacklo_epi8(blue, zero), eightB[0] = _mm512_unpackhi_epi8(blue, zero);
+      eightA[1] = _mm512_unpacklo_epi8(green, zero), eightB[1] = _mm512_unpackhi_epi8(green, zero);
+      eightA[2] = _mm512_unpacklo_epi8(red, zero), eightB[2] = _mm512_unpackhi_epi8(red, zero);
+      scatter(t, originalA, eightA, greyA);
+      scatter(t + 32 * bpp, originalB, eightB, greyB);
+    }
+  }
+  for (; done + 32 <= n; done += 32, s += 32 * bpp, t += 32 * bpp) {
+    __m512i original[3], eight[3];
+    gather(s, original, eight);
+    const __mmask32 greyPixels = grey(eight);
+    TransformThirtyTwo(eight[0], eight[1], eight[2], constants);
+    scatter(t, original, eight, greyPixels);
   }
   return done;
 }

@@ -26,6 +26,10 @@ struct RowConstants {
 // keeps its value), in groups of sixteen; returns the pixels done (a multiple of 16).
 int32_t Row8Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 
+// A row of n pixels of bpp 3 or 4 bytes (a fourth byte of the target keeps its value) in groups of 32 in
+// byte lanes (no tone table: the caller applies it); returns the pixels done (a multiple of 32).
+int32_t Row8BytesAvx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
+
 // The same for 16-bit samples, bpp 6 or 8 (a fourth sample of the target keeps its value): samples
 // reduced by `shift` to 8 bits (at most 255), widened again on the way out; grey pixels keep their
 // samples. With toneFull, the results are limited to toneLargest (the table is applied after the rows).
@@ -33,7 +37,7 @@ int32_t Row16Avx2(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp
                   const RowConstants& k);
 
 // The same rows with AVX-512 (BW, VBMI), 8-bit samples in groups of 64 pixels and then of 32, 16-bit
-// samples in groups of 32; returns the pixels done.
+// samples in groups of 64 (through the byte-lane transform) and then of 32; returns the pixels done.
 int32_t Row8Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, const RowConstants& k);
 int32_t Row16Avx512(const uint8_t* source, uint8_t* target, int32_t n, int32_t bpp, int32_t shift,
                     const RowConstants& k);

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "pipeline/PixelAccess.h"
 #include "pipeline/SharpenRows.h"
@@ -22,6 +23,40 @@ constexpr int32_t kStrip = 256;  // output columns per strip of column sums (sta
 // same values again). Returns false (nothing written) when the rows are too short for a step.
 constexpr int32_t kVectorStrip = sharpen_rows::kStrip;  // samples per strip of vertical sums
 
+// A byte table as a product, table[v] = min(v * whole + ((v * fraction) >> 16), 255) for every v, when
+// one exists with whole below 128 (so the AVX2 rows' 16-bit sums stay positive): the smallest factor M
+// = whole * 65536 + fraction with floor(v * M / 65536) at least table[v] for every v and below
+// table[v] + 1 wherever the entry is below 255. The brightness alone is such a table for most values.
+bool FindScaleOfTable(const uint8_t* table, sharpen_rows::ByteScale& scale) {
+  if (table[0] != 0) return false;
+  int64_t lowest = 0, highest = INT64_MAX;
+  for (int64_t v = 1; v < 256; ++v) {
+    lowest = std::max(lowest, (table[v] * int64_t{65536} + v - 1) / v);
+    if (table[v] < 255) highest = std::min(highest, ((table[v] + 1) * int64_t{65536} + v - 1) / v - 1);
+  }
+  if (lowest > highest || (lowest >> 16) > 127) return false;
+  scale.whole = static_cast<int16_t>(lowest >> 16);
+  scale.fraction = static_cast<uint16_t>(lowest & 0xFFFF);
+  return true;
+}
+
+// The same, remembered for the last table seen on this thread: the chain calls the kernel for a few
+// rows at a time, a few hundred times a frame, with the same table (510 divisions each time otherwise).
+bool ScaleOfTable(const uint8_t* table, sharpen_rows::ByteScale& scale) {
+  thread_local struct {
+    uint8_t table[256];
+    bool valid, found;
+    sharpen_rows::ByteScale scale;
+  } last{};
+  if (!last.valid || std::memcmp(last.table, table, sizeof(last.table)) != 0) {
+    std::memcpy(last.table, table, sizeof(last.table));
+    last.found = FindScaleOfTable(table, last.scale);
+    last.valid = true;
+  }
+  scale = last.scale;
+  return last.found;
+}
+
 // 8-bit samples: the vertical sums (at most 1020) and the blur sums (at most 4080) fit 16 bits;
 // amount * (v - blur) lies within +-7650, where (n * 6554) >> 16, plus 1 for negative n, is n / 10
 // truncated.
@@ -40,6 +75,8 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
   alignas(16) uint16_t sums[kVectorStrip + 16];
   const bool avx2 = HasAvx2Path(ActiveVectorPath());
   const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
+  sharpen_rows::ByteScale scale{};
+  const bool scaled = avx2 && !avx512 && tone != nullptr && ScaleOfTable(tone, scale);
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
@@ -48,7 +85,8 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
       sharpen_rows::Row8Avx512(rows, out, kBegin, kEnd, bpp, amount, tone);
       continue;
     }
-    if (avx2) sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount);
+    bool toned = false;  // the table applied by the AVX2 rows
+    if (avx2) toned = sharpen_rows::Row8Avx2(rows, out, kBegin, kEnd, bpp, amount, scaled ? &scale : nullptr, tone);
     for (int32_t stripBegin = avx2 ? kEnd : kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
       // Output samples [sb, se); the strip is widened backwards when its tail is shorter than a step.
       const int32_t se = std::min(stripBegin + kVectorStrip, kEnd);
@@ -93,7 +131,7 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
         if (k == lastStep) break;
       }
     }
-    if (tone != nullptr)  // the table after the sharpness, on the samples written (kBegin is a pixel's)
+    if (tone != nullptr && !toned)  // the table after the sharpness, on the samples written (kBegin is a pixel's)
       LookupBytes(out + kBegin, out + kBegin, static_cast<size_t>(kEnd - kBegin), *toneRecord, bpp == 4);
   }
   return true;

@@ -12,6 +12,8 @@
 #pragma GCC target("avx2")
 #endif
 
+#include "pipeline/TableLookupAvx2.h"
+
 namespace tovira::sharpen_rows {
 namespace {
 
@@ -21,13 +23,109 @@ inline int32_t Larger(int32_t a, int32_t b) { return a > b ? a : b; }
 inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<const __m256i*>(at)); }
 inline __m128i Load128(const void* at) { return _mm_loadu_si128(static_cast<const __m128i*>(at)); }
 
+// 8-bit samples, 32 a step, kept in 16-bit lanes as the even and the odd samples of a 32-byte load (an
+// AND and a shift instead of widening across the register), as in the AVX-512 rows: the vertical sums
+// of a strip go to an array of even and one of odd samples, and the four columns of a blur sum are read
+// from whichever array holds them. The results are packed back to bytes with unsigned saturation and
+// put in sample order by a byte shuffle within each 128-bit lane; a following table is applied in
+// registers, as a product (limited to 0..255 first) or by shuffles.
+struct SplitConstants {
+  __m256i amount, tenth, lowBytes, interleave, keep, whole, fraction;
+  bool keepFourth, scaled, toned;
+  ByteTable2 tone;
+};
+
+template <int C, int kParity, int kLane>
+[[gnu::always_inline]] inline __m256i BlurSum(const uint16_t* even, const uint16_t* odd, int32_t h) {
+  auto at = [&](int x) { return Load256(((x & 1) ? odd : even) + h + (x >> 1)); };
+  constexpr int x = kParity + kLane;
+  return _mm256_add_epi16(_mm256_add_epi16(at(x), at(x + C)), _mm256_add_epi16(at(x + 2 * C), at(x + 3 * C)));
+}
+
+template <int C, int kParity>
+[[gnu::always_inline]] inline void SplitStep(const uint16_t* even, const uint16_t* odd, int32_t h,
+                                             const uint8_t* centre, uint8_t* out, const SplitConstants& k) {
+  const __m256i v = Load256(centre);
+  auto sharpen = [&](__m256i value, __m256i blur) {
+    const __m256i n = _mm256_mullo_epi16(_mm256_sub_epi16(value, _mm256_srli_epi16(blur, 4)), k.amount);
+    __m256i r = _mm256_add_epi16(value, _mm256_sub_epi16(_mm256_mulhi_epi16(n, k.tenth), _mm256_srai_epi16(n, 15)));
+    if (k.scaled) {
+      r = _mm256_min_epi16(_mm256_max_epi16(r, _mm256_setzero_si256()), k.lowBytes);
+      r = _mm256_add_epi16(_mm256_mullo_epi16(r, k.whole), _mm256_mulhi_epu16(r, k.fraction));
+    }
+    return r;
+  };
+  const __m256i evenResult = sharpen(_mm256_and_si256(v, k.lowBytes), BlurSum<C, kParity, 0>(even, odd, h));
+  const __m256i oddResult = sharpen(_mm256_srli_epi16(v, 8), BlurSum<C, kParity, 1>(even, odd, h));
+  __m256i bytes = _mm256_shuffle_epi8(_mm256_packus_epi16(evenResult, oddResult), k.interleave);
+  if (k.toned) bytes = Lookup2(k.tone, bytes);
+  auto* at = reinterpret_cast<__m256i*>(out);
+  if (k.keepFourth) bytes = _mm256_blendv_epi8(bytes, _mm256_loadu_si256(at), k.keep);
+  _mm256_storeu_si256(at, bytes);
+}
+
+template <int C>
+void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, const SplitConstants& k) {
+  const uint8_t* const row0 = rows[0];
+  const uint8_t* const row1 = rows[1];
+  const uint8_t* const row2 = rows[2];
+  const uint8_t* const row3 = rows[3];
+  alignas(32) uint16_t even[kStrip / 2 + 32], odd[kStrip / 2 + 32];
+  for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
+    const int32_t se = Smaller(stripBegin + kStrip, kEnd);
+    const int32_t sb = Larger(kBegin, Smaller(stripBegin, se - 32));
+    // Vertical sums of samples first .. first + count - 1, 32 a step from even offsets; the last step
+    // is moved back to the even offset that still reaches the end (it may read the sample after it,
+    // which lies inside the row: the sharpness leaves its last two pixels alone).
+    const int32_t first = sb - 2 * C, count = se - sb + 3 * C, last = (count - 31) & ~1;
+    for (int32_t i = 0;; i += 32) {
+      if (i > last) i = last;
+      const __m256i a = Load256(row0 + first + i), b = Load256(row1 + first + i);
+      const __m256i c = Load256(row2 + first + i), d = Load256(row3 + first + i);
+      const __m256i low = k.lowBytes;
+      const __m256i evenSum = _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(a, low), _mm256_and_si256(b, low)),
+                                               _mm256_add_epi16(_mm256_and_si256(c, low), _mm256_and_si256(d, low)));
+      const __m256i oddSum = _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)),
+                                              _mm256_add_epi16(_mm256_srli_epi16(c, 8), _mm256_srli_epi16(d, 8)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(even + i / 2), evenSum);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd + i / 2), oddSum);
+      if (i == last) break;
+    }
+    const int32_t lastStep = se - 32;
+    for (int32_t kk = sb;; kk += 32) {
+      if (kk > lastStep) kk = lastStep;
+      const int32_t i0 = kk - sb;
+      if (i0 & 1) SplitStep<C, 1>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
+      else SplitStep<C, 0>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
+      if (kk == lastStep) break;
+    }
+  }
+}
+
 }  // namespace
 
 // 8-bit samples: sums in 16 bits (vertical at most 1020, blur at most 4080), amount * (v - blur) within
 // +-7650, divided by 10 with the multiply-high step.
-void Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-              int32_t amount) {
+bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+              int32_t amount, const ByteScale* scale, const uint8_t* tone) {
   const int32_t c = channels;
+  if (kEnd - kBegin >= 32 && (c == 1 || c == 3 || c == 4)) {
+    SplitConstants k{};
+    k.amount = _mm256_set1_epi16(static_cast<int16_t>(amount)), k.tenth = _mm256_set1_epi16(6554);
+    k.lowBytes = _mm256_set1_epi16(0x00FF);
+    k.interleave = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,
+                                    0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    k.keepFourth = c == 4;
+    k.keep = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));  // a fourth byte keeps its value
+    k.scaled = scale != nullptr;
+    if (k.scaled) k.whole = _mm256_set1_epi16(scale->whole), k.fraction = _mm256_set1_epi16(static_cast<int16_t>(scale->fraction));
+    k.toned = !k.scaled && tone != nullptr;
+    if (k.toned) k.tone = LoadByteTable2(tone);
+    if (c == 1) Row8Split<1>(rows, out, kBegin, kEnd, k);
+    else if (c == 3) Row8Split<3>(rows, out, kBegin, kEnd, k);
+    else Row8Split<4>(rows, out, kBegin, kEnd, k);
+    return true;
+  }
   const __m256i amountV = _mm256_set1_epi16(static_cast<int16_t>(amount));
   const __m256i tenth = _mm256_set1_epi16(6554);
   const __m128i keep = c == 4 ? _mm_set1_epi32(static_cast<int32_t>(0xFF000000u)) : _mm_setzero_si128();
@@ -60,6 +158,7 @@ void Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_
       if (k == lastStep) break;
     }
   }
+  return false;
 }
 
 // 16-bit samples (any value): sums in 32 bits, the quotient by 10 as a product with 0.1f in single

@@ -13,8 +13,17 @@ constexpr int32_t kStrip = 2048;  // samples per strip of vertical sums
 // samples kBegin .. kEnd-1 of the row (at least 16 for 8-bit, 8 for 16-bit samples) are written to
 // out (the target row, indexed like the source rows). `channels` samples per pixel (1, 3 or 4: a fourth
 // sample of the target keeps its value).
-void Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-              int32_t amount);
+// A table the 8-bit results go through, given as a product where the table allows it:
+// table[v] = min(v * whole + ((v * fraction) >> 16), 255) for every v (the brightness alone, mostly).
+struct ByteScale {
+  int16_t whole;
+  uint16_t fraction;
+};
+// With `scale` or `tone` (a 256-entry table), rows of at least 32 samples with 1, 3 or 4 channels take
+// their results through it (scale first) and true is returned; otherwise false, and the caller applies
+// the table.
+bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+              int32_t amount, const ByteScale* scale, const uint8_t* tone);
 void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                int32_t amount, int32_t largest);
 

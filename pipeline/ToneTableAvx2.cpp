@@ -1,7 +1,5 @@
-// AVX2 bodies of the tone tables, with no gathers. 8-bit tables: 32 bytes a step; the 256-entry table is
-// sixteen 16-entry pieces, each looked up by a byte shuffle of the sample's low four bits; a piece's
-// shuffle index has its top bit set (which makes the shuffle give 0) unless the sample's high four bits
-// name that piece, so the sixteen results OR into the table's value. The brightness alone (8-bit and
+// AVX2 bodies of the tone tables, with no gathers. 8-bit tables: 32 bytes a step by byte shuffles of
+// the table's sixteen 16-entry pieces (TableLookupAvx2.h). The brightness alone (8-bit and
 // 16-bit) is computed with the table builder's single-precision steps instead. Compiled for AVX2
 // through the target pragma below; its functions run only after CpuHasAvx2() (VectorPath.cpp), nothing
 // else with external linkage is defined here, and no inline function of another header is used.
@@ -16,48 +14,22 @@
 #pragma GCC target("avx2")
 #endif
 
+#include "pipeline/TableLookupAvx2.h"
+
 namespace tovira::tone_rows {
 
 int64_t Lookup8Avx2(uint8_t* target, const uint8_t* source, int64_t n, const uint8_t* table, bool keepFourth) {
-  __m256i piece[16];
-  for (int k = 0; k < 16; ++k)
-    piece[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * k)));
+  const ByteTable2 pieces = LoadByteTable2(table);
   // Bytes 3, 7, 11, ... keep their value with keepFourth.
   const __m256i keep = keepFourth ? _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u)) : _mm256_setzero_si256();
-  const __m256i lift = _mm256_set1_epi8(0x70);
-  // Piece k's index: sample XOR 16 k has high four bits 0 exactly for the sample's own piece; adding
-  // 0x70 with unsigned saturation leaves those below 0x80 and lifts every other index to 0x80 or above.
-  // The low four bits stay the sample's. Two vectors a step, so the two OR chains overlap.
-  auto lookup = [&](__m256i v0, __m256i v1, __m256i& r0, __m256i& r1) {
-    r0 = _mm256_shuffle_epi8(piece[0], _mm256_adds_epu8(v0, lift));
-    r1 = _mm256_shuffle_epi8(piece[0], _mm256_adds_epu8(v1, lift));
-#pragma GCC unroll 16
-    for (int k = 1; k < 16; ++k) {
-      const __m256i high = _mm256_set1_epi8(static_cast<char>(k << 4));
-      r0 = _mm256_or_si256(r0, _mm256_shuffle_epi8(piece[k], _mm256_adds_epu8(_mm256_xor_si256(v0, high), lift)));
-      r1 = _mm256_or_si256(r1, _mm256_shuffle_epi8(piece[k], _mm256_adds_epu8(_mm256_xor_si256(v1, high), lift)));
-    }
-  };
   auto store = [&](uint8_t* to, __m256i value) {
     auto* at = reinterpret_cast<__m256i*>(to);
     if (keepFourth) value = _mm256_blendv_epi8(value, _mm256_loadu_si256(at), keep);
     _mm256_storeu_si256(at, value);
   };
   int64_t done = 0;
-  for (; done + 64 <= n; done += 64) {
-    __m256i r0, r1;
-    lookup(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + done)),
-           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + done + 32)), r0, r1);
-    store(target + done, r0);
-    store(target + done + 32, r1);
-  }
-  if (done + 32 <= n) {
-    __m256i r0, r1;
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + done));
-    lookup(v, v, r0, r1);
-    store(target + done, r0);
-    done += 32;
-  }
+  for (; done + 32 <= n; done += 32)
+    store(target + done, Lookup2(pieces, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + done))));
   return done;
 }
 

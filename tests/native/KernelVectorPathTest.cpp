@@ -3,8 +3,11 @@
 // every path this CPU can run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "pipeline/DefectFilter.h"
@@ -78,6 +81,39 @@ TEST(VectorPaths, SharpenEqualsScalarForEveryFamilyAndFullRangeSamples) {
       }
 }
 
+TEST(VectorPaths, SharpenWithTheTableAfterItEqualsScalarForEveryBrightnessAndAnyTable) {
+  // The 8-bit rows take their results through the table after the sharpness: on the AVX2 path as a
+  // product where the table is one (most brightness values), else by shuffles; every brightness value
+  // (tables with and without such a product, factors below and above 1), a table of random bytes and
+  // one of a steep product, every channel count, rows that end in a partial step and padded strides.
+  std::mt19937 rng(77);
+  const KernelCase families[] = {{SharpenGray8, 8, false, "SharpenGray8"}, {SharpenBgr8, 24, false, "SharpenBgr8/24"},
+                                 {SharpenBgr8, 32, false, "SharpenBgr8/32"}};
+  std::vector<std::pair<std::vector<uint8_t>, std::string>> tables;
+  for (int32_t b = -255; b <= 255; ++b) {
+    std::vector<uint8_t> table(256);
+    BuildBrightnessTable8(b, table.data());
+    tables.emplace_back(table, "brightness " + std::to_string(b));
+  }
+  std::vector<uint8_t> random(256), steep(256);
+  for (auto& v : random) v = static_cast<uint8_t>(rng());
+  for (int v = 0; v < 256; ++v) steep[v] = static_cast<uint8_t>(std::min(255, v * 100));  // whole 100: at the limit
+  tables.emplace_back(random, "random table");
+  tables.emplace_back(steep, "steep product");
+  std::uniform_int_distribution<int> amount(1, 30);
+  for (const KernelCase& f : families)
+    for (const auto& [table, name] : tables) {
+      const int width = 37 + static_cast<int>(rng() % 40);
+      TestImage source(width, 6, f.bits, width % 4);
+      source.fillRandom(rng, 255, false);
+      TestImage target = source;
+      target.fillRandom(rng, 255, false);
+      ValueRecord record{amount(rng), 12};
+      ToneTableRecord tone{table.data(), 8};
+      ExpectPathsEqual(f, target, source, false, &record, &tone, name + ", " + std::to_string(width) + " wide");
+    }
+}
+
 TEST(VectorPaths, SharpenQuotientsByTenAreExactAtMultiplesOfTen) {
   // The 16-bit rows divide amount * (v - blur) by 10 as a product with 0.1f; amounts that are multiples
   // of 10 make every such product a multiple of 10, where a quotient a little low would truncate to
@@ -130,7 +166,7 @@ TEST(VectorPaths, HueSaturationEqualsScalarOnEveryColour) {
 
 TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
   // Rows long enough for the 8-bit groups of 64 pixels, then one of 32 and a rest (16-bit: groups of
-  // 32); hues that move every sector onto every other (including the wrap of the shifted offset) and
+  // 32; AVX2 8-bit: groups of 32 in byte lanes, then of 16); hues that move every sector onto every other (including the wrap of the shifted offset) and
   // saturations at their limits; with and without the tone table the kernels apply to their results
   // (16-bit: looked up for the widened results in registers and for grey pixels in the whole table).
   std::mt19937 rng(64);
@@ -146,7 +182,7 @@ TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
   const int hues[] = {0, 1, -1, 59, 60, 61, 119, 180, 241, 300, 359, 360, -360, -181};
   const int saturations[] = {-255, -254, -1, 0, 1, 100, 254, 255};
   for (const KernelCase& f : families)
-    for (int width : {64, 101, 130, 263})
+    for (int width : {32, 63, 64, 101, 130, 263})
       for (int round = 0; round < 14; ++round) {
         // 16-bit samples above the 12 significant bits in some rounds (read as the largest level, and
         // past the table's end for grey pixels).
