@@ -201,6 +201,27 @@ TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
       }
 }
 
+TEST(VectorPaths, HueSaturationEqualsScalarForEveryChromaAtEverySaturation) {
+  // The byte lanes compute the saturation table's entry and the chroma limit instead of looking them up:
+  // every chroma 0..255 in one row at every saturation -255..255, with lightness sums below 256 (hi +
+  // lo = c), around 255 and above (510 - c, where the limit is 511 - s), in 3- and 4-byte pixels.
+  const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
+                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"}};
+  for (const KernelCase& f : families) {
+    TestImage image(256, 3, f.bits, 4);
+    for (int c = 0; c < 256; ++c) {
+      const int rows[3][3] = {{0, c / 3, c}, {127 - c / 2, 127 - c / 2 + c / 3, 127 - c / 2 + c},
+                              {255 - c, 255 - c + c / 3, 255}};
+      for (int y = 0; y < 3; ++y)
+        for (int ch = 0; ch < 3; ++ch) image.at(c, y)[ch] = static_cast<uint8_t>(rows[y][ch]);
+    }
+    for (int32_t saturation = -255; saturation <= 255; ++saturation) {
+      HueSaturationRecord record{saturation % 7 == 0 ? 0 : 37, 0, saturation, 12};
+      ExpectPathsEqual(f, image, image, true, &record, nullptr, "saturation " + std::to_string(saturation));
+    }
+  }
+}
+
 TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
   std::mt19937 rng(31);
   const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
