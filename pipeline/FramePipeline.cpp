@@ -418,7 +418,7 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
   StageChain chain{O, scratch, hueSaturation ? kernels.hueSaturation : nullptr, &hueRecord, ToneTableKernel(colourMode),
                    ComposeTables(colourMode, tones, before) ? &before.record : nullptr,
                    sharpness.value != 0 ? kernels.sharpen : nullptr, &sharpness, nullptr, grey ? 1 : 3,
-                   EightBit(colourMode)};
+                   true};
   chain.hueTakesTable = true;  // both families' hue/saturation kernels take the table after them
   const bool firstPass = chain.hueSaturation != nullptr || chain.tableBefore != nullptr || chain.sharpen != nullptr;
   if (demosaic && firstPass && R.width == O.width && R.height == O.height) {

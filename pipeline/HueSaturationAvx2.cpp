@@ -485,7 +485,7 @@ int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t 
   const __m256i toneTop = _mm256_set1_epi16(static_cast<int16_t>(k.toneLargest));
   // Sixteen pixels' samples (pixels 0..7 in the low lanes, 8..15 in the high lanes) and the same
   // reduced to 8 bits.
-  auto gather = [&](const uint8_t* from, __m256i original[3], __m256i eight[3]) {
+  auto gather = [&](const uint8_t* from, __m256i original[3], __m256i eight[3]) __attribute__((always_inline)) {
     __m256i in[4];
     for (int r = 0; r < registers; ++r) in[r] = LoadLanes(from + 16 * r, from + lane + 16 * r);
     for (int c = 0; c < 3; ++c) {
@@ -497,7 +497,8 @@ int32_t Row16Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t 
     }
   };
   // The transformed 8-bit values widened again; grey pixels keep their samples.
-  auto scatter = [&](uint8_t* to, const __m256i original[3], const __m256i eight[3], __m256i isGrey) {
+  auto scatter = [&](uint8_t* to, const __m256i original[3], const __m256i eight[3], __m256i isGrey)
+                     __attribute__((always_inline)) {
     __m256i result[3];
     for (int c = 0; c < 3; ++c) result[c] = Select(isGrey, original[c], _mm256_sll_epi16(eight[c], count));
     // With a tone table to follow, samples above its last entry read that entry: clamped here, so the

@@ -429,7 +429,7 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
   if (toned)
     for (int i = 0; i < 8; ++i) tone.part[i] = _mm512_loadu_si512(k.tone16 + 32 * i);
   // Thirty-two pixels' samples and the same reduced to 8 bits (16-bit lanes).
-  auto gather = [&](const uint8_t* from, __m512i original[3], __m512i eight[3]) {
+  auto gather = [&](const uint8_t* from, __m512i original[3], __m512i eight[3]) __attribute__((always_inline)) {
     const __m512i r0 = _mm512_loadu_si512(from), r1 = _mm512_loadu_si512(from + 64), r2 = _mm512_loadu_si512(from + 128);
     const __m512i r3 = registers == 4 ? _mm512_loadu_si512(from + 192) : r2;
     for (int c = 0; c < 3; ++c) {
@@ -444,7 +444,9 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
     return static_cast<__mmask32>(_mm512_cmpeq_epi16_mask(eight[0], eight[1]) & _mm512_cmpeq_epi16_mask(eight[1], eight[2]));
   };
   // The transformed values widened (or through the table), grey pixels from their own samples.
-  auto scatter = [&](uint8_t* to, const __m512i original[3], const __m512i eight[3], __mmask32 greyPixels) {
+  // Inlined: a call would pass the vectors through memory (GCC left it out of line on its own).
+  auto scatter = [&](uint8_t* to, const __m512i original[3], const __m512i eight[3], __mmask32 greyPixels)
+                     __attribute__((always_inline)) {
     __m512i result[3];
     if (toned) {  // the widened result's entry, or for a grey pixel its own sample's entry
       for (int c = 0; c < 3; ++c) {

@@ -143,9 +143,13 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
 // the product's error (below 0.02) never lifts any other n to the next integer (a fraction is at most
 // 0.9). A multiplication instead of a division, which costs several times as much. C = bpp / 2 samples
 // per pixel.
+// `tone`: a table the results go through (largest + 1 entries of toneLargest, samples above it read the
+// last entry), or nullptr; the brightness alone is computed inside the AVX2 and AVX-512 rows, any other
+// table applied to each row after it is written.
 bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
                        int32_t bpp, int32_t targetStride, int32_t sourceStride, int32_t amount, int32_t largest,
-                       int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd) {
+                       int32_t rowBegin, int32_t rowEnd, int32_t colBegin, int32_t colEnd,
+                       const ToneTableRecord* toneRecord) {
   const int32_t c = bpp / 2;
   const int32_t kBegin = colBegin * c, kEnd = colEnd * c;  // in samples
   if (kEnd - kBegin < 8) return false;
@@ -158,16 +162,28 @@ bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect&
   alignas(16) uint32_t sums[kVectorStrip + 16];
   const bool avx2 = HasAvx2Path(ActiveVectorPath());
   const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
+  const uint16_t* tone = toneRecord != nullptr ? static_cast<const uint16_t*>(toneRecord->table) : nullptr;
+  const int32_t toneLargest = toneRecord != nullptr ? LargestSample(toneRecord->significantBits) : 0;
+  sharpen_rows::Brightness16 brightness{toneRecord != nullptr ? toneRecord->brightnessFactor : 1.0f, toneLargest};
+  const bool computed = tone != nullptr && toneRecord->brightnessOnly && avx2;
+  // The table over the samples of a row the rows below wrote (a fourth sample keeps its value).
+  auto applyTone = [&](uint8_t* out) {
+    if (tone == nullptr || computed) return;
+    for (int32_t k = kBegin; k < kEnd; ++k)
+      if (c != 4 || k % 4 != 3) Store16(out + 2 * k, tone[std::min<int32_t>(Load16(out + 2 * k), toneLargest)]);
+  };
   for (int32_t row = rowBegin; row < rowEnd; ++row) {
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
     if (avx512 && kEnd - kBegin >= 16) {
-      sharpen_rows::Row16Avx512(rows, out, kBegin, kEnd, c, amount, largest);
+      sharpen_rows::Row16Avx512(rows, out, kBegin, kEnd, c, amount, largest, computed ? &brightness : nullptr);
+      applyTone(out);
       continue;
     }
     if (avx2) {
-      sharpen_rows::Row16Avx2(rows, out, kBegin, kEnd, c, amount, largest);
+      sharpen_rows::Row16Avx2(rows, out, kBegin, kEnd, c, amount, largest, computed ? &brightness : nullptr);
+      applyTone(out);
       continue;
     }
     for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kVectorStrip) {
@@ -215,6 +231,7 @@ bool SharpenRows16Sse2(uint8_t* target, const uint8_t* source, const KernelRect&
         if (k == lastStep) break;
       }
     }
+    applyTone(out);
   }
   return true;
 }
@@ -226,10 +243,12 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
   constexpr int32_t kSampleBytes = sizeof(Sample);
   if (p == nullptr || targetBpp < Channels * kSampleBytes || sourceBpp < Channels * kSampleBytes) return 0;
   const auto& record = *static_cast<const ValueRecord*>(p);
-  // 8-bit samples: a tone table for the results (see Sharpen.h).
-  const auto* toneRecord = sizeof(Sample) == 1 ? static_cast<const ToneTableRecord*>(q) : nullptr;
-  const uint8_t* tone = toneRecord != nullptr ? static_cast<const uint8_t*>(toneRecord->table) : nullptr;
-  if (tone == nullptr) toneRecord = nullptr;
+  // A tone table for the results (see Sharpen.h).
+  const auto* toneRecord = static_cast<const ToneTableRecord*>(q);
+  if (toneRecord != nullptr && toneRecord->table == nullptr) toneRecord = nullptr;
+  const uint8_t* tone = sizeof(Sample) == 1 && toneRecord != nullptr ? static_cast<const uint8_t*>(toneRecord->table) : nullptr;
+  const uint16_t* tone16 = sizeof(Sample) == 2 && toneRecord != nullptr ? static_cast<const uint16_t*>(toneRecord->table) : nullptr;
+  const int32_t toneLargest = toneRecord != nullptr ? LargestSample(toneRecord->significantBits) : 0;
   const int32_t largest = sizeof(Sample) == 1 ? 255 : LargestSample(record.significantBits);
   const int32_t amount = Clamp(record.value, 0, 30);  // the setter's range; keeps the product small
   auto read = [](const uint8_t* at) -> int32_t {
@@ -251,7 +270,7 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
         return 1;
     } else {
       if (SharpenRows16Sse2(target, source, rect, x, y, sourceBpp, targetStride, sourceStride, amount, largest,
-                            rowBegin, rowEnd, colBegin, colEnd))
+                            rowBegin, rowEnd, colBegin, colEnd, toneRecord))
         return 1;
     }
   }
@@ -281,7 +300,8 @@ int64_t Sharpen(uint8_t* target, const uint8_t* source, const KernelRect& rect, 
           const int32_t v = read(s + static_cast<intptr_t>(c) * sourceBpp + ch * kSampleBytes);
           const int32_t sharpened = Clamp(v + amount * (v - blur) / 10, 0, largest);
           if constexpr (sizeof(Sample) == 1) out[ch] = static_cast<uint8_t>(tone ? tone[sharpened] : sharpened);
-          else Store16(out + ch * kSampleBytes, static_cast<uint16_t>(sharpened));
+          else Store16(out + ch * kSampleBytes,
+                       static_cast<uint16_t>(tone16 ? tone16[std::min(sharpened, toneLargest)] : sharpened));
         }
       }
     }

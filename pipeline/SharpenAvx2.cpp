@@ -164,8 +164,12 @@ bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_
 // 16-bit samples (any value): sums in 32 bits, the quotient by 10 as a product with 0.1f in single
 // precision (exact, see Sharpen.cpp).
 void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-               int32_t amount, int32_t largest) {
+               int32_t amount, int32_t largest, const Brightness16* brightness) {
   const int32_t c = channels;
+  const bool bright = brightness != nullptr;
+  const __m256 factor = _mm256_set1_ps(bright ? brightness->factor : 1.0f);
+  const __m256i brightTop = _mm256_set1_epi32(bright ? brightness->largest : 0);
+  const __m256 brightTopF = _mm256_set1_ps(bright ? static_cast<float>(brightness->largest) : 0.0f);
   const __m256 amountF = _mm256_set1_ps(static_cast<float>(amount)), tenthF = _mm256_set1_ps(0.1f);
   const __m256i largestV = _mm256_set1_epi32(largest), zero = _mm256_setzero_si256();
   const __m128i keep = c == 4 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : _mm_setzero_si128();
@@ -192,7 +196,11 @@ void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
       const __m256i difference = _mm256_sub_epi32(v, _mm256_srli_epi32(blur, 4));
       const __m256i q =
           _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(difference), amountF), tenthF));
-      const __m256i r = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(v, q), zero), largestV);
+      __m256i r = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(v, q), zero), largestV);
+      if (bright) {
+        const __m256 scaled = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_min_epi32(r, brightTop)), factor);
+        r = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(scaled, _mm256_setzero_ps()), brightTopF));
+      }
       __m128i result = _mm_packus_epi32(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
       __m128i* target = reinterpret_cast<__m128i*>(out + 2 * k);
       if (c == 4) result = _mm_or_si128(_mm_and_si128(_mm_loadu_si128(target), keep), _mm_andnot_si128(keep, result));

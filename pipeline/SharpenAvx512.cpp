@@ -170,8 +170,12 @@ void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int3
 // 16-bit samples (any value): sums in 32 bits, the quotient by 10 as a product with 0.1f in single
 // precision (exact, see Sharpen.cpp).
 void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-                 int32_t amount, int32_t largest) {
+                 int32_t amount, int32_t largest, const Brightness16* brightness) {
   const int32_t c = channels;
+  const bool bright = brightness != nullptr;
+  const __m512 factor = _mm512_set1_ps(bright ? brightness->factor : 1.0f);
+  const __m512i brightTop = _mm512_set1_epi32(bright ? brightness->largest : 0);
+  const __m512 brightTopF = _mm512_set1_ps(bright ? static_cast<float>(brightness->largest) : 0.0f);
   const uint8_t* const row0 = rows[0];
   const uint8_t* const row1 = rows[1];
   const uint8_t* const row2 = rows[2];
@@ -203,7 +207,11 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
       const __m512i difference = _mm512_sub_epi32(v, _mm512_srli_epi32(blur, 4));
       const __m512i q =
           _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(difference), amountF), tenthF));
-      const __m512i r = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(v, q), zero), largestV);
+      __m512i r = _mm512_min_epi32(_mm512_max_epi32(_mm512_add_epi32(v, q), zero), largestV);
+      if (bright) {
+        const __m512 scaled = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_min_epi32(r, brightTop)), factor);
+        r = _mm512_cvttps_epi32(_mm512_min_ps(_mm512_max_ps(scaled, _mm512_setzero_ps()), brightTopF));
+      }
       _mm512_mask_storeu_epi16(out + 2 * k, write, _mm512_castsi256_si512(_mm512_cvtepi32_epi16(r)));
       if (k == lastStep) break;
     }

@@ -24,14 +24,20 @@ struct ByteScale {
 // the table.
 bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
               int32_t amount, const ByteScale* scale, const uint8_t* tone);
+// The brightness alone after the 16-bit sharpness, computed in registers as its table's builder does:
+// min(largest, trunc(min(v, largest) * factor)) in single precision (see BuildBrightnessTable16).
+struct Brightness16 {
+  float factor;
+  int32_t largest;
+};
 void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-               int32_t amount, int32_t largest);
+               int32_t amount, int32_t largest, const Brightness16* brightness);
 
 // The same with AVX-512 (BW, VBMI): at least 32 samples for 8-bit, 16 for 16-bit samples. `tone`: a
 // 256-entry table the 8-bit results go through, or nullptr.
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                 int32_t amount, const uint8_t* tone);
 void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-                 int32_t amount, int32_t largest);
+                 int32_t amount, int32_t largest, const Brightness16* brightness);
 
 }  // namespace tovira::sharpen_rows

@@ -5,6 +5,7 @@
 
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/Demosaic.h"
+#include "pipeline/PixelAccess.h"
 #include "pipeline/Tone.h"
 
 namespace tovira {
@@ -23,25 +24,29 @@ ImageView RowsOf(const ImageView& image, int32_t top, int32_t bottom) {
   return v;
 }
 
-// The 8-bit table of a ToneTableRecord.
-const uint8_t* Table8(const void* record) {
-  return static_cast<const uint8_t*>(static_cast<const ToneTableRecord*>(record)->table);
-}
-
 // Columns [left, right) of row `row`: the samples the stages write, from the scratch image into the
-// output (a fourth sample of the output keeps its value), through `table` (8-bit samples) if given.
-void CopyPixels(const StageChain& c, int32_t row, int32_t left, int32_t right, const uint8_t* table) {
+// output (a fourth sample of the output keeps its value), through the record's table if given (16-bit
+// samples above its largest value read its last entry).
+void CopyPixels(const StageChain& c, int32_t row, int32_t left, int32_t right, const ToneTableRecord* record) {
   if (left >= right) return;
-  if (table != nullptr) {
-    const int32_t bpp = c.output.bytesPerPixel();
-    const uint8_t* from = c.scratch.row(row) + static_cast<intptr_t>(left) * bpp;
-    uint8_t* to = c.output.row(row) + static_cast<intptr_t>(left) * bpp;
-    for (int32_t i = left; i < right; ++i, from += bpp, to += bpp)
-      for (int32_t ch = 0; ch < c.channels; ++ch) to[ch] = table[from[ch]];
-    return;
-  }
   const int32_t bpp = c.output.bytesPerPixel();
   const int32_t sampleBytes = c.output.bitsPerPixel == 16 || c.output.bitsPerPixel >= 48 ? 2 : 1;
+  if (record != nullptr) {
+    const uint8_t* from = c.scratch.row(row) + static_cast<intptr_t>(left) * bpp;
+    uint8_t* to = c.output.row(row) + static_cast<intptr_t>(left) * bpp;
+    if (sampleBytes == 1) {
+      const auto* table = static_cast<const uint8_t*>(record->table);
+      for (int32_t i = left; i < right; ++i, from += bpp, to += bpp)
+        for (int32_t ch = 0; ch < c.channels; ++ch) to[ch] = table[from[ch]];
+    } else {
+      const auto* table = static_cast<const uint16_t*>(record->table);
+      const int32_t largest = LargestSample(record->significantBits);
+      for (int32_t i = left; i < right; ++i, from += bpp, to += bpp)
+        for (int32_t ch = 0; ch < c.channels; ++ch)
+          Store16(to + 2 * ch, table[std::min<int32_t>(Load16(from + 2 * ch), largest)]);
+    }
+    return;
+  }
   const int32_t written = c.channels * sampleBytes;
   const uint8_t* from = c.scratch.row(row) + static_cast<intptr_t>(left) * bpp;
   uint8_t* to = c.output.row(row) + static_cast<intptr_t>(left) * bpp;
@@ -62,9 +67,9 @@ void SharpenRows(const StageChain& c, int32_t top, int32_t bottom) {
   // (clipped to the image) those are exactly rows top .. bottom-1 away from the image's edges, and the
   // last row it reads is bottom.
   const int32_t from = std::max(0, top - 2), to = std::min(height, bottom + 2);
-  // 8-bit families: the sharpness and the copy apply the table after it themselves.
+  // The sharpness and the copy apply the table after it themselves.
   const bool tableHere = c.tableAfter != nullptr && c.kernelsTakeTables;
-  const uint8_t* table = tableHere ? Table8(c.tableAfter) : nullptr;
+  const auto* table = tableHere ? static_cast<const ToneTableRecord*>(c.tableAfter) : nullptr;
   ApplyKernel(RowsOf(c.output, from, to), c.sharpen, RowsOf(c.scratch, from, to), nullptr, 0, 0,
               c.sharpenRecord, tableHere ? c.tableAfter : nullptr);
   for (int32_t row = top; row < bottom; ++row) {

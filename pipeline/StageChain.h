@@ -37,8 +37,8 @@ struct StageChain {
   void* sharpenRecord;           // ValueRecord
   void* tableAfter;              // ToneTableRecord of the table after the sharpness, or nullptr
   int32_t channels;              // samples per pixel the stages write: 1 (grey) or 3 (a fourth is kept)
-  bool kernelsTakeTables;        // 8-bit families: the sharpness kernel and the edge copy apply the
-                                 // table that follows them to their results (q), saving a pass
+  bool kernelsTakeTables;        // the sharpness kernel and the edge copy apply the table that follows
+                                 // them to their results (q), saving a pass
   PixelKernel demosaic = nullptr;  // interior demosaic run first in each step; nullptr: the output
                                    // already holds the demosaiced frame
   ImageView raw{};                 // the demosaic's source, same width and height as the output

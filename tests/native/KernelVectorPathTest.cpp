@@ -114,6 +114,47 @@ TEST(VectorPaths, SharpenWithTheTableAfterItEqualsScalarForEveryBrightnessAndAny
     }
 }
 
+TEST(VectorPaths, SixteenBitSharpenWithTheTableAfterItEqualsScalar) {
+  // The 16-bit families take their results through the table after the sharpness: the brightness alone
+  // computed in the AVX2 and AVX-512 rows, any other table read after each row; samples above the
+  // table's 12 bits (read as its last entry), brightness below and above 1, every channel count, the
+  // SSE2 rows and rows too short for the wide steps.
+  std::mt19937 rng(78);
+  const KernelCase families[] = {{SharpenGray16, 16, true, "SharpenGray16"}, {SharpenBgr16, 48, true, "SharpenBgr16/48"},
+                                 {SharpenBgr16, 64, true, "SharpenBgr16/64"}};
+  struct Table {
+    std::vector<uint16_t> entries;
+    bool brightness;
+    int32_t value;
+  };
+  std::vector<Table> tables;
+  for (int32_t b : {-255, -100, -1, 1, 10, 77, 255}) {
+    Table t{std::vector<uint16_t>(4096), true, b};
+    BuildBrightnessTable16(b, 12, t.entries.data());
+    tables.push_back(t);
+  }
+  Table random{std::vector<uint16_t>(4096), false, 0};
+  for (auto& v : random.entries) v = static_cast<uint16_t>(rng());
+  tables.push_back(random);
+  std::uniform_int_distribution<int> amount(1, 30);
+  for (const KernelCase& f : families)
+    for (const Table& table : tables)
+      for (int width : {7, 37, 130})
+        for (int32_t maxSample : {4095, 65535}) {
+          TestImage source(width, 6, f.bits, width % 4 * 2);
+          source.fillRandom(rng, maxSample, true);
+          TestImage target = source;
+          target.fillRandom(rng, maxSample, true);
+          ValueRecord record{amount(rng), maxSample > 4095 ? 16 : 12};
+          ToneTableRecord tone{table.entries.data(), 12};
+          tone.brightnessOnly = table.brightness;
+          tone.brightnessFactor = BrightnessFactor(table.value);
+          ExpectPathsEqual(f, target, source, false, &record, &tone,
+                           (table.brightness ? "brightness " + std::to_string(table.value) : std::string("random table")) +
+                               ", " + std::to_string(width) + " wide, max " + std::to_string(maxSample));
+        }
+}
+
 TEST(VectorPaths, SharpenQuotientsByTenAreExactAtMultiplesOfTen) {
   // The 16-bit rows divide amount * (v - blur) by 10 as a product with 0.1f; amounts that are multiples
   // of 10 make every such product a multiple of 10, where a quotient a little low would truncate to
@@ -199,6 +240,27 @@ TEST(VectorPaths, HueSaturationInGroupsEqualsScalarAtEveryShiftAndWithATable) {
         ExpectPathsEqual(f, image, image, true, &record, nullptr, what);
         ExpectPathsEqual(f, image, image, true, &record, f.wide ? &tone16 : &tone8, what + " with a table");
       }
+}
+
+TEST(VectorPaths, HueSaturationEqualsScalarForEveryChromaAtEverySaturation) {
+  // The byte lanes compute the saturation table's entry and the chroma limit instead of looking them up:
+  // every chroma 0..255 in one row at every saturation -255..255, with lightness sums below 256 (hi +
+  // lo = c), around 255 and above (510 - c, where the limit is 511 - s), in 3- and 4-byte pixels.
+  const KernelCase families[] = {{HueSaturationBgr8, 24, false, "HueSaturationBgr8/24"},
+                                 {HueSaturationBgr8, 32, false, "HueSaturationBgr8/32"}};
+  for (const KernelCase& f : families) {
+    TestImage image(256, 3, f.bits, 4);
+    for (int c = 0; c < 256; ++c) {
+      const int rows[3][3] = {{0, c / 3, c}, {127 - c / 2, 127 - c / 2 + c / 3, 127 - c / 2 + c},
+                              {255 - c, 255 - c + c / 3, 255}};
+      for (int y = 0; y < 3; ++y)
+        for (int ch = 0; ch < 3; ++ch) image.at(c, y)[ch] = static_cast<uint8_t>(rows[y][ch]);
+    }
+    for (int32_t saturation = -255; saturation <= 255; ++saturation) {
+      HueSaturationRecord record{saturation % 7 == 0 ? 0 : 37, 0, saturation, 12};
+      ExpectPathsEqual(f, image, image, true, &record, nullptr, "saturation " + std::to_string(saturation));
+    }
+  }
 }
 
 TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
