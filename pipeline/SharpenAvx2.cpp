@@ -102,6 +102,65 @@ void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
   }
 }
 
+// 16-bit samples of at most 12 bits, 16 a step in 16-bit lanes (see kNarrowLargest): the quotient by
+// 10 of amount * |d| as a product (TenthScale) with the sign put back, the brightness after it computed
+// in 32-bit lanes as in the wide rows.
+struct NarrowConstants {
+  __m256i whole, fraction, largest, above, keep;  // above: the bits a sample of at most 12 bits has clear
+  __m256 factor, topF;
+  __m256i top;
+  bool bright, limitFirst, negative, keepFourth;
+};
+
+// Output samples sb .. se-1 (at least 16) of the row; false, with nothing written, when a sample the
+// strip reads is above kNarrowLargest.
+bool NarrowStrip(const uint8_t* row0, const uint8_t* row1, const uint8_t* row2, const uint8_t* row3, uint8_t* out,
+                 int32_t sb, int32_t se, int32_t c, uint16_t* sums, const NarrowConstants& k) {
+  const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
+  __m256i seen = _mm256_setzero_si256();
+  for (int32_t i = 0;; i += 16) {
+    if (i > count - 16) i = count - 16;
+    const int32_t at = 2 * (first + i);
+    const __m256i a = Load256(row0 + at), b = Load256(row1 + at), cc = Load256(row2 + at), d = Load256(row3 + at);
+    seen = _mm256_or_si256(seen, _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(cc, d)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i),
+                        _mm256_add_epi16(_mm256_add_epi16(a, b), _mm256_add_epi16(cc, d)));
+    if (i == count - 16) break;
+  }
+  if (!_mm256_testz_si256(seen, k.above)) return false;
+  const __m256i zero = _mm256_setzero_si256();
+  // The results are at most `largest`; the table's limit is usually the same and the factor positive,
+  // which leaves out the first limit and the lower one of the product.
+  auto brighten = [&](__m256i r32) {
+    if (k.limitFirst) r32 = _mm256_min_epi32(r32, k.top);
+    __m256 scaled = _mm256_mul_ps(_mm256_cvtepi32_ps(r32), k.factor);
+    if (k.negative) scaled = _mm256_max_ps(scaled, _mm256_setzero_ps());
+    return _mm256_cvttps_epi32(_mm256_min_ps(scaled, k.topF));
+  };
+  const int32_t lastStep = se - 16;
+  for (int32_t kk = sb;; kk += 16) {
+    if (kk > lastStep) kk = lastStep;
+    const uint16_t* at = sums + (kk - sb);
+    const __m256i blur = _mm256_add_epi16(_mm256_add_epi16(Load256(at), Load256(at + c)),
+                                          _mm256_add_epi16(Load256(at + 2 * c), Load256(at + 3 * c)));
+    const __m256i v = Load256(row2 + 2 * kk);
+    const __m256i d = _mm256_sub_epi16(v, _mm256_srli_epi16(blur, 4));
+    const __m256i m = _mm256_abs_epi16(d);
+    const __m256i q = _mm256_sign_epi16(_mm256_add_epi16(_mm256_mullo_epi16(m, k.whole), _mm256_mulhi_epu16(m, k.fraction)), d);
+    __m256i r = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(v, q), zero), k.largest);
+    if (k.bright) {
+      const __m256i low = brighten(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(r)));
+      const __m256i high = brighten(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(r, 1)));
+      r = _mm256_permute4x64_epi64(_mm256_packus_epi32(low, high), 0xD8);
+    }
+    auto* target = reinterpret_cast<__m256i*>(out + 2 * kk);
+    if (k.keepFourth) r = _mm256_blendv_epi8(r, _mm256_loadu_si256(target), k.keep);
+    _mm256_storeu_si256(target, r);
+    if (kk == lastStep) break;
+  }
+  return true;
+}
+
 }  // namespace
 
 // 8-bit samples: sums in 16 bits (vertical at most 1020, blur at most 4080), amount * (v - blur) within
@@ -174,8 +233,26 @@ void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
   const __m256i largestV = _mm256_set1_epi32(largest), zero = _mm256_setzero_si256();
   const __m128i keep = c == 4 ? _mm_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull)) : _mm_setzero_si128();
   alignas(32) uint32_t sums[kStrip + 16];
+  // Rows of at least 16 samples whose limits are at most 12 bits try the 16-bit lanes strip by strip.
+  const bool narrow = kEnd - kBegin >= 16 && largest <= kNarrowLargest && (c == 1 || c == 3 || c == 4);
+  NarrowConstants n{};
+  if (narrow) {
+    const TenthScale tenths = TenthScaleOf(amount);
+    n.whole = _mm256_set1_epi16(tenths.whole), n.fraction = _mm256_set1_epi16(static_cast<int16_t>(tenths.fraction));
+    n.largest = _mm256_set1_epi16(static_cast<int16_t>(largest));
+    // Fourth samples may hold anything: only the others are looked at, and they keep their value.
+    n.above = c == 4 ? _mm256_set1_epi64x(0x0000F000F000F000ll) : _mm256_set1_epi16(static_cast<int16_t>(0xF000));
+    n.keep = _mm256_set1_epi64x(static_cast<int64_t>(0xFFFF000000000000ull));
+    n.keepFourth = c == 4;
+    n.bright = bright, n.factor = factor, n.topF = brightTopF, n.top = brightTop;
+    n.limitFirst = bright && brightness->largest < largest;
+    n.negative = bright && !(brightness->factor >= 0.0f);
+  }
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
+    if (narrow && NarrowStrip(rows[0], rows[1], rows[2], rows[3], out, Larger(kBegin, Smaller(stripBegin, se - 16)),
+                              se, c, reinterpret_cast<uint16_t*>(sums), n))
+      continue;
     const int32_t sb = Larger(kBegin, Smaller(stripBegin, se - 8));
     const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
     for (int32_t i = 0;; i += 8) {

@@ -106,6 +106,65 @@ void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
   }
 }
 
+// 16-bit samples of at most 12 bits, 32 a step in 16-bit lanes (see kNarrowLargest): the quotient by
+// 10 of amount * |d| as a product (TenthScale) with the sign put back, the brightness after it computed
+// in 32-bit lanes as in the wide rows.
+struct NarrowConstants {
+  __m512i whole, fraction, largest, above;  // above: the bits a sample of at most 12 bits has clear
+  __m512 factor, topF;
+  __m512i top, order;
+  bool bright, limitFirst, negative;
+  __mmask32 write;
+};
+
+// Output samples sb .. se-1 (at least 32) of the row; false, with nothing written, when a sample the
+// strip reads is above kNarrowLargest.
+bool NarrowStrip(const uint8_t* row0, const uint8_t* row1, const uint8_t* row2, const uint8_t* row3, uint8_t* out,
+                 int32_t sb, int32_t se, int32_t c, uint16_t* sums, const NarrowConstants& k) {
+  const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
+  __m512i seen = _mm512_setzero_si512();
+  for (int32_t i = 0;; i += 32) {
+    if (i > count - 32) i = count - 32;
+    const int32_t at = 2 * (first + i);
+    const __m512i a = Load512(row0 + at), b = Load512(row1 + at), cc = Load512(row2 + at), d = Load512(row3 + at);
+    seen = _mm512_ternarylogic_epi32(seen, a, b, 0xFE);  // OR of the three
+    seen = _mm512_ternarylogic_epi32(seen, cc, d, 0xFE);
+    _mm512_storeu_si512(sums + i, _mm512_add_epi16(_mm512_add_epi16(a, b), _mm512_add_epi16(cc, d)));
+    if (i == count - 32) break;
+  }
+  if (_mm512_test_epi16_mask(seen, k.above) != 0) return false;
+  const __m512i zero = _mm512_setzero_si512();
+  // The results are at most `largest`; the table's limit is usually the same and the factor positive,
+  // which leaves out the first limit and the lower one of the product.
+  auto brighten = [&](__m512i r32) {
+    if (k.limitFirst) r32 = _mm512_min_epi32(r32, k.top);
+    __m512 scaled = _mm512_mul_ps(_mm512_cvtepi32_ps(r32), k.factor);
+    if (k.negative) scaled = _mm512_max_ps(scaled, _mm512_setzero_ps());
+    return _mm512_cvttps_epi32(_mm512_min_ps(scaled, k.topF));
+  };
+  const int32_t lastStep = se - 32;
+  for (int32_t kk = sb;; kk += 32) {
+    if (kk > lastStep) kk = lastStep;
+    const uint16_t* at = sums + (kk - sb);
+    const __m512i blur = _mm512_add_epi16(_mm512_add_epi16(Load512(at), Load512(at + c)),
+                                          _mm512_add_epi16(Load512(at + 2 * c), Load512(at + 3 * c)));
+    const __m512i v = Load512(row2 + 2 * kk);
+    const __m512i d = _mm512_sub_epi16(v, _mm512_srli_epi16(blur, 4));
+    const __m512i m = _mm512_abs_epi16(d);
+    __m512i q = _mm512_add_epi16(_mm512_mullo_epi16(m, k.whole), _mm512_mulhi_epu16(m, k.fraction));
+    q = _mm512_mask_sub_epi16(q, _mm512_movepi16_mask(d), zero, q);
+    __m512i r = _mm512_min_epi16(_mm512_max_epi16(_mm512_add_epi16(v, q), zero), k.largest);
+    if (k.bright) {
+      const __m512i low = brighten(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(r)));
+      const __m512i high = brighten(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(r, 1)));
+      r = _mm512_permutexvar_epi64(k.order, _mm512_packus_epi32(low, high));
+    }
+    _mm512_mask_storeu_epi16(out + 2 * kk, k.write, r);
+    if (kk == lastStep) break;
+  }
+  return true;
+}
+
 }  // namespace
 
 // 8-bit samples: sums in 16 bits, amount * (v - blur) within +-7650, divided by 10 with the
@@ -184,8 +243,26 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
   const __m512i largestV = _mm512_set1_epi32(largest), zero = _mm512_setzero_si512();
   const __mmask32 write = c == 4 ? 0x7777u : 0xFFFFu;  // 16 samples; fourth samples kept
   alignas(64) uint32_t sums[kStrip + 32];
+  // Rows of at least 32 samples whose limits are at most 12 bits try the 16-bit lanes strip by strip.
+  const bool narrow = kEnd - kBegin >= 32 && largest <= kNarrowLargest && (c == 1 || c == 3 || c == 4);
+  NarrowConstants n{};
+  if (narrow) {
+    const TenthScale tenths = TenthScaleOf(amount);
+    n.whole = _mm512_set1_epi16(tenths.whole), n.fraction = _mm512_set1_epi16(static_cast<int16_t>(tenths.fraction));
+    n.largest = _mm512_set1_epi16(static_cast<int16_t>(largest));
+    // Fourth samples may hold anything: only the others are looked at.
+    n.above = c == 4 ? _mm512_set1_epi64(0x0000F000F000F000ll) : _mm512_set1_epi16(static_cast<int16_t>(0xF000));
+    n.bright = bright, n.factor = factor, n.topF = brightTopF, n.top = brightTop;
+    n.limitFirst = bright && brightness->largest < largest;
+    n.negative = bright && !(brightness->factor >= 0.0f);
+    n.order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+    n.write = c == 4 ? 0x77777777u : 0xFFFFFFFFu;
+  }
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
+    if (narrow && NarrowStrip(row0, row1, row2, row3, out, Larger(kBegin, Smaller(stripBegin, se - 32)), se, c,
+                              reinterpret_cast<uint16_t*>(sums), n))
+      continue;
     const int32_t sb = Larger(kBegin, Smaller(stripBegin, se - 16));
     const int32_t first = sb - 2 * c, count = se - sb + 3 * c;
     for (int32_t i = 0;; i += 16) {

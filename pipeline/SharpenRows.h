@@ -33,6 +33,24 @@ struct Brightness16 {
 void Row16Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                int32_t amount, int32_t largest, const Brightness16* brightness);
 
+// 16-bit samples of at most 12 bits (the pipeline's): the 16 samples of a blur sum add up to at most
+// 65520, so the AVX2 and AVX-512 rows keep them in 16-bit lanes, twice the samples a step of the 32-bit
+// lanes any 16-bit value needs. A strip of a row goes that way when the result's limit is at most
+// kNarrowLargest and no sample of its four source rows (fourth samples aside) is above it.
+constexpr int32_t kNarrowLargest = 4095;
+// amount * m / 10 truncated, for 0 <= m <= kNarrowLargest and amount 0..30, as m * whole + ((m *
+// fraction) >> 16), where whole * 65536 + fraction = ceil(amount * 65536 / 10): that factor exceeds
+// amount / 10 by less than 0.9 / 65536, which adds less than 0.06 to m * amount / 10, whose fraction
+// is at most 0.9, so the integer part never changes. Both parts fit 16-bit lanes (whole at most 3).
+struct TenthScale {
+  int16_t whole;
+  uint16_t fraction;
+};
+inline TenthScale TenthScaleOf(int32_t amount) {
+  const int32_t factor = (amount * 65536 + 9) / 10;
+  return {static_cast<int16_t>(factor >> 16), static_cast<uint16_t>(factor & 0xFFFF)};
+}
+
 // The same with AVX-512 (BW, VBMI): at least 32 samples for 8-bit, 16 for 16-bit samples. `tone`: a
 // 256-entry table the 8-bit results go through, or nullptr.
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,

@@ -14,6 +14,7 @@
 #include "pipeline/Demosaic.h"
 #include "pipeline/HueSaturation.h"
 #include "pipeline/Sharpen.h"
+#include "pipeline/SharpenRows.h"
 #include "pipeline/Tone.h"
 #include "pipeline/VectorPath.h"
 #include "tests/native/KernelTestSupport.h"
@@ -173,6 +174,42 @@ TEST(VectorPaths, SharpenQuotientsByTenAreExactAtMultiplesOfTen) {
       }
   for (int32_t n = -(1 << 21); n <= (1 << 21); ++n)  // the identity the rows rely on
     ASSERT_EQ(n / 10, static_cast<int32_t>(static_cast<float>(n) * 0.1f)) << n;
+  // The 16-bit lanes of samples of at most 12 bits: the quotient as a product with a 16-bit fraction.
+  for (int32_t amount = 0; amount <= 30; ++amount) {
+    const sharpen_rows::TenthScale scale = sharpen_rows::TenthScaleOf(amount);
+    for (int32_t m = 0; m <= sharpen_rows::kNarrowLargest; ++m)
+      ASSERT_EQ(m * amount / 10, m * scale.whole + ((m * scale.fraction) >> 16)) << m << " * " << amount;
+  }
+}
+
+TEST(VectorPaths, SixteenBitSharpenOfTwelveBitSamplesFallsBackWhereASampleIsLarger) {
+  // Samples of at most 12 bits are sharpened in 16-bit lanes strip by strip (2048 samples), and a strip
+  // with a larger sample in any of its four rows goes the 32-bit way: one such sample in the first or
+  // the last strip of a row, in a row above, on or below the one sharpened, or in a fourth sample
+  // (which never counts); with and without the brightness after it.
+  std::mt19937 rng(12);
+  const KernelCase families[] = {{SharpenGray16, 16, true, "SharpenGray16"}, {SharpenBgr16, 48, true, "SharpenBgr16/48"},
+                                 {SharpenBgr16, 64, true, "SharpenBgr16/64"}};
+  uint16_t table[4096];
+  BuildBrightnessTable16(10, 12, table);
+  ToneTableRecord brightness{table, 12};
+  brightness.brightnessOnly = true;
+  brightness.brightnessFactor = BrightnessFactor(10);
+  for (const KernelCase& f : families) {
+    const int channels = f.bits / 16, width = 4200 / channels;
+    for (int place = 0; place < 5; ++place) {
+      TestImage source(width, 7, f.bits, 6);
+      source.fillRandom(rng, 4095, true);
+      const int x = place % 2 == 0 ? 3 : width - 4, y = place < 2 ? 1 : place < 4 ? 5 : 3;
+      source.set(x, y, place == 4 ? channels - 1 : 1, 4096 + static_cast<int32_t>(rng() % 61440), true);
+      TestImage target = source;
+      target.fillRandom(rng, 65535, true);
+      ValueRecord record{10 + place, 12};
+      const std::string what = "sample above 12 bits at " + std::to_string(x) + "," + std::to_string(y);
+      ExpectPathsEqual(f, target, source, false, &record, nullptr, what);
+      ExpectPathsEqual(f, target, source, false, &record, &brightness, what + " with brightness");
+    }
+  }
 }
 
 TEST(VectorPaths, DefectFilterEqualsScalarOnNoisyFramesWithChainsOfReplacements) {
