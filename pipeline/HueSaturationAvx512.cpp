@@ -426,8 +426,14 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
   const Constants constants = MakeConstants(k);
   const bool toned = k.tone16 != nullptr && k.toneFull != nullptr && k.toneLargest >= 1;
   WordTable tone{};
-  if (toned)
+  // The same table as two byte tables, of the entries' low and of their high bytes.
+  ByteTable toneLow{}, toneHigh{};
+  if (toned) {
     for (int i = 0; i < 8; ++i) tone.part[i] = _mm512_loadu_si512(k.tone16 + 32 * i);
+    alignas(64) uint8_t low[256], high[256];
+    for (int v = 0; v < 256; ++v) low[v] = static_cast<uint8_t>(k.tone16[v]), high[v] = static_cast<uint8_t>(k.tone16[v] >> 8);
+    toneLow = LoadByteTable(low), toneHigh = LoadByteTable(high);
+  }
   // Thirty-two pixels' samples and the same reduced to 8 bits (16-bit lanes).
   auto gather = [&](const uint8_t* from, __m512i original[3], __m512i eight[3]) __attribute__((always_inline)) {
     const __m512i r0 = _mm512_loadu_si512(from), r1 = _mm512_loadu_si512(from + 64), r2 = _mm512_loadu_si512(from + 128);
@@ -445,24 +451,30 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
   };
   // The transformed values widened (or through the table), grey pixels from their own samples.
   // Inlined: a call would pass the vectors through memory (GCC left it out of line on its own).
-  auto scatter = [&](uint8_t* to, const __m512i original[3], const __m512i eight[3], __mmask32 greyPixels)
-                     __attribute__((always_inline)) {
-    __m512i result[3];
-    if (toned) {  // the widened result's entry, or for a grey pixel its own sample's entry
-      for (int c = 0; c < 3; ++c) {
-        result[c] = WordEntry(tone, eight[c]);
-        if (greyPixels != 0)
-          result[c] = _mm512_mask_mov_epi16(result[c], greyPixels, Lookup16(k.toneFull, k.toneLargest, original[c], greyPixels));
-      }
-    } else {
-      for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), greyPixels, original[c]);
-    }
+  // A grey pixel takes its own sample's entry instead of the widened result's.
+  auto greyEntries = [&](__m512i result[3], const __m512i original[3], __mmask32 greyPixels) __attribute__((always_inline)) {
+    if (greyPixels != 0)
+      for (int c = 0; c < 3; ++c)
+        result[c] = _mm512_mask_mov_epi16(result[c], greyPixels, Lookup16(k.toneFull, k.toneLargest, original[c], greyPixels));
+  };
+  auto store = [&](uint8_t* to, const __m512i result[3]) __attribute__((always_inline)) {
     for (int r = 0; r < registers; ++r) {
       const __m512i index = Load(m.scatter16[r]);
       __m512i out = _mm512_permutex2var_epi16(result[0], index, result[1]);
       out = _mm512_mask_permutexvar_epi16(out, m.red16[r], index, result[2]);
       _mm512_mask_storeu_epi16(to + 64 * r, write, out);
     }
+  };
+  auto scatter = [&](uint8_t* to, const __m512i original[3], const __m512i eight[3], __mmask32 greyPixels)
+                     __attribute__((always_inline)) {
+    __m512i result[3];
+    if (toned) {  // the widened result's entry
+      for (int c = 0; c < 3; ++c) result[c] = WordEntry(tone, eight[c]);
+      greyEntries(result, original, greyPixels);
+    } else {
+      for (int c = 0; c < 3; ++c) result[c] = _mm512_mask_mov_epi16(_mm512_sll_epi16(eight[c], count), greyPixels, original[c]);
+    }
+    store(to, result);
   };
   int32_t done = 0;
   // Sixty-four pixels a step through the byte-lane transform: the 8-bit values of two groups of 32
@@ -480,6 +492,22 @@ int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_
       __m512i green = _mm512_packus_epi16(eightA[1], eightB[1]);
       __m512i red = _mm512_packus_epi16(eightA[2], eightB[2]);
       TransformSixtyFour(blue, green, red, byteConstants);
+      if (toned) {
+        // The table's entries for the 64 results while they are bytes: the low and the high bytes by
+        // two byte lookups, interleaved into words in the order of the unpacking below.
+        const __m512i bytes[3] = {blue, green, red};
+        __m512i resultA[3], resultB[3];
+        for (int c = 0; c < 3; ++c) {
+          const __mmask64 top = _mm512_movepi8_mask(bytes[c]);
+          const __m512i low = Lookup(toneLow, bytes[c], top), high = Lookup(toneHigh, bytes[c], top);
+          resultA[c] = _mm512_unpacklo_epi8(low, high), resultB[c] = _mm512_unpackhi_epi8(low, high);
+        }
+        greyEntries(resultA, originalA, greyA);
+        greyEntries(resultB, originalB, greyB);
+        store(t, resultA);
+        store(t + 32 * bpp, resultB);
+        continue;
+      }
       eightA[0] = _mm512_unpacklo_epi8(blue, zero), eightB[0] = _mm512_unpackhi_epi8(blue, zero);
       eightA[1] = _mm512_unpacklo_epi8(green, zero), eightB[1] = _mm512_unpackhi_epi8(green, zero);
       eightA[2] = _mm512_unpacklo_epi8(red, zero), eightB[2] = _mm512_unpackhi_epi8(red, zero);

@@ -71,7 +71,8 @@ template <int C, int kParity>
   __m512i bytes = _mm512_shuffle_epi8(_mm512_packus_epi16(evenResult, oddResult), k.interleave);
   if (k.toned) bytes = Lookup(k.tone, bytes);
   _mm_prefetch(reinterpret_cast<const char*>(out + kPrefetchAhead), _MM_HINT_T0);
-  _mm512_mask_storeu_epi8(out, k.write, bytes);
+  if (C == 4) _mm512_mask_storeu_epi8(out, k.write, bytes);  // a plain store where every byte is written
+  else _mm512_storeu_si512(out, bytes);
 }
 
 template <int C>
@@ -119,7 +120,7 @@ struct NarrowConstants {
   __m512i whole, fraction, largest, above;  // above: the bits a sample of at most 12 bits has clear
   __m512 factor, topF;
   __m512i top, order;
-  bool bright, limitFirst, negative;
+  bool bright, limitFirst, negative, keepFourth;
   __mmask32 write;
 };
 
@@ -166,7 +167,8 @@ bool NarrowStrip(const uint8_t* row0, const uint8_t* row1, const uint8_t* row2, 
       r = _mm512_permutexvar_epi64(k.order, _mm512_packus_epi32(low, high));
     }
     _mm_prefetch(reinterpret_cast<const char*>(out + 2 * kk + kPrefetchAhead), _MM_HINT_T0);
-    _mm512_mask_storeu_epi16(out + 2 * kk, k.write, r);
+    if (k.keepFourth) _mm512_mask_storeu_epi16(out + 2 * kk, k.write, r);
+    else _mm512_storeu_si512(out + 2 * kk, r);
     if (kk == lastStep) break;
   }
   return true;
@@ -264,6 +266,7 @@ void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int
     n.negative = bright && !(brightness->factor >= 0.0f);
     n.order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
     n.write = c == 4 ? 0x77777777u : 0xFFFFFFFFu;
+    n.keepFourth = c == 4;
   }
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
