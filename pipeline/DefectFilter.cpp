@@ -30,6 +30,9 @@ EstimatedColour EstimatePixelColor(const uint8_t* frame, int32_t stride, int32_t
 
 namespace {
 
+// How far ahead of the 8-bit scan its first reads of a row are asked for (bytes).
+constexpr int32_t kPrefetchAhead = 1024;
+
 // One pixel of the scan; returns true when it was replaced.
 inline bool FilterPixel8(uint8_t* frame, int32_t stride, int32_t x, int32_t y, int32_t threshold,
                          const ColourRecord& colour) {
@@ -161,6 +164,7 @@ void MarkDefectCandidates8(const ImageView& frame, int32_t threshold, int32_t ro
     const uint8_t* up = RowAt(frame.pixels, row - 2, stride);
     const uint8_t* down = RowAt(frame.pixels, row + 2, stride);
     for (int32_t k = 0, x = 2; k < groups; ++k, x += 16) {
+      _mm_prefetch(reinterpret_cast<const char*>(down + x + kPrefetchAhead), _MM_HINT_T0);  // first read of it
       auto load = [](const uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
       const __m128i mean = _mm_avg_epu8(_mm_avg_epu8(load(here + x - 2), load(here + x + 2)),
                                         _mm_avg_epu8(load(up + x), load(down + x)));
@@ -257,7 +261,10 @@ TOVIRA_PIXEL_KERNEL(FilterDefectPixels) {
   for (int32_t row = yBegin; row < yEnd; ++row) {
     int32_t column = xBegin;
     if (vectorOk) {
+      // The row two below is the one read for the first time: it is asked for ahead of the loads.
+      const uint8_t* ahead = RowAt(frame, row + 2, stride) + kPrefetchAhead;
       for (; column + 15 < xEnd; column += 16) {
+        _mm_prefetch(reinterpret_cast<const char*>(ahead + column), _MM_HINT_T0);
         if (!AnyCandidate8(frame, stride, column, row, limit)) continue;
         for (int32_t c = column; c < column + 16; ++c)
           replaced += FilterPixel8(frame, stride, c, row, threshold, colour);
