@@ -29,12 +29,12 @@ inline int32_t Smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 inline int32_t Larger(int32_t a, int32_t b) { return a > b ? a : b; }
 
 inline __m512i Load512(const void* at) { return _mm512_loadu_si512(at); }
+inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<const __m256i*>(at)); }
 
 // The output row is read into the cache this far ahead of the stores: the rows of a frame-sized image
 // are seldom in any cache, and a store that finds its line missing waits for it (the frame's most
 // frequent stall here).
 constexpr int32_t kPrefetchAhead = 4096;
-inline __m256i Load256(const void* at) { return _mm256_loadu_si256(static_cast<const __m256i*>(at)); }
 
 // 8-bit samples, 64 a step, kept in 16-bit lanes as the even and the odd samples of a 64-byte load
 // (an AND and a shift instead of widening across the register): the vertical sums of the strip go to
