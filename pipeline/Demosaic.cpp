@@ -9,6 +9,7 @@
 
 #include "pipeline/BayerCell.h"
 #include "pipeline/DemosaicRows.h"
+#include "pipeline/HueSaturation.h"
 #include "pipeline/PixelAccess.h"
 #include "pipeline/VectorPath.h"
 
@@ -347,10 +348,11 @@ int32_t Sse2Row(const uint8_t* const rows[4], uint8_t* out, int32_t columnBegin,
 // Output rows rowBegin .. rowEnd-1, columns 2 .. width-3 of the frame, on the active path. Fold: rows
 // of the border (their source rows are moved into the frame; the frame has at least four rows, so
 // every moved row keeps its Bayer phase). The columns a vector path leaves go to the scalar path.
+// hue (8-bit samples): the transform and table after the demosaic, on the AVX2 path from planes.
 template <class Sample, int TargetBpp, bool Fold>
 void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& frame, int32_t x0, int32_t y0,
                   int32_t targetStride, int32_t sourceStride, int32_t bayerMode, int32_t redFactor,
-                  int32_t blueFactor, int32_t rowBegin, int32_t rowEnd) {
+                  int32_t blueFactor, int32_t rowBegin, int32_t rowEnd, const HuePlanes8* hue = nullptr) {
   const int32_t columnBegin = frame.left + 2, columnEnd = frame.right - 2;
   if (columnBegin >= columnEnd) return;
   const DemosaicPath path = ActiveDemosaicPath();
@@ -360,8 +362,13 @@ void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& fram
   };
   const intptr_t firstPixel = static_cast<intptr_t>(x0 + (columnBegin - frame.left)) * TargetBpp;
   auto outRow = [&](int32_t row) { return RowAt(target, y0 + (row - frame.top), targetStride) + firstPixel; };
+  // The hue of columns [begin, end) of a row the demosaic wrote.
+  auto hueOf = [&](int32_t row, int32_t begin, int32_t end) {
+    if (hue != nullptr && begin < end)
+      HueOnPixels8(*hue, outRow(row) + static_cast<intptr_t>(begin - columnBegin) * TargetBpp, end - begin, TargetBpp);
+  };
   if (path == DemosaicPath::kScalar) {
-    for (int32_t row = rowBegin; row < rowEnd; ++row) scalar(row, columnBegin, columnEnd);
+    for (int32_t row = rowBegin; row < rowEnd; ++row) scalar(row, columnBegin, columnEnd), hueOf(row, columnBegin, columnEnd);
     return;
   }
   if (path == DemosaicPath::kSse2) {
@@ -373,6 +380,7 @@ void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& fram
                                                       bayerMode, redFactor, blueFactor);
       if (done != columnBegin) scalar(row, columnBegin, vectorBegin);
       scalar(row, done, columnEnd);
+      hueOf(row, columnBegin, columnEnd);
     }
     return;
   }
@@ -390,6 +398,25 @@ void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& fram
     pass.y = row;
     pass.redFactor = redFactor;
     pass.blueFactor = blueFactor;
+    if (sizeof(Sample) == 1 && hue != nullptr) {
+      // Planes of at most kPlaneBytes columns at a time (in the first-level cache), each turned into
+      // pixels by the hue rows right away.
+      constexpr int32_t kPlaneBytes = demosaic_rows::kPlaneBytes;
+      alignas(64) uint8_t planes[2][3 * kPlaneBytes];
+      for (int32_t chunk = columnBegin; chunk < columnEnd; chunk += kPlaneBytes) {
+        const int32_t chunkEnd = std::min(columnEnd, chunk + kPlaneBytes);
+        pass.begin = chunk, pass.end = chunkEnd;
+        pass.out[0] = planes[0], pass.out[1] = two ? planes[1] : nullptr;
+        const int32_t done = demosaic_rows::InteriorPass8Avx2(pass, demosaic_rows::kPlanes8);
+        for (int32_t r = row; r < row + (two ? 2 : 1); ++r) {
+          HueFromPlanes8(*hue, planes[r - row], kPlaneBytes,
+                         outRow(r) + static_cast<intptr_t>(chunk - columnBegin) * TargetBpp, done - chunk, TargetBpp);
+          scalar(r, done, chunkEnd);
+          hueOf(r, done, chunkEnd);
+        }
+      }
+      continue;
+    }
     const int32_t done = sizeof(Sample) == 1 ? demosaic_rows::InteriorPass8Avx2(pass, TargetBpp)
                                              : demosaic_rows::InteriorPass16Avx2(pass, TargetBpp);
     for (int32_t r = row; r < row + (two ? 2 : 1); ++r) scalar(r, done, columnEnd);
@@ -398,20 +425,22 @@ void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& fram
 
 template <class Sample>
 int64_t Interior(uint8_t* target, const uint8_t* source, const KernelRect& rect, int32_t x, int32_t y,
-                 int32_t targetBpp, int32_t targetStride, int32_t sourceStride, const void* p) {
+                 int32_t targetBpp, int32_t targetStride, int32_t sourceStride, const void* p,
+                 const HuePlanes8* hue = nullptr) {
   if (p == nullptr) return 0;
   constexpr int32_t kMinBpp = 3 * sizeof(Sample);
   if (targetBpp < kMinBpp) return 0;
+  if (hue != nullptr && (sizeof(Sample) != 1 || targetBpp > kMinBpp + 1)) return 0;
   const auto& colour = *static_cast<const ColourRecord*>(p);
   const int32_t mode = colour.bayerMode & 3;
   const int32_t red = GainFactor(colour.redGain), blue = GainFactor(colour.blueGain);
   const int32_t rowBegin = rect.top + 2, rowEnd = rect.bottom - 2;
   if (targetBpp == kMinBpp) {
     InnerColumns<Sample, kMinBpp, false>(target, source, rect, x, y, targetStride, sourceStride, mode, red,
-                                         blue, rowBegin, rowEnd);
+                                         blue, rowBegin, rowEnd, hue);
   } else if (targetBpp == kMinBpp + sizeof(Sample)) {
     InnerColumns<Sample, kMinBpp + sizeof(Sample), false>(target, source, rect, x, y, targetStride,
-                                                          sourceStride, mode, red, blue, rowBegin, rowEnd);
+                                                          sourceStride, mode, red, blue, rowBegin, rowEnd, hue);
   } else {
     for (int32_t row = rect.top + 2; row < rect.bottom - 2; ++row)
       DemosaicSpan<Sample, false>(target, source, rect, x, y, targetBpp, targetStride, sourceStride,
@@ -477,6 +506,11 @@ int64_t Border(uint8_t* target, const uint8_t* source, const KernelRect& rect, i
 
 TOVIRA_PIXEL_KERNEL(DemosaicInterior8) {
   return Interior<uint8_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);
+}
+TOVIRA_PIXEL_KERNEL(DemosaicInteriorHue8) {
+  if (q == nullptr) return 0;
+  return Interior<uint8_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p,
+                           static_cast<const HuePlanes8*>(q));
 }
 TOVIRA_PIXEL_KERNEL(DemosaicInterior16) {
   return Interior<uint16_t>(target, source, rect, x, y, targetBpp, targetStride, sourceStride, p);

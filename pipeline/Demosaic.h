@@ -23,6 +23,11 @@ namespace tovira {
 // Interior: rows and columns 2 .. size-3.
 TOVIRA_PIXEL_KERNEL(DemosaicInterior8);
 TOVIRA_PIXEL_KERNEL(DemosaicInterior16);
+// DemosaicInterior8 followed, on the pixels it wrote, by the hue/saturation transform and the table
+// after it as HueFromPlanes8 gives them; q: the HuePlanes8 (HueSaturation.h). On the AVX2 path the
+// demosaic hands its rows over as planes of bytes, and neither stage splits or joins the channels of
+// BGR pixels but the last. 3 or 4 bytes per target pixel only (else nothing is written and 0 returned).
+TOVIRA_PIXEL_KERNEL(DemosaicInteriorHue8);
 // Border: the two outermost rows and columns on each side; a neighbour outside the frame is replaced by
 // the sample four pixels further inward (same colour). Frames smaller than 4 pixels stay memory-safe
 // (neighbours are then folded back inside by steps of two).

@@ -132,7 +132,11 @@ inline __m256i Bytes(__m256i even, __m256i odd) { return _mm256_or_si256(even, _
 
 template <int Bpp>
 inline void StorePixels8(uint8_t* out, __m256i blue, __m256i green, __m256i red) {
-  if constexpr (Bpp == 3) {
+  if constexpr (Bpp == kPlanes8) {
+    Store(out, blue);
+    Store(out + kPlaneBytes, green);
+    Store(out + 2 * kPlaneBytes, red);
+  } else if constexpr (Bpp == 3) {
     StoreBgr(out, blue, green, red, kMasks8);
   } else {
     const __m256i zero = _mm256_setzero_si256();
@@ -304,13 +308,15 @@ int32_t Dispatch(const RowPass& pass, Body body) {
 }  // namespace
 
 int32_t InteriorPass8Avx2(const RowPass& pass, int32_t targetBpp) {
-  if (pass.end - pass.begin < 32 || (targetBpp != 3 && targetBpp != 4)) return pass.begin;
+  if (pass.end - pass.begin < 32 || (targetBpp != 3 && targetBpp != 4 && targetBpp != kPlanes8)) return pass.begin;
+  if (targetBpp == kPlanes8 && pass.end - pass.begin > kPlaneBytes) return pass.begin;
   auto run = [&](auto bpp) {
     return Dispatch<decltype(bpp)::value>(pass, [&](auto redOnY, auto parity, auto two) {
       return Pass8<decltype(redOnY)::value, decltype(parity)::value, decltype(bpp)::value,
                    decltype(two)::value>(pass);
     });
   };
+  if (targetBpp == kPlanes8) return run(std::integral_constant<int, kPlanes8>{});
   return targetBpp == 3 ? run(std::integral_constant<int, 3>{}) : run(std::integral_constant<int, 4>{});
 }
 

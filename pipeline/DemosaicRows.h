@@ -17,9 +17,15 @@ struct RowPass {
   int32_t redFactor, blueFactor;  // GainFactor of the gains
 };
 
+// targetBpp kPlanes8 (8-bit samples only): out[i] is the blue plane of output row i, a row of bytes
+// from column `begin` on, with the green plane kPlaneBytes after it and the red plane 2 * kPlaneBytes
+// after it; end - begin must be at most kPlaneBytes.
+constexpr int32_t kPlanes8 = 1;
+constexpr int32_t kPlaneBytes = 2048;
+
 // The vector bodies write whole vector steps from `begin` (the last step may overlap the one before)
 // and return the first column they left to the caller (at most one column before `end`, or `begin`
-// when the span is too short for a step). targetBpp: 3 or 4 for 8-bit samples, 6 or 8 for 16-bit
+// when the span is too short for a step). targetBpp: 3, 4 or kPlanes8 for 8-bit samples, 6 or 8 for 16-bit
 // samples; the fourth channel is never changed.
 int32_t InteriorPass8Avx2(const RowPass& pass, int32_t targetBpp);
 int32_t InteriorPass16Avx2(const RowPass& pass, int32_t targetBpp);

@@ -15,6 +15,7 @@
 #include "pipeline/Sharpen.h"
 #include "pipeline/StageChain.h"
 #include "pipeline/Tone.h"
+#include "pipeline/VectorPath.h"
 
 namespace tovira {
 namespace {
@@ -415,6 +416,7 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
   }
   // 5 to 9 in one pass over the output image, or in two around the sharpness (see StageChain.h).
   ToneTables before, after;
+  HuePlanes8 huePlanes;
   StageChain chain{O, scratch, hueSaturation ? kernels.hueSaturation : nullptr, &hueRecord, ToneTableKernel(colourMode),
                    ComposeTables(colourMode, tones, before) ? &before.record : nullptr,
                    sharpness.value != 0 ? kernels.sharpen : nullptr, &sharpness, nullptr, grey ? 1 : 3,
@@ -430,6 +432,14 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
     chain.demosaic = demosaicInterior;
     chain.raw = R;
     chain.colourRecord = &colour;
+    // 8-bit BGR on the AVX2 demosaic with vector hue rows: the demosaic hands its rows to the hue
+    // rows as planes, so the channels are joined into pixels once instead of split and joined again.
+    if (chain.hueSaturation == HueSaturationBgr8 && R.bitsPerPixel == 8 && (O.bitsPerPixel == 24 || O.bitsPerPixel == 32) &&
+        ActiveDemosaicPath() == DemosaicPath::kAvx2 && HasAvx2Path(ActiveVectorPath())) {
+      PrepareHuePlanes8(hueRecord, static_cast<const ToneTableRecord*>(chain.tableBefore), huePlanes);
+      chain.demosaic = DemosaicInteriorHue8;
+      chain.demosaicHue = &huePlanes;
+    }
   } else if (demosaic) {
     RunBanded(O, demosaicInterior, R, &colour, 2);
     Run(O, demosaicBorder, R, &colour);

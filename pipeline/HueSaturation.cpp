@@ -323,6 +323,54 @@ int64_t HueSaturation(uint8_t* target, const uint8_t* source, const KernelRect& 
 
 }  // namespace
 
+void PrepareHuePlanes8(const HueSaturationRecord& record, const ToneTableRecord* tone, HuePlanes8& planes) {
+  planes.hueSteps = HueShiftSteps(record.hue);
+  planes.saturation = Clamp(record.saturation, -255, 255);
+  BuildSaturationTable(record.saturation, planes.saturationTable);
+  planes.tone = tone;
+}
+
+namespace {
+
+// One pixel through the transform (grey pixels keep their value) and the table.
+inline void HuePixel8(const HuePlanes8& h, const uint8_t* table, int32_t blue, int32_t green, int32_t red,
+                      uint8_t* out) {
+  if (!(red == green && green == blue)) {
+    const uint32_t packed = HueSaturationPixel(red, green, blue, h.hueSteps, h.saturationTable);
+    blue = static_cast<int32_t>(packed & 0xFF), green = static_cast<int32_t>((packed >> 8) & 0xFF);
+    red = static_cast<int32_t>(packed >> 16);
+  }
+  out[0] = table ? table[blue] : static_cast<uint8_t>(blue);
+  out[1] = table ? table[green] : static_cast<uint8_t>(green);
+  out[2] = table ? table[red] : static_cast<uint8_t>(red);
+}
+
+}  // namespace
+
+void HueFromPlanes8(const HuePlanes8& h, const uint8_t* planes, int32_t planeBytes, uint8_t* target, int32_t n,
+                    int32_t bpp) {
+  if (n <= 0 || (bpp != 3 && bpp != 4)) return;
+  const auto* table = h.tone != nullptr ? static_cast<const uint8_t*>(h.tone->table) : nullptr;
+  const VectorPath path = ActiveVectorPath();
+  const hue_rows::RowConstants k{static_cast<int16_t>(h.hueSteps % 255), static_cast<int16_t>(h.hueSteps / 255),
+                                 static_cast<int16_t>(h.saturation + 256), nullptr, table, h.saturationTable,
+                                 nullptr, nullptr, 0};
+  int32_t done = path == VectorPath::kAvx512 ? hue_rows::Planes8Avx512(planes, planeBytes, target, n, bpp, k) : 0;
+  if (done == n) return;  // the AVX-512 rows applied the table
+  if (HasAvx2Path(path)) done = hue_rows::Planes8Avx2(planes, planeBytes, target, n, bpp, k);
+  if (done == n) {
+    if (h.tone != nullptr) LookupBytes(target, target, static_cast<size_t>(n) * bpp, *h.tone, bpp == 4);
+    return;
+  }
+  for (int32_t i = 0; i < n; ++i)
+    HuePixel8(h, table, planes[i], planes[planeBytes + i], planes[2 * planeBytes + i], target + static_cast<intptr_t>(i) * bpp);
+}
+
+void HueOnPixels8(const HuePlanes8& h, uint8_t* pixels, int32_t n, int32_t bpp) {
+  const auto* table = h.tone != nullptr ? static_cast<const uint8_t*>(h.tone->table) : nullptr;
+  for (int32_t i = 0; i < n; ++i, pixels += bpp) HuePixel8(h, table, pixels[0], pixels[1], pixels[2], pixels);
+}
+
 TOVIRA_PIXEL_KERNEL(HueSaturationBgr8) {
   return HueSaturation<uint8_t>(target, source, rect, x, y, targetBpp, sourceBpp, targetStride,
                                 sourceStride, p, q);

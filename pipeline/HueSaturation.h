@@ -28,4 +28,26 @@ uint32_t HueSaturationPixel(int32_t red, int32_t green, int32_t blue, int32_t hu
                             const uint8_t* saturationTable);
 void BuildSaturationTable(int32_t saturation, uint8_t table[256]);
 
+struct ToneTableRecord;
+
+// The transform of HueSaturationBgr8 and the 8-bit table after it (the kernel's q) for pixels that
+// another stage hands over as planes of bytes (the demosaic, see DemosaicInteriorHue8), prepared once
+// from the records. Read-only while in use: any number of threads may share one.
+struct HuePlanes8 {
+  int32_t hueSteps;
+  int32_t saturation;  // clamped to -255..255
+  uint8_t saturationTable[256];
+  const ToneTableRecord* tone;  // nullptr: no table after the transform
+};
+void PrepareHuePlanes8(const HueSaturationRecord& record, const ToneTableRecord* tone, HuePlanes8& planes);
+
+// n pixels whose blue, green and red lie in three planes of bytes (blue at `planes`, green planeBytes
+// after it, red 2 * planeBytes after it) into n pixels of bpp 3 or 4 bytes at `target` (a fourth byte
+// keeps its value): what HueSaturationBgr8 with the table would make of those pixels. The planes must
+// not overlap the target.
+void HueFromPlanes8(const HuePlanes8& h, const uint8_t* planes, int32_t planeBytes, uint8_t* target, int32_t n,
+                    int32_t bpp);
+// The same for n pixels of bpp 3 or 4 bytes in place.
+void HueOnPixels8(const HuePlanes8& h, uint8_t* pixels, int32_t n, int32_t bpp);
+
 }  // namespace tovira

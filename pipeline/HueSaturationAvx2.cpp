@@ -371,24 +371,64 @@ inline __m256i AtLeast(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(_mm256_m
 
 }  // namespace
 
+namespace {
+
+// Four bytes per pixel, 128 bytes a step: a shuffle within each 128-bit lane gathers the lane's four
+// pixels as a 32-bit group per channel (blue, green, red, fourth), and 32-bit and 64-bit unpacks put
+// the groups of the four registers together. A channel register then holds, in its 32-bit groups, the
+// pixels 0..3, 8..11, 16..19, 24..27 (low lane) and 4..7, 12..15, 20..23, 28..31 (high lane).
+inline __m256i GroupBytes() {
+  return _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                          0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+}
+
+// The way back from that order is the same steps in reverse; the fourth byte of every target pixel
+// keeps its value.
+[[gnu::always_inline]] inline void StoreGrouped4(uint8_t* t, __m256i blue, __m256i green, __m256i red) {
+  const __m256i keep = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  // Per lane: blue, green, red of one register's pixels (and green again where the fourth byte goes).
+  const __m256i blueRed01 = _mm256_unpacklo_epi32(blue, red), blueRed23 = _mm256_unpackhi_epi32(blue, red);
+  const __m256i green01 = _mm256_unpacklo_epi32(green, green), green23 = _mm256_unpackhi_epi32(green, green);
+  auto store = [&](int i, __m256i grouped) {
+    auto* at = reinterpret_cast<__m256i*>(t + 32 * i);
+    const __m256i bytes = _mm256_shuffle_epi8(grouped, GroupBytes());  // the grouping shuffle is its own inverse
+    _mm256_storeu_si256(at, Blend(bytes, _mm256_loadu_si256(at), keep));
+  };
+  store(0, _mm256_unpacklo_epi32(blueRed01, green01));
+  store(1, _mm256_unpackhi_epi32(blueRed01, green01));
+  store(2, _mm256_unpacklo_epi32(blueRed23, green23));
+  store(3, _mm256_unpackhi_epi32(blueRed23, green23));
+}
+
+// Three bytes per pixel: channel registers with pixels 0..15 in the low lanes and 16..31 in the high
+// lanes to 96 bytes.
+[[gnu::always_inline]] inline void StoreSequential3(uint8_t* t, __m256i blue, __m256i green, __m256i red,
+                                                    const ByteMasks& m) {
+  blue = _mm256_shuffle_epi8(blue, MaskAt(m.spread[0]));
+  green = _mm256_shuffle_epi8(green, MaskAt(m.spread[1]));
+  red = _mm256_shuffle_epi8(red, MaskAt(m.spread[2]));
+  auto output = [&](int j) { return Blend(Blend(blue, green, MaskAt(m.greenAt[j])), red, MaskAt(m.redAt[j])); };
+  StoreLanes(t, t + 48, output(0));
+  StoreLanes(t + 16, t + 64, output(1));
+  StoreLanes(t + 32, t + 80, output(2));
+}
+
+const ByteMasks& TheByteMasks() {
+  static const ByteMasks m = MakeByteMasks();
+  return m;
+}
+
+}  // namespace
+
 int32_t Row8BytesAvx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {
   if (bpp != 3 && bpp != 4) return 0;
-  static const ByteMasks m = MakeByteMasks();
+  const ByteMasks& m = TheByteMasks();
   const ByteConstants constants = MakeByteConstants(m, k);
   int32_t done = 0;
   if (bpp == 4) {
-    // Four bytes per pixel, 128 bytes a step: a shuffle within each 128-bit lane gathers the lane's four
-    // pixels as a 32-bit group per channel (blue, green, red, fourth), and 32-bit and 64-bit unpacks
-    // put the groups of the four registers together; the way back is the same steps in reverse, and
-    // the fourth byte of every target pixel keeps its value.
-    const __m256i group = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
-                                           0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-    const __m256i ungroup = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
-                                             0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-    const __m256i keep = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
     for (; done + 32 <= n; done += 32, s += 128, t += 128) {
       auto load = [&](int i) {
-        return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32 * i)), group);
+        return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32 * i)), GroupBytes());
       };
       const __m256i q0 = load(0), q1 = load(1), q2 = load(2), q3 = load(3);
       const __m256i low01 = _mm256_unpacklo_epi32(q0, q1), high01 = _mm256_unpackhi_epi32(q0, q1);
@@ -396,18 +436,7 @@ int32_t Row8BytesAvx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, cons
       __m256i blue = _mm256_unpacklo_epi64(low01, low23), green = _mm256_unpackhi_epi64(low01, low23);
       __m256i red = _mm256_unpacklo_epi64(high01, high23);
       TransformThirtyTwo(blue, green, red, constants);
-      // Per lane: blue, green, red of one register's pixels (and green again where the fourth byte goes).
-      const __m256i blueRed01 = _mm256_unpacklo_epi32(blue, red), blueRed23 = _mm256_unpackhi_epi32(blue, red);
-      const __m256i green01 = _mm256_unpacklo_epi32(green, green), green23 = _mm256_unpackhi_epi32(green, green);
-      auto store = [&](int i, __m256i grouped) {
-        auto* at = reinterpret_cast<__m256i*>(t + 32 * i);
-        const __m256i bytes = _mm256_shuffle_epi8(grouped, ungroup);
-        _mm256_storeu_si256(at, Blend(bytes, _mm256_loadu_si256(at), keep));
-      };
-      store(0, _mm256_unpacklo_epi32(blueRed01, green01));
-      store(1, _mm256_unpackhi_epi32(blueRed01, green01));
-      store(2, _mm256_unpacklo_epi32(blueRed23, green23));
-      store(3, _mm256_unpackhi_epi32(blueRed23, green23));
+      StoreGrouped4(t, blue, green, red);
     }
     return done;
   }
@@ -421,17 +450,45 @@ int32_t Row8BytesAvx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, cons
     };
     __m256i blue = gather(0), green = gather(1), red = gather(2);
     TransformThirtyTwo(blue, green, red, constants);
-    blue = _mm256_shuffle_epi8(blue, MaskAt(m.spread[0]));
-    green = _mm256_shuffle_epi8(green, MaskAt(m.spread[1]));
-    red = _mm256_shuffle_epi8(red, MaskAt(m.spread[2]));
-    auto output = [&](int j) {
-      return Blend(Blend(blue, green, MaskAt(m.greenAt[j])), red, MaskAt(m.redAt[j]));
-    };
-    StoreLanes(t, t + 48, output(0));
-    StoreLanes(t + 16, t + 64, output(1));
-    StoreLanes(t + 32, t + 80, output(2));
+    StoreSequential3(t, blue, green, red, m);
   }
   return done;
+}
+
+// How far ahead of the stores the target row is read into the cache.
+constexpr int32_t kPrefetchAhead = 4096;
+
+int32_t Planes8Avx2(const uint8_t* planes, int32_t planeBytes, uint8_t* t, int32_t n, int32_t bpp,
+                    const RowConstants& k) {
+  if ((bpp != 3 && bpp != 4) || n < 32) return 0;
+  const ByteMasks& m = TheByteMasks();
+  const ByteConstants constants = MakeByteConstants(m, k);
+  // The grouped order of four-byte pixels (see GroupBytes): 32-bit groups 0, 2, 4, 6 in the low lane.
+  const __m256i grouped = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  for (int32_t x = 0;; x += 32) {
+    if (x > n - 32) x = n - 32;  // the last step ends at the row's end (pixels written twice alike)
+    auto load = [&](int c) {
+      return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes + static_cast<intptr_t>(c) * planeBytes + x));
+    };
+    __m256i blue = load(0), green = load(1), red = load(2);
+    // The target rows (of a frame-sized image, seldom in any cache) are read in ahead of the stores,
+    // which would otherwise wait for their lines.
+    const uint8_t* ahead = t + static_cast<intptr_t>(x) * bpp + kPrefetchAhead;
+    _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(ahead + 64), _MM_HINT_T0);
+    if (bpp == 4) _mm_prefetch(reinterpret_cast<const char*>(ahead + 127), _MM_HINT_T0);
+    if (bpp == 4) {
+      blue = _mm256_permutevar8x32_epi32(blue, grouped), green = _mm256_permutevar8x32_epi32(green, grouped);
+      red = _mm256_permutevar8x32_epi32(red, grouped);
+      TransformThirtyTwo(blue, green, red, constants);
+      StoreGrouped4(t + 4 * static_cast<intptr_t>(x), blue, green, red);
+    } else {
+      TransformThirtyTwo(blue, green, red, constants);
+      StoreSequential3(t + 3 * static_cast<intptr_t>(x), blue, green, red, m);
+    }
+    if (x == n - 32) break;
+  }
+  return n;
 }
 
 int32_t Row8Avx2(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const RowConstants& k) {

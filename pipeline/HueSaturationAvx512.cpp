@@ -363,6 +363,37 @@ int32_t Row8Bytes(const uint8_t* s, uint8_t* t, int32_t n, const RowConstants& k
   return done;
 }
 
+// Pixels from three planes, 64 a step, the last step moved back to end at n (n >= 64).
+template <int kBpp>
+int32_t Planes8Bytes(const uint8_t* planes, int32_t planeBytes, uint8_t* t, int32_t n, const RowConstants& k) {
+  static const ByteIndices m = MakeByteIndices(kBpp);
+  const ByteRowConstants constants = MakeByteRowConstants(k);
+  const bool toned = k.tone != nullptr;
+  const ByteTable tone = toned ? LoadByteTable(k.tone) : ByteTable{};
+  const __mmask64 write = kBpp == 3 ? ~0ull : 0x7777777777777777ull;  // a fourth byte keeps its value
+  __m512i scatter[kBpp];
+  __mmask64 redBytes[kBpp];
+  for (int r = 0; r < kBpp; ++r) scatter[r] = Load(m.scatter[r]), redBytes[r] = m.red[r];
+  for (int32_t x = 0;; x += 64) {
+    if (x > n - 64) x = n - 64;  // pixels written twice get the same values
+    __m512i channel[3];
+    for (int c = 0; c < 3; ++c) channel[c] = _mm512_loadu_si512(planes + static_cast<intptr_t>(c) * planeBytes + x);
+    TransformSixtyFour(channel[0], channel[1], channel[2], constants);
+    if (toned)
+      for (int c = 0; c < 3; ++c) channel[c] = Lookup(tone, channel[c]);
+    uint8_t* out = t + static_cast<intptr_t>(x) * kBpp;
+    // The target rows (of a frame-sized image, seldom in any cache) are read in ahead of the stores.
+    for (int r = 0; r < kBpp; ++r) _mm_prefetch(reinterpret_cast<const char*>(out + 4096 + 64 * r), _MM_HINT_T0);
+    for (int r = 0; r < kBpp; ++r) {
+      const __m512i bytes = _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(channel[0], scatter[r], channel[1]),
+                                                         redBytes[r], scatter[r], channel[2]);
+      _mm512_mask_storeu_epi8(out + 64 * r, write, bytes);
+    }
+    if (x == n - 64) break;
+  }
+  return n;
+}
+
 // ---- 16-bit results through a tone table ---------------------------------------------------------
 
 // The 256-entry word table of the widened results in eight registers, looked up for 32 results 0..255:
@@ -414,6 +445,13 @@ int32_t Row8Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, const R
     _mm512_mask_storeu_epi8(t + 64, writeTail, second);
   }
   return wide + done;
+}
+
+int32_t Planes8Avx512(const uint8_t* planes, int32_t planeBytes, uint8_t* t, int32_t n, int32_t bpp,
+                      const RowConstants& k) {
+  if (n < 64) return 0;
+  if (bpp == 3) return Planes8Bytes<3>(planes, planeBytes, t, n, k);
+  return bpp == 4 ? Planes8Bytes<4>(planes, planeBytes, t, n, k) : 0;
 }
 
 int32_t Row16Avx512(const uint8_t* s, uint8_t* t, int32_t n, int32_t bpp, int32_t shift, const RowConstants& k) {

@@ -5,6 +5,7 @@
 
 #include "pipeline/ApplyKernel.h"
 #include "pipeline/Demosaic.h"
+#include "pipeline/HueSaturation.h"
 #include "pipeline/PixelAccess.h"
 #include "pipeline/Tone.h"
 
@@ -86,6 +87,23 @@ void SharpenRows(const StageChain& c, int32_t top, int32_t bottom) {
   }
 }
 
+// The hue/saturation and the table after it on the pixels of rows [top, bottom) of `image` that the
+// demosaic's interior did not write (those rows' border): whole rows within two of the top or bottom,
+// else the two columns at each side.
+void HueOfBorder(const StageChain& c, const ImageView& image, int32_t top, int32_t bottom) {
+  const int32_t height = image.height, width = image.width, bpp = image.bytesPerPixel();
+  const auto& hue = *static_cast<const HuePlanes8*>(c.demosaicHue);
+  for (int32_t row = top; row < bottom; ++row) {
+    if (row < 2 || row >= height - 2 || width < 5) {
+      const ImageView line = RowsOf(image, row, row + 1);
+      ApplyKernel(line, c.hueSaturation, line, nullptr, 0, 0, c.hueRecord, c.tableBefore);
+    } else {
+      HueOnPixels8(hue, image.row(row), 2, bpp);
+      HueOnPixels8(hue, image.row(row) + static_cast<intptr_t>(width - 2) * bpp, 2, bpp);
+    }
+  }
+}
+
 // The rows of band [begin, end) that read scratch rows of other bands: its first two rows (unless it
 // starts the image) and its last row (unless it ends the image). The first pass sharpens the rows in
 // between; the second pass, after every band's first pass, these.
@@ -117,14 +135,17 @@ void RunChainFirstPass(const StageChain& c, int32_t begin, int32_t end) {
       // The interior demosaic writes rows 2 .. size-3 of what it sees; with two raw rows more on each
       // side (clipped to the frame) those are exactly rows top .. bottom-1 away from the frame's edges.
       const int32_t from = std::max(0, top - 2), to = std::min(c.output.height, bottom + 2);
-      ApplyKernel(RowsOf(target, from, to), c.demosaic, RowsOf(c.raw, from, to), nullptr, 0, 0, c.colourRecord);
+      ApplyKernel(RowsOf(target, from, to), c.demosaic, RowsOf(c.raw, from, to), nullptr, 0, 0, c.colourRecord,
+                  const_cast<void*>(c.demosaicHue));
       if (c.demosaicBorderRows != nullptr) {  // the border pixels of these rows, seen in the whole frame
         BorderRowsRecord rows{static_cast<const ColourRecord*>(c.colourRecord), top, bottom};
         ApplyKernel(target, c.demosaicBorderRows, c.raw, nullptr, 0, 0, &rows);
       }
       source = into;
     }
-    if (c.hueSaturation != nullptr) {
+    if (c.demosaic != nullptr && c.demosaicHue != nullptr) {
+      HueOfBorder(c, target, top, bottom);
+    } else if (c.hueSaturation != nullptr) {
       ApplyKernel(into, c.hueSaturation, source, nullptr, 0, 0, c.hueRecord,
                   c.hueTakesTable ? c.tableBefore : nullptr);
       if (c.tableBefore != nullptr && !c.hueTakesTable)

@@ -47,6 +47,10 @@ struct StageChain {
                                              // BorderRowsRecord kernel), run after the interior
   bool hueTakesTable = false;      // the hue/saturation kernel applies the table before the sharpness
                                    // to its results (q), saving a pass (any colour family)
+  // The demosaic runs the hue/saturation and the table before the sharpness on the interior itself
+  // (DemosaicInteriorHue8, whose q this is: a HuePlanes8); the step then runs them, with the
+  // hue/saturation kernel, on its border pixels only.
+  const void* demosaicHue = nullptr;
 };
 
 // The image the first pass writes: the scratch image with sharpness, else the output.

@@ -332,6 +332,71 @@ TEST(VectorPaths, HueSaturationEqualsScalarForEveryLayoutHueAndSaturation) {
       }
 }
 
+TEST(VectorPaths, DemosaicHandingItsRowsToTheHueAsPlanesEqualsTheTwoStagesApart) {
+  // The demosaic's interior with the hue/saturation and a table after it equals the two kernels run one
+  // after the other on the interior, on every demosaic and vector path: interiors shorter than a vector
+  // step, around the AVX2 and AVX-512 groups, around and past the planes' width (2048 columns), odd
+  // heights (one output row left over from the pairs), every Bayer mode, 3- and 4-byte pixels whose
+  // fourth byte keeps its value, with and without the table.
+  struct Restore {
+    ~Restore() {
+      SetVectorPath(VectorPath::kAuto);
+      SetDemosaicPath(DemosaicPath::kAuto);
+    }
+  } restore;
+  std::mt19937 rng(2048);
+  uint8_t table[256];
+  for (auto& v : table) v = static_cast<uint8_t>(rng());
+  ToneTableRecord tone{table, 8};
+  const int widths[] = {5, 6, 35, 36, 37, 67, 68, 69, 101, 2051, 2052, 2053, 2085, 4101};
+  const DemosaicPath demosaicPaths[] = {DemosaicPath::kAvx2, DemosaicPath::kSse2, DemosaicPath::kScalar};
+  const VectorPath vectorPaths[] = {VectorPath::kScalar, VectorPath::kSse2, VectorPath::kAvx2, VectorPath::kAvx512};
+  int round = 0;
+  for (int width : widths)
+    for (uint16_t bits : {24, 32}) {
+      ++round;
+      const int height = 5 + round % 3;
+      TestImage raw(width, height, 8, round % 2 * 4);
+      raw.fillRandom(rng, 255, false);
+      TestImage target(width, height, bits, round % 3 * 4);
+      target.fillRandom(rng, 255, false);
+      const ColourRecord colour{round % 4, 100 + round * 7, 100, 160 - round * 3};
+      const HueSaturationRecord record{round * 53 % 720 - 360, 0, round * 71 % 511 - 255, 12};
+      for (ToneTableRecord* after : {static_cast<ToneTableRecord*>(nullptr), &tone}) {
+        SetVectorPath(VectorPath::kScalar);
+        SetDemosaicPath(DemosaicPath::kScalar);
+        TestImage expected = target;
+        ApplyKernel(expected.view(), DemosaicInterior8, raw.view(), nullptr, 0, 0, const_cast<ColourRecord*>(&colour));
+        const KernelRect interior{2, 2, width - 2, height - 2};  // rows 2 .. height-3 either way up
+        ApplyKernel(expected.view(), HueSaturationBgr8, expected.view(), &interior, 2, 2,
+                    const_cast<HueSaturationRecord*>(&record), after);
+        HuePlanes8 planes;
+        PrepareHuePlanes8(record, after, planes);
+        for (DemosaicPath demosaic : demosaicPaths)
+          for (VectorPath path : vectorPaths) {
+            SetDemosaicPath(demosaic);
+            SetVectorPath(path);
+            TestImage out = target;
+            ASSERT_EQ(1, ApplyKernel(out.view(), DemosaicInteriorHue8, raw.view(), nullptr, 0, 0,
+                                     const_cast<ColourRecord*>(&colour), &planes));
+            ASSERT_EQ(expected.bytes(), out.bytes())
+                << width << "x" << height << " bits " << bits << (after ? " with a table" : "") << " demosaic path "
+                << static_cast<int>(ActiveDemosaicPath()) << " vector path " << VectorPathName(ActiveVectorPath());
+          }
+      }
+    }
+  // Other pixel sizes are refused, with nothing written.
+  TestImage raw(40, 8, 8), wide(40, 8, 48);
+  raw.fillRandom(rng, 255, false);
+  wide.fillRandom(rng, 255, false);
+  const TestImage before = wide;
+  ColourRecord colour{0, 100, 100, 100};
+  HuePlanes8 planes;
+  PrepareHuePlanes8({30, 0, 20, 12}, nullptr, planes);
+  EXPECT_EQ(0, ApplyKernel(wide.view(), DemosaicInteriorHue8, raw.view(), nullptr, 0, 0, &colour, &planes));
+  EXPECT_EQ(before.bytes(), wide.bytes());
+}
+
 TEST(VectorPaths, ToneTablesEqualScalarForEveryByteAndLayout) {
   std::mt19937 rng(12);
   uint8_t table[256];
