@@ -403,11 +403,14 @@ void InnerColumns(uint8_t* target, const uint8_t* source, const KernelRect& fram
       // pixels by the hue rows right away.
       constexpr int32_t kPlaneBytes = demosaic_rows::kPlaneBytes;
       alignas(64) uint8_t planes[2][3 * kPlaneBytes];
+      // On the AVX-512 vector path (whose hue rows take 64 pixels a step) 64 pixels a step here too.
+      const bool avx512 = ActiveVectorPath() == VectorPath::kAvx512;
       for (int32_t chunk = columnBegin; chunk < columnEnd; chunk += kPlaneBytes) {
         const int32_t chunkEnd = std::min(columnEnd, chunk + kPlaneBytes);
         pass.begin = chunk, pass.end = chunkEnd;
         pass.out[0] = planes[0], pass.out[1] = two ? planes[1] : nullptr;
-        const int32_t done = demosaic_rows::InteriorPass8Avx2(pass, demosaic_rows::kPlanes8);
+        int32_t done = avx512 ? demosaic_rows::InteriorPlanes8Avx512(pass) : chunk;
+        if (done == chunk) done = demosaic_rows::InteriorPass8Avx2(pass, demosaic_rows::kPlanes8);
         for (int32_t r = row; r < row + (two ? 2 : 1); ++r) {
           HueFromPlanes8(*hue, planes[r - row], kPlaneBytes,
                          outRow(r) + static_cast<intptr_t>(chunk - columnBegin) * TargetBpp, done - chunk, TargetBpp);

@@ -29,6 +29,9 @@ constexpr int32_t kPlaneBytes = 2048;
 // samples; the fourth channel is never changed.
 int32_t InteriorPass8Avx2(const RowPass& pass, int32_t targetBpp);
 int32_t InteriorPass16Avx2(const RowPass& pass, int32_t targetBpp);
+// The 8-bit pass into planes (kPlanes8) with AVX-512 (BW), 64 pixels a step; for callers on the AVX-512
+// vector path only.
+int32_t InteriorPlanes8Avx512(const RowPass& pass);
 
 // True when the CPU and the operating system support AVX2.
 bool CpuHasAvx2();
