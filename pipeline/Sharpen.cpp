@@ -81,6 +81,16 @@ bool SharpenRows8Sse2(uint8_t* target, const uint8_t* source, const KernelRect& 
     const uint8_t* rows[4];
     for (int i = 0; i < 4; ++i) rows[i] = RowAt(source, row - 2 + i, sourceStride);
     uint8_t* out = RowAt(target, y + (row - rect.top), targetStride) + targetShift;
+    if (avx2 && row + 1 < rowEnd) {  // two rows at once where the wide rows take them
+      const uint8_t* const five[5] = {rows[0], rows[1], rows[2], rows[3], RowAt(source, row + 2, sourceStride)};
+      uint8_t* nextOut = RowAt(target, y + (row + 1 - rect.top), targetStride) + targetShift;
+      if (avx512 ? sharpen_rows::Row8PairAvx512(five, out, nextOut, kBegin, kEnd, bpp, amount, tone)
+                 : sharpen_rows::Row8PairAvx2(five, out, nextOut, kBegin, kEnd, bpp, amount, scaled ? &scale : nullptr,
+                                              tone)) {
+        ++row;
+        continue;
+      }
+    }
     if (avx512 && kEnd - kBegin >= 32) {
       sharpen_rows::Row8Avx512(rows, out, kBegin, kEnd, bpp, amount, tone);
       continue;

@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <type_traits>
 
 #include "pipeline/SharpenRows.h"
 
@@ -70,13 +71,18 @@ template <int C, int kParity>
   _mm256_storeu_si256(at, bytes);
 }
 
-template <int C>
-void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, const SplitConstants& k) {
+// The output row of source rows rows[0..3] (centre rows[2]) and, with kTwo, the next one (rows[1..4],
+// centre rows[3]) as well: the two share the vertical sums of rows[1..3].
+template <int C, bool kTwo>
+void Row8Split(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+               const SplitConstants& k) {
   const uint8_t* const row0 = rows[0];
   const uint8_t* const row1 = rows[1];
   const uint8_t* const row2 = rows[2];
   const uint8_t* const row3 = rows[3];
+  const uint8_t* const row4 = kTwo ? rows[4] : nullptr;
   alignas(32) uint16_t even[kStrip / 2 + 32], odd[kStrip / 2 + 32];
+  alignas(32) uint16_t nextEven[kTwo ? kStrip / 2 + 32 : 1], nextOdd[kTwo ? kStrip / 2 + 32 : 1];
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
     const int32_t sb = Larger(kBegin, Smaller(stripBegin, se - 32));
@@ -86,15 +92,18 @@ void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
     const int32_t first = sb - 2 * C, count = se - sb + 3 * C, last = (count - 31) & ~1;
     for (int32_t i = 0;; i += 32) {
       if (i > last) i = last;
-      const __m256i a = Load256(row0 + first + i), b = Load256(row1 + first + i);
-      const __m256i c = Load256(row2 + first + i), d = Load256(row3 + first + i);
       const __m256i low = k.lowBytes;
-      const __m256i evenSum = _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(a, low), _mm256_and_si256(b, low)),
-                                               _mm256_add_epi16(_mm256_and_si256(c, low), _mm256_and_si256(d, low)));
-      const __m256i oddSum = _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)),
-                                              _mm256_add_epi16(_mm256_srli_epi16(c, 8), _mm256_srli_epi16(d, 8)));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(even + i / 2), evenSum);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd + i / 2), oddSum);
+      const __m256i b = Load256(row1 + first + i), c = Load256(row2 + first + i), d = Load256(row3 + first + i);
+      const __m256i evenMiddle = _mm256_add_epi16(_mm256_add_epi16(_mm256_and_si256(b, low), _mm256_and_si256(c, low)), _mm256_and_si256(d, low));
+      const __m256i oddMiddle = _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(b, 8), _mm256_srli_epi16(c, 8)), _mm256_srli_epi16(d, 8));
+      const __m256i a = Load256(row0 + first + i);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(even + i / 2), _mm256_add_epi16(_mm256_and_si256(a, low), evenMiddle));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd + i / 2), _mm256_add_epi16(_mm256_srli_epi16(a, 8), oddMiddle));
+      if constexpr (kTwo) {
+        const __m256i e = Load256(row4 + first + i);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(nextEven + i / 2), _mm256_add_epi16(evenMiddle, _mm256_and_si256(e, low)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(nextOdd + i / 2), _mm256_add_epi16(oddMiddle, _mm256_srli_epi16(e, 8)));
+      }
       if (i == last) break;
     }
     const int32_t lastStep = se - 32;
@@ -103,6 +112,10 @@ void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
       const int32_t i0 = kk - sb;
       if (i0 & 1) SplitStep<C, 1>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
       else SplitStep<C, 0>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
+      if constexpr (kTwo) {
+        if (i0 & 1) SplitStep<C, 1>(nextEven, nextOdd, i0 >> 1, row3 + kk, nextOut + kk, k);
+        else SplitStep<C, 0>(nextEven, nextOdd, i0 >> 1, row3 + kk, nextOut + kk, k);
+      }
       if (kk == lastStep) break;
     }
   }
@@ -172,10 +185,9 @@ bool NarrowStrip(const uint8_t* row0, const uint8_t* row1, const uint8_t* row2, 
 
 // 8-bit samples: sums in 16 bits (vertical at most 1020, blur at most 4080), amount * (v - blur) within
 // +-7650, divided by 10 with the multiply-high step.
-bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
-              int32_t amount, const ByteScale* scale, const uint8_t* tone) {
-  const int32_t c = channels;
-  if (kEnd - kBegin >= 32 && (c == 1 || c == 3 || c == 4)) {
+namespace {
+
+SplitConstants MakeSplitConstants(int32_t c, int32_t amount, const ByteScale* scale, const uint8_t* tone) {
     SplitConstants k{};
     k.amount = _mm256_set1_epi16(static_cast<int16_t>(amount)), k.tenth = _mm256_set1_epi16(6554);
     k.lowBytes = _mm256_set1_epi16(0x00FF);
@@ -187,11 +199,36 @@ bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_
     if (k.scaled) k.whole = _mm256_set1_epi16(scale->whole), k.fraction = _mm256_set1_epi16(static_cast<int16_t>(scale->fraction));
     k.toned = !k.scaled && tone != nullptr;
     if (k.toned) k.tone = LoadByteTable2(tone);
-    if (c == 1) Row8Split<1>(rows, out, kBegin, kEnd, k);
-    else if (c == 3) Row8Split<3>(rows, out, kBegin, kEnd, k);
-    else Row8Split<4>(rows, out, kBegin, kEnd, k);
-    return true;
-  }
+    return k;
+}
+
+// One output row (nextOut nullptr) or two through the split rows; false where they don't apply.
+bool SplitRows(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+               int32_t c, int32_t amount, const ByteScale* scale, const uint8_t* tone) {
+  if (kEnd - kBegin < 32 || (c != 1 && c != 3 && c != 4)) return false;
+  const SplitConstants k = MakeSplitConstants(c, amount, scale, tone);
+  auto run = [&](auto two) {
+    constexpr bool kTwo = decltype(two)::value;
+    if (c == 1) Row8Split<1, kTwo>(rows, out, nextOut, kBegin, kEnd, k);
+    else if (c == 3) Row8Split<3, kTwo>(rows, out, nextOut, kBegin, kEnd, k);
+    else Row8Split<4, kTwo>(rows, out, nextOut, kBegin, kEnd, k);
+  };
+  if (nextOut != nullptr) run(std::true_type{});
+  else run(std::false_type{});
+  return true;
+}
+
+}  // namespace
+
+bool Row8PairAvx2(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+                  int32_t channels, int32_t amount, const ByteScale* scale, const uint8_t* tone) {
+  return SplitRows(rows, out, nextOut, kBegin, kEnd, channels, amount, scale, tone);
+}
+
+bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
+              int32_t amount, const ByteScale* scale, const uint8_t* tone) {
+  const int32_t c = channels;
+  if (SplitRows(rows, out, nullptr, kBegin, kEnd, c, amount, scale, tone)) return true;
   const __m256i amountV = _mm256_set1_epi16(static_cast<int16_t>(amount));
   const __m256i tenth = _mm256_set1_epi16(6554);
   const __m128i keep = c == 4 ? _mm_set1_epi32(static_cast<int32_t>(0xFF000000u)) : _mm_setzero_si128();

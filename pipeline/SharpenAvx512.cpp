@@ -6,6 +6,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <type_traits>
 
 #include "pipeline/SharpenRows.h"
 
@@ -75,13 +76,18 @@ template <int C, int kParity>
   else _mm512_storeu_si512(out, bytes);
 }
 
-template <int C>
-void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, const SplitConstants& k) {
+// The output row of source rows rows[0..3] (centre rows[2]) and, with kTwo, the next one (rows[1..4],
+// centre rows[3]) as well: the two share the vertical sums of rows[1..3].
+template <int C, bool kTwo>
+void Row8Split(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+               const SplitConstants& k) {
   const uint8_t* const row0 = rows[0];
   const uint8_t* const row1 = rows[1];
   const uint8_t* const row2 = rows[2];
   const uint8_t* const row3 = rows[3];
+  const uint8_t* const row4 = kTwo ? rows[4] : nullptr;
   alignas(64) uint16_t even[kStrip / 2 + 64], odd[kStrip / 2 + 64];
+  alignas(64) uint16_t nextEven[kTwo ? kStrip / 2 + 64 : 1], nextOdd[kTwo ? kStrip / 2 + 64 : 1];
   for (int32_t stripBegin = kBegin; stripBegin < kEnd; stripBegin += kStrip) {
     const int32_t se = Smaller(stripBegin + kStrip, kEnd);
     const int32_t sb = Larger(kBegin, Smaller(stripBegin, se - 64));
@@ -91,15 +97,18 @@ void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
     const int32_t first = sb - 2 * C, count = se - sb + 3 * C, last = (count - 63) & ~1;
     for (int32_t i = 0;; i += 64) {
       if (i > last) i = last;
-      const __m512i a = Load512(row0 + first + i), b = Load512(row1 + first + i);
-      const __m512i c = Load512(row2 + first + i), d = Load512(row3 + first + i);
       const __m512i low = k.lowBytes;
-      const __m512i evenSum = _mm512_add_epi16(_mm512_add_epi16(_mm512_and_si512(a, low), _mm512_and_si512(b, low)),
-                                               _mm512_add_epi16(_mm512_and_si512(c, low), _mm512_and_si512(d, low)));
-      const __m512i oddSum = _mm512_add_epi16(_mm512_add_epi16(_mm512_srli_epi16(a, 8), _mm512_srli_epi16(b, 8)),
-                                              _mm512_add_epi16(_mm512_srli_epi16(c, 8), _mm512_srli_epi16(d, 8)));
-      _mm512_storeu_si512(even + i / 2, evenSum);
-      _mm512_storeu_si512(odd + i / 2, oddSum);
+      const __m512i b = Load512(row1 + first + i), c = Load512(row2 + first + i), d = Load512(row3 + first + i);
+      const __m512i evenMiddle = _mm512_add_epi16(_mm512_add_epi16(_mm512_and_si512(b, low), _mm512_and_si512(c, low)), _mm512_and_si512(d, low));
+      const __m512i oddMiddle = _mm512_add_epi16(_mm512_add_epi16(_mm512_srli_epi16(b, 8), _mm512_srli_epi16(c, 8)), _mm512_srli_epi16(d, 8));
+      const __m512i a = Load512(row0 + first + i);
+      _mm512_storeu_si512(even + i / 2, _mm512_add_epi16(_mm512_and_si512(a, low), evenMiddle));
+      _mm512_storeu_si512(odd + i / 2, _mm512_add_epi16(_mm512_srli_epi16(a, 8), oddMiddle));
+      if constexpr (kTwo) {
+        const __m512i e = Load512(row4 + first + i);
+        _mm512_storeu_si512(nextEven + i / 2, _mm512_add_epi16(evenMiddle, _mm512_and_si512(e, low)));
+        _mm512_storeu_si512(nextOdd + i / 2, _mm512_add_epi16(oddMiddle, _mm512_srli_epi16(e, 8)));
+      }
       if (i == last) break;
     }
     const int32_t lastStep = se - 64;
@@ -108,6 +117,10 @@ void Row8Split(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32
       const int32_t i0 = kk - sb;
       if (i0 & 1) SplitStep<C, 1>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
       else SplitStep<C, 0>(even, odd, i0 >> 1, row2 + kk, out + kk, k);
+      if constexpr (kTwo) {
+        if (i0 & 1) SplitStep<C, 1>(nextEven, nextOdd, i0 >> 1, row3 + kk, nextOut + kk, k);
+        else SplitStep<C, 0>(nextEven, nextOdd, i0 >> 1, row3 + kk, nextOut + kk, k);
+      }
       if (kk == lastStep) break;
     }
   }
@@ -178,22 +191,41 @@ bool NarrowStrip(const uint8_t* row0, const uint8_t* row1, const uint8_t* row2, 
 
 // 8-bit samples: sums in 16 bits, amount * (v - blur) within +-7650, divided by 10 with the
 // multiply-high step; the result limited to 0..255 on the way back to bytes.
+namespace {
+
+// One output row (nextOut nullptr) or two through the split rows; false where they don't apply.
+bool SplitRows(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+               int32_t c, int32_t amount, const uint8_t* tone) {
+  if (kEnd - kBegin < 64 || (c != 1 && c != 3 && c != 4)) return false;
+  SplitConstants k{};
+  k.amount = _mm512_set1_epi16(static_cast<int16_t>(amount)), k.tenth = _mm512_set1_epi16(6554);
+  k.lowBytes = _mm512_set1_epi16(0x00FF);
+  k.interleave = _mm512_set4_epi32(0x0F070E06, 0x0D050C04, 0x0B030A02, 0x09010800);
+  k.toned = tone != nullptr;
+  if (k.toned) k.tone = LoadByteTable(tone);
+  k.write = c == 4 ? 0x7777777777777777ull : ~0ull;  // a fourth byte keeps its value
+  auto run = [&](auto two) {
+    constexpr bool kTwo = decltype(two)::value;
+    if (c == 1) Row8Split<1, kTwo>(rows, out, nextOut, kBegin, kEnd, k);
+    else if (c == 3) Row8Split<3, kTwo>(rows, out, nextOut, kBegin, kEnd, k);
+    else Row8Split<4, kTwo>(rows, out, nextOut, kBegin, kEnd, k);
+  };
+  if (nextOut != nullptr) run(std::true_type{});
+  else run(std::false_type{});
+  return true;
+}
+
+}  // namespace
+
+bool Row8PairAvx512(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+                    int32_t channels, int32_t amount, const uint8_t* tone) {
+  return SplitRows(rows, out, nextOut, kBegin, kEnd, channels, amount, tone);
+}
+
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                 int32_t amount, const uint8_t* tone) {
   const int32_t c = channels;
-  if (kEnd - kBegin >= 64 && (c == 1 || c == 3 || c == 4)) {
-    SplitConstants k{};
-    k.amount = _mm512_set1_epi16(static_cast<int16_t>(amount)), k.tenth = _mm512_set1_epi16(6554);
-    k.lowBytes = _mm512_set1_epi16(0x00FF);
-    k.interleave = _mm512_set4_epi32(0x0F070E06, 0x0D050C04, 0x0B030A02, 0x09010800);
-    k.toned = tone != nullptr;
-    if (k.toned) k.tone = LoadByteTable(tone);
-    k.write = c == 4 ? 0x7777777777777777ull : ~0ull;  // a fourth byte keeps its value
-    if (c == 1) Row8Split<1>(rows, out, kBegin, kEnd, k);
-    else if (c == 3) Row8Split<3>(rows, out, kBegin, kEnd, k);
-    else Row8Split<4>(rows, out, kBegin, kEnd, k);
-    return;
-  }
+  if (SplitRows(rows, out, nullptr, kBegin, kEnd, c, amount, tone)) return;
   // The row pointers in registers: the stores below may alias anything, so rows[] would be read again.
   const uint8_t* const row0 = rows[0];
   const uint8_t* const row1 = rows[1];

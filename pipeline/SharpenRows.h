@@ -24,6 +24,11 @@ struct ByteScale {
 // the table.
 bool Row8Avx2(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
               int32_t amount, const ByteScale* scale, const uint8_t* tone);
+// Two output rows at once, out from rows[0..3] and nextOut from rows[1..4], which share the vertical
+// sums of the three rows in between, with the table applied (scale first): rows of at least 32
+// samples with 1, 3 or 4 channels; false (nothing written) for others.
+bool Row8PairAvx2(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+                  int32_t channels, int32_t amount, const ByteScale* scale, const uint8_t* tone);
 // The brightness alone after the 16-bit sharpness, computed in registers as its table's builder does:
 // min(largest, trunc(min(v, largest) * factor)) in single precision (see BuildBrightnessTable16).
 struct Brightness16 {
@@ -55,6 +60,9 @@ inline TenthScale TenthScaleOf(int32_t amount) {
 // 256-entry table the 8-bit results go through, or nullptr.
 void Row8Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                 int32_t amount, const uint8_t* tone);
+// Two output rows at once as Row8PairAvx2 does, for rows of at least 64 samples with 1, 3 or 4 channels.
+bool Row8PairAvx512(const uint8_t* const rows[5], uint8_t* out, uint8_t* nextOut, int32_t kBegin, int32_t kEnd,
+                    int32_t channels, int32_t amount, const uint8_t* tone);
 void Row16Avx512(const uint8_t* const rows[4], uint8_t* out, int32_t kBegin, int32_t kEnd, int32_t channels,
                  int32_t amount, int32_t largest, const Brightness16* brightness);
 
