@@ -433,9 +433,11 @@ void ProcessFrame(const FrameImages& images, int32_t colourMode, ImageParameters
     chain.raw = R;
     chain.colourRecord = &colour;
     // 8-bit BGR on the AVX2 demosaic with vector hue rows: the demosaic hands its rows to the hue
-    // rows as planes, so the channels are joined into pixels once instead of split and joined again.
-    if (chain.hueSaturation == HueSaturationBgr8 && R.bitsPerPixel == 8 && (O.bitsPerPixel == 24 || O.bitsPerPixel == 32) &&
-        ActiveDemosaicPath() == DemosaicPath::kAvx2 && HasAvx2Path(ActiveVectorPath())) {
+    // rows as planes, so the channels are joined into pixels once instead of split and joined again
+    // (the planes' rows apply the table after the hue, as the hue kernel does with hueTakesTable).
+    if (chain.hueSaturation == HueSaturationBgr8 && chain.hueTakesTable && R.bitsPerPixel == 8 &&
+        (O.bitsPerPixel == 24 || O.bitsPerPixel == 32) && ActiveDemosaicPath() == DemosaicPath::kAvx2 &&
+        HasAvx2Path(ActiveVectorPath())) {
       PrepareHuePlanes8(hueRecord, static_cast<const ToneTableRecord*>(chain.tableBefore), huePlanes);
       chain.demosaic = DemosaicInteriorHue8;
       chain.demosaicHue = &huePlanes;
